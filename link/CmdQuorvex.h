@@ -1,0 +1,81 @@
+#ifndef CMDQUORVEX_H
+#define CMDQUORVEX_H
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+class QTcpSocket;
+class QSerialPort;
+class QTimer;
+
+// The controller link: one TCP socket or one serial port, turned into one
+// synchronous send-and-wait primitive, plus the EtherNet/IP session and the
+// tag read exchange on top of it. Everything runs in the caller's thread.
+class CmdQuorvex : public QObject
+{
+    Q_OBJECT
+
+public:
+    CmdQuorvex();
+    ~CmdQuorvex() override;
+
+    // ---- transport ----
+    int EthConnectDrive(QString host, int port);
+    int EthDisConnectDrive();
+    int serialConnectDrive(QString portName, int baudRate, int dataBits, int stopBits,
+                           QString parity);
+    int serialDisConnectDrive();
+    int SendData(QByteArray request, QByteArray &reply, int timeoutMs);
+    int Only_send(QByteArray request);
+    int waitForReady(int ms);
+    int Connection_status();
+    void mysleep(int ms);
+    int deletetcpSocket();
+    int deleteSerialPort();
+    int DestroyFree();
+    void TimerTimeOut();
+
+    // ---- session ----
+    int send_reg();
+
+    // ---- tag reads ----
+    // maxValueBytes bounds what a read may gather over all its fragments.
+    int Read_area(QString area, int count, QByteArray *out, QString tag,
+                  int maxValueBytes = DefaultMaxValueBytes);
+    int Message_parsing(QByteArray request, QByteArray *out, int count, QString tag);
+
+    static constexpr int DefaultMaxValueBytes = 16 * 1024 * 1024;
+
+    // ---- fields (declaration order is the documented one) ----
+    QByteArray recvBuffer;
+    QByteArray sessionHandle;
+    QHostAddress hostAddress;
+    QTcpSocket *tcpSocket = nullptr;
+    QTimer *frameTimer = nullptr;
+    QSerialPort *serialPort = nullptr;
+    int frameGapMs = 2;
+    int tcpPort = 0;
+    bool traceEnabled = false;
+
+    // The transport that most recently connected successfully carries the
+    // traffic; None falls back to "socket if any, else serial port".
+    enum class Transport { None, Tcp, Serial };
+    Transport activeTransport = Transport::None;
+
+private slots:
+    void Ethconnected();
+    void Ethdisconnected();
+    void EthreadyRead();
+    void serialreadyRead();
+
+private:
+    // Transport helpers (link/CmdQuorvex.cpp).
+    bool useSocket() const;
+    bool useSerial() const;
+    void discardPending();
+    void waitStep(int ms);
+};
+
+#endif

@@ -1,0 +1,121 @@
+#ifndef QUORVEX_EIPPROTOCOL_H
+#define QUORVEX_EIPPROTOCOL_H
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include "ByteOrder.h"
+
+// EtherNet/IP encapsulation and CIP constants, named once for the driver,
+// the simulator, the tools and the tests.
+namespace eip {
+
+enum Command : quint16 {
+    ListServices = 0x0004,
+    ListIdentity = 0x0063,
+    ListInterfaces = 0x0064,
+    RegisterSession = 0x0065,
+    UnRegisterSession = 0x0066,
+    SendRRData = 0x006F,
+    SendUnitData = 0x0070
+};
+
+enum Status : quint32 {
+    StatusSuccess = 0x0000,
+    StatusInvalidCommand = 0x0001,
+    StatusInsufficientMemory = 0x0002,
+    StatusPoorlyFormed = 0x0003,
+    StatusInvalidSession = 0x0064,
+    StatusInvalidLength = 0x0065,
+    StatusUnsupportedProtocol = 0x0069
+};
+
+enum ItemType : quint16 { ItemNullAddress = 0x0000, ItemUnconnectedData = 0x00B2 };
+
+constexpr int HeaderSize = 24;
+constexpr int OffCommand = 0;
+constexpr int OffLength = 2;
+constexpr int OffSession = 4;
+constexpr int OffStatus = 8;
+constexpr int OffContext = 12;
+constexpr int OffOptions = 20;
+// SendRRData: interface handle, time-out, item count, two item headers.
+constexpr int OffCipMessage = 40;
+constexpr quint16 ProtocolVersion = 1;
+// The length field is 16 bits wide: no frame can be longer than this.
+constexpr int MaxFrameSize = HeaderSize + 0xFFFF;
+
+// Size of the first whole encapsulation frame at the start of `buf`, or 0
+// while the header or the data it announces has not fully arrived.
+inline int completeFrameSize(const QByteArray &buf)
+{
+    if (buf.size() < HeaderSize)
+        return 0;
+    const int total = HeaderSize + static_cast<int>(le::getPadded(buf, OffLength, 2));
+    return buf.size() >= total ? total : 0;
+}
+
+} // namespace eip
+
+namespace cip {
+
+enum Service : quint8 {
+    ReadTag = 0x4C,
+    ReadTagFragmented = 0x52,
+    UnconnectedSend = 0x52,
+    ReplyBit = 0x80
+};
+
+enum GeneralStatus : quint8 {
+    Success = 0x00,
+    ConnectionFailure = 0x01,
+    PathSegmentError = 0x04,
+    PathDestinationUnknown = 0x05,
+    PartialTransfer = 0x06,
+    ServiceNotSupported = 0x08,
+    ReplyDataTooLarge = 0x11,
+    NotEnoughData = 0x13,
+    EmbeddedServiceError = 0x1E,
+    PathSizeMismatch = 0x26,
+    GeneralError = 0xFF
+};
+
+enum ExtendedStatus : quint16 { ExtBeyondEnd = 0x2105, ExtTypeMismatch = 0x2107 };
+
+enum Segment : quint8 {
+    SegPort1 = 0x01,
+    SegClass8 = 0x20,
+    SegInstance8 = 0x24,
+    SegElement8 = 0x28,
+    SegElement16 = 0x29,
+    SegElement32 = 0x2A,
+    SegSymbolic = 0x91
+};
+
+enum TypeCode : quint16 {
+    TypeBool = 0x00C1,
+    TypeSint = 0x00C2,
+    TypeInt = 0x00C3,
+    TypeDint = 0x00C4,
+    TypeLint = 0x00C5,
+    TypeUsint = 0x00C6,
+    TypeUint = 0x00C7,
+    TypeUdint = 0x00C8,
+    TypeUlint = 0x00C9,
+    TypeReal = 0x00CA,
+    TypeLreal = 0x00CB,
+    TypeDword = 0x00D3,
+    TypeStructure = 0x02A0
+};
+
+constexpr quint8 ConnectionManagerClass = 0x06;
+constexpr quint8 ConnectionManagerInstance = 0x01;
+constexpr quint16 StringHandle = 0x0FCE;
+constexpr int StringSize = 88;
+constexpr int StringDataSize = 82;
+// Reply header from the reply service to the additional status size.
+constexpr int ReplyHeaderSize = 4;
+
+} // namespace cip
+
+#endif
