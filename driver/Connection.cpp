@@ -1,6 +1,7 @@
 #include "LibQuorvex.h"
 
-namespace {
+namespace
+{
 
 // Takes the text before the first "," and removes it with its ",". With no
 // "," left the whole rest is the field and stays, so a short serial string

@@ -4,7 +4,8 @@
 
 #include "LibQuorvex.h"
 
-namespace {
+namespace
+{
 
 // The compiler's date text pads a one-digit day with a space ("Mar  7 2024");
 // the pair of spaces is folded first. A function-local static makes the

@@ -3,7 +3,8 @@
 #include "EipProtocol.h"
 #include "LibQuorvex.h"
 
-namespace {
+namespace
+{
 
 // The element count travels as a 16-bit field.
 constexpr int MaxReadCount = 0xFFFF;
