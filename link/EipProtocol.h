@@ -42,6 +42,13 @@ constexpr int OffOptions = 20;
 // SendRRData: interface handle, time-out, item count, two item headers.
 constexpr int OffCipMessage = 40;
 constexpr quint16 ProtocolVersion = 1;
+constexpr int ContextSize = 8;
+constexpr int SessionHandleSize = 4;
+// RegisterSession carries the protocol version and option flags after the
+// header; its sender context starts with this byte, the rest zero.
+constexpr int RegisterSessionDataSize = 4;
+constexpr int RegisterSessionFrameSize = HeaderSize + RegisterSessionDataSize;
+constexpr quint8 RegisterSessionContext = 0x01;
 // The length field is 16 bits wide: no frame can be longer than this.
 constexpr int MaxFrameSize = HeaderSize + 0xFFFF;
 
