@@ -1,0 +1,117 @@
+#ifndef QUORVEX_SIM_SIMRUNNER_H
+#define QUORVEX_SIM_SIMRUNNER_H
+
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+// A simulated controller for end-to-end tests and for `quorvex sim`: an
+// EtherNet/IP + CIP server (TCP, or a pseudo-terminal with --serial) that
+// answers RegisterSession, UnRegisterSession and SendRRData carrying Read Tag
+// (0x4C) and Read Tag Fragmented (0x52), bare or inside an Unconnected Send
+// (0x52 to class 6 instance 1; any route path is accepted).
+//
+// The runner owns its own thread: the driver blocks the calling thread while
+// it waits for a reply, so the simulator must never share that thread.
+//
+// Default tag set (used when `tagFile` is empty; names are matched without
+// regard to case, as a controller does):
+//
+//   BoolTag    BOOL   1 (one byte)          SintTag   SINT  -5
+//   IntTag     INT    -1234                 DintTag   DINT  42
+//   LintTag    LINT   1234567890123         UsintTag  USINT 200
+//   UintTag    UINT   60000                 UdintTag  UDINT 4000000000
+//   UlintTag   ULINT  18000000000000000000  RealTag   REAL  1.5
+//   LrealTag   LREAL  2.25
+//   DintArray  DINT[10]      element i = i*10
+//   BigArray   DINT[20000]   element i = i
+//   IntArray   INT[300]      element i = i-150
+//   RealArray  REAL[1000]    element i = i*0.5
+//   Grid       DINT[4,5]     element [r,c] = 10*r+c        (row-major)
+//   Cube       INT[2,3,4]    element [a,b,c] = 100*a+10*b+c (row-major)
+//   BoolArray  BOOL[64], held as two 32-bit words (type 0xD3 DWORD); an index
+//              counts words. Bit k is set when k % 3 == 0:
+//              word 0 = 0x49249249, word 1 = 0x92492492
+//   StringTag  STRING        "Hello, PLC"
+//   Names      STRING[5]     "Alpha", "Bravo", "Charlie", "Delta", "Echo"
+//   Motor      MotorType     {Rpm 1500, Temp 36.5, Name "Pump-1", Limits 10,20,30,40}
+//   Motors     MotorType[3]  Rpm 1000, 1100, 1200; Temp 20.5, 21.5, 22.5;
+//                            Name "Pump-A", "Pump-B", "Pump-C";
+//                            Motors[m].Limits[k] = 10*m + k + 1
+//   Cfg        CfgType       {Limits DINT[8] = 100+i, Gain 0.75,
+//                             Inner {Level 7, Deep {Code 99}}}
+//
+// Structures (member offsets in bytes; each reply of a whole structure is
+// type 0x02A0, the handle, then these bytes):
+//   STRING     handle 0x0FCE, 88 bytes: LEN DINT @0, DATA SINT[82] @4, 2 pad
+//   MotorType  handle 0x8A01, 112 bytes: Rpm DINT @0, Temp REAL @4,
+//              Name STRING @8, Limits DINT[4] @96
+//   CfgType    handle 0x8A02, 44 bytes: Limits DINT[8] @0, Gain REAL @32, Inner @36
+//   InnerType  handle 0x8A03, 8 bytes: Level INT @0, (2 pad), Deep @4
+//   DeepType   handle 0x8A04, 4 bytes: Code DINT @0
+//
+// Replies carry at most 480 value bytes (whole elements when one fits); larger
+// data comes in parts with general status 0x06 (see sim/README-tags.md).
+namespace qsim
+{
+
+// Faults; all of them can be changed while the simulator runs.
+struct SimFaults {
+    int delayMs = 0;      // hold every reply this long
+    int splitGapMs = -1;  // >= 0: write every reply in two halves, this far apart
+    int closeAfter = -1;  // >= 0: a connection answers this many requests, then closes
+    int silentAfter = -1; // >= 0: a connection answers this many requests, then ignores the rest
+    bool garbage = false; // replies are nonsense bytes of the right length
+    int errorStatus = -1; // >= 0: every tag read answers with this CIP general status, no data
+    bool rejectRegister = false; // RegisterSession answers status 0x69 and handle 0
+};
+// closeAfter and silentAfter count the requests of each connection since it
+// was opened or since the last setFaults(), whichever came later: setting
+// silentAfter = 0 at run time silences the next request of every open
+// connection.
+
+struct SimOptions : SimFaults {
+    QString listenHost = QStringLiteral("127.0.0.1");
+    quint16 port = 0;    // 0: a free port, see port()
+    QString tagFile;     // JSON tag database; empty: the default set above
+    int maxSeconds = 0;  // > 0: stop by itself after this long
+    bool serial = false; // a pseudo-terminal instead of TCP, see serialPath()
+};
+
+class SimRunner
+{
+public:
+    explicit SimRunner(const SimOptions &options = SimOptions());
+    ~SimRunner(); // stops
+
+    SimRunner(const SimRunner &) = delete;
+    SimRunner &operator=(const SimRunner &) = delete;
+
+    // Blocks until the simulator listens (true) or failed (false, see
+    // errorString()), at most timeoutMs.
+    bool start(int timeoutMs = 10000);
+    // Closes every connection and joins the thread; safe to call twice.
+    void stop();
+    bool isRunning() const;
+
+    quint16 port() const;       // TCP port listened on (0 in serial mode)
+    QString address() const;    // "127.0.0.1:PORT"
+    QString serialPath() const; // slave side of the pseudo-terminal (serial mode)
+    QString errorString() const;
+
+    // Thread-safe, may be called at any time.
+    void setFaults(const SimFaults &faults);
+    SimFaults faults() const;
+    int requestsServed() const; // frames answered so far, all connections
+    int connectionsAccepted() const;
+
+    struct Shared;
+
+private:
+    std::shared_ptr<Shared> d;
+};
+
+} // namespace qsim
+
+#endif
