@@ -20,3 +20,11 @@ demo: build
 
 clean:
 	rm -rf build build-*
+
+# ASan + UBSan build of the library, the simulator and the whole suite.
+check-sanitize: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON >/dev/null
+	cmake --build build-asan -j $(JOBS) -- --no-print-directory
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QUORVEX_SANITIZED=1 \
+	    ctest --output-on-failure -j $(JOBS) --timeout 600
