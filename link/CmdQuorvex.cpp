@@ -1,25 +1,416 @@
-// placeholder until the transport lands
 #include "CmdQuorvex.h"
+
+#include "EipProtocol.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QSerialPort>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <sys/ioctl.h>
+
+namespace
+{
+
+constexpr int ConnectWaitMs = 30000;
+constexpr int DisconnectWaitMs = 30000;
+constexpr int WriteWaitMs = 200;
+constexpr int FirstReplyWaitMs = 500;
+constexpr int PollStepMs = 10;
+
+// Appends what arrived, but never lets one request's buffer grow past the
+// largest frame: a peer that floods the line cannot exhaust memory, and the
+// reply is at most one frame anyway.
+void appendBounded(QByteArray &buffer, const QByteArray &bytes)
+{
+    const int room = eip::MaxFrameSize - buffer.size();
+    if (room > 0)
+        buffer.append(bytes.left(room));
+}
+
+// Bytes the system has received on the socket that Qt has not picked up yet.
+int unreadInSystem(qintptr fd)
+{
+    int n = 0;
+    if (fd < 0 || ::ioctl(static_cast<int>(fd), FIONREAD, &n) != 0)
+        return 0;
+    return n;
+}
+
+} // namespace
+
 CmdQuorvex::CmdQuorvex() = default;
-CmdQuorvex::~CmdQuorvex() = default;
-int CmdQuorvex::EthConnectDrive(QString, int) { return -3; }
-int CmdQuorvex::EthDisConnectDrive() { return 1; }
-int CmdQuorvex::serialConnectDrive(QString, int, int, int, QString) { return -1; }
-int CmdQuorvex::serialDisConnectDrive() { return 1; }
-int CmdQuorvex::SendData(QByteArray, QByteArray &, int) { return -1; }
-int CmdQuorvex::Only_send(QByteArray) { return 1; }
-int CmdQuorvex::waitForReady(int) { return 1; }
-int CmdQuorvex::Connection_status() { return -3; }
-void CmdQuorvex::mysleep(int) {}
-int CmdQuorvex::deletetcpSocket() { return 0; }
-int CmdQuorvex::deleteSerialPort() { return 0; }
-int CmdQuorvex::DestroyFree() { return 1; }
-void CmdQuorvex::TimerTimeOut() {}
+
+CmdQuorvex::~CmdQuorvex()
+{
+    DestroyFree();
+}
+
+// ---- transport selection ----
+
+// The transport that connected last carries the traffic; before any
+// connection succeeded, a socket object wins over a serial port.
+bool CmdQuorvex::useSocket() const
+{
+    return tcpSocket != nullptr && activeTransport != Transport::Serial;
+}
+
+bool CmdQuorvex::useSerial() const
+{
+    return serialPort != nullptr && !useSocket();
+}
+
+// ---- TCP ----
+
+int CmdQuorvex::EthConnectDrive(QString host, int port)
+{
+    tcpPort = port;
+    if (tcpSocket == nullptr) {
+        tcpSocket = new QTcpSocket(this);
+        connect(tcpSocket, &QTcpSocket::connected, this, &CmdQuorvex::Ethconnected);
+        connect(tcpSocket, &QTcpSocket::disconnected, this, &CmdQuorvex::Ethdisconnected);
+        connect(tcpSocket, &QTcpSocket::readyRead, this, &CmdQuorvex::EthreadyRead);
+    }
+    if (!hostAddress.setAddress(host))
+        return -1;
+    tcpSocket->abort();
+    tcpSocket->connectToHost(hostAddress, static_cast<quint16>(tcpPort & 0xFFFF),
+                             QIODevice::ReadWrite);
+    tcpSocket->waitForConnected(ConnectWaitMs);
+    const QAbstractSocket::SocketState state = tcpSocket->state();
+    if (state == QAbstractSocket::ConnectedState)
+        activeTransport = Transport::Tcp;
+    if (state == QAbstractSocket::ConnectingState || state == QAbstractSocket::ConnectedState) {
+        if (send_reg() == 0)
+            return 0;
+    }
+    return -3;
+}
+
+int CmdQuorvex::EthDisConnectDrive()
+{
+    if (tcpSocket == nullptr)
+        return 1;
+    tcpSocket->close();
+    tcpSocket->disconnectFromHost();
+    if (tcpSocket->state() != QAbstractSocket::UnconnectedState)
+        tcpSocket->waitForDisconnected(DisconnectWaitMs);
+    return 0;
+}
+
 void CmdQuorvex::Ethconnected() {}
-void CmdQuorvex::Ethdisconnected() {}
-void CmdQuorvex::EthreadyRead() {}
-void CmdQuorvex::serialreadyRead() {}
-bool CmdQuorvex::useSocket() const { return false; }
-bool CmdQuorvex::useSerial() const { return false; }
-void CmdQuorvex::discardPending() {}
-void CmdQuorvex::waitStep(int) {}
+
+void CmdQuorvex::Ethdisconnected()
+{
+    auto *socket = qobject_cast<QTcpSocket *>(sender());
+    if (socket == nullptr)
+        socket = tcpSocket;
+    const int error = socket != nullptr ? static_cast<int>(socket->error()) : -1;
+    qWarning().noquote() << QString("lib[Quorvex]%1:%2 Disconnected=%3")
+                                .arg(hostAddress.toString())
+                                .arg(tcpPort)
+                                .arg(error);
+}
+
+// Every delivery is added to what the request already holds: a reply that
+// comes in several TCP segments must reach the caller whole, not as its
+// last piece.
+void CmdQuorvex::EthreadyRead()
+{
+    if (tcpSocket == nullptr)
+        return;
+    while (tcpSocket->bytesAvailable() > 0)
+        appendBounded(recvBuffer, tcpSocket->readAll());
+}
+
+// ---- serial line ----
+
+int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits, int stopBits,
+                                   QString parity)
+{
+    if (serialPort == nullptr)
+        serialPort = new QSerialPort(this);
+    if (serialPort->isOpen()) {
+        if (frameTimer != nullptr)
+            frameTimer->stop();
+        serialPort->clear(QSerialPort::AllDirections);
+        serialPort->close();
+    }
+    serialPort->setPortName(portName);
+    if (!serialPort->open(QIODevice::ReadWrite))
+        return -1;
+    activeTransport = Transport::Serial;
+
+    switch (baudRate) {
+    case 2400:
+        frameGapMs = 10;
+        break;
+    case 4800:
+        frameGapMs = 6;
+        break;
+    case 9600:
+        frameGapMs = 3;
+        break;
+    default:
+        break;
+    }
+    switch (baudRate) {
+    case 1200:
+    case 2400:
+    case 4800:
+    case 9600:
+    case 19200:
+    case 38400:
+    case 57600:
+    case 115200:
+        serialPort->setBaudRate(baudRate, QSerialPort::AllDirections);
+        break;
+    default:
+        break;
+    }
+
+    if (dataBits >= 5 && dataBits <= 8)
+        serialPort->setDataBits(static_cast<QSerialPort::DataBits>(dataBits));
+
+    if (stopBits == 1)
+        serialPort->setStopBits(QSerialPort::OneStop);
+    else if (stopBits == 2)
+        serialPort->setStopBits(QSerialPort::TwoStop);
+    else if (stopBits == 3)
+        serialPort->setStopBits(QSerialPort::OneAndHalfStop);
+
+    // Judged by the first letter only: searching the whole text for the
+    // letters made "Even" (it holds an n) select no parity, and left mark and
+    // space parity out of reach.
+    const ushort letter = parity.isEmpty() ? 0 : parity.at(0).toUpper().unicode();
+    switch (letter) {
+    case 'N':
+        serialPort->setParity(QSerialPort::NoParity);
+        break;
+    case 'E':
+        serialPort->setParity(QSerialPort::EvenParity);
+        break;
+    case 'O':
+        serialPort->setParity(QSerialPort::OddParity);
+        break;
+    case 'M':
+        serialPort->setParity(QSerialPort::MarkParity);
+        break;
+    case 'S':
+        serialPort->setParity(QSerialPort::SpaceParity);
+        break;
+    default:
+        break;
+    }
+
+    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+    // Unique: the port is reopened by every call, and a second attachment
+    // would only run the slot twice per delivery.
+    connect(serialPort, &QSerialPort::readyRead, this, &CmdQuorvex::serialreadyRead,
+            Qt::UniqueConnection);
+    if (frameTimer == nullptr) {
+        frameTimer = new QTimer(this);
+        frameTimer->setSingleShot(false);
+        connect(frameTimer, &QTimer::timeout, this, &CmdQuorvex::TimerTimeOut);
+    }
+    return 0;
+}
+
+int CmdQuorvex::serialDisConnectDrive()
+{
+    if (serialPort == nullptr || !serialPort->isOpen())
+        return 1;
+    // A gap timer left running would read from the closed port.
+    if (frameTimer != nullptr)
+        frameTimer->stop();
+    serialPort->clear(QSerialPort::AllDirections);
+    serialPort->close();
+    return 0;
+}
+
+void CmdQuorvex::serialreadyRead()
+{
+    if (frameTimer == nullptr)
+        return;
+    frameTimer->stop();
+    frameTimer->start(frameGapMs);
+}
+
+// The line went quiet: what the port holds is one delivery. It is added to
+// the request's bytes; a frame that is still short keeps SendData waiting.
+void CmdQuorvex::TimerTimeOut()
+{
+    if (frameTimer != nullptr && frameTimer->isActive())
+        frameTimer->stop();
+    if (serialPort != nullptr && serialPort->isOpen())
+        appendBounded(recvBuffer, serialPort->readAll());
+}
+
+// ---- send and wait ----
+
+int CmdQuorvex::Only_send(QByteArray request)
+{
+    QIODevice *device = nullptr;
+    if (useSocket())
+        device = tcpSocket;
+    else if (useSerial())
+        device = serialPort;
+    if (device == nullptr)
+        return 1;
+    device->write(request);
+    if (device == tcpSocket) {
+        tcpSocket->flush();
+        tcpSocket->waitForBytesWritten(WriteWaitMs);
+    } else {
+        serialPort->flush();
+        serialPort->waitForBytesWritten(WriteWaitMs);
+    }
+    return 0;
+}
+
+int CmdQuorvex::waitForReady(int ms)
+{
+    if (useSocket()) {
+        tcpSocket->waitForReadyRead(ms);
+        return 0;
+    }
+    if (useSerial()) {
+        serialPort->waitForReadyRead(ms);
+        return 0;
+    }
+    return 1;
+}
+
+// Leftovers of an earlier exchange (a late or duplicated reply) must not be
+// handed over as the answer to the request about to be sent.
+void CmdQuorvex::discardPending()
+{
+    if (tcpSocket != nullptr && tcpSocket->state() == QAbstractSocket::ConnectedState) {
+        // Pick up what the system already holds, then throw all of it away.
+        for (int i = 0; i < 4 && unreadInSystem(tcpSocket->socketDescriptor()) > 0; ++i)
+            tcpSocket->waitForReadyRead(0);
+        tcpSocket->readAll();
+    }
+    if (frameTimer != nullptr)
+        frameTimer->stop();
+    if (serialPort != nullptr && serialPort->isOpen()) {
+        serialPort->readAll();
+        serialPort->clear(QSerialPort::Input);
+    }
+    recvBuffer.clear();
+}
+
+// One polling step: a nested event loop that ends after `ms`, or as soon as
+// a TCP delivery or a serial quiet gap has added bytes to recvBuffer (those
+// slots are attached first, so they have run when the loop quits).
+void CmdQuorvex::waitStep(int ms)
+{
+    QEventLoop loop;
+    QTimer step;
+    step.setSingleShot(true);
+    connect(&step, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (tcpSocket != nullptr)
+        connect(tcpSocket, &QTcpSocket::readyRead, &loop, &QEventLoop::quit);
+    if (frameTimer != nullptr)
+        connect(frameTimer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    step.start(ms);
+    loop.exec();
+}
+
+int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
+{
+    discardPending();
+    Only_send(request);
+    // The write wait may already have brought the whole reply.
+    if (eip::completeFrameSize(recvBuffer) == 0)
+        waitForReady(FirstReplyWaitMs);
+    if (timeoutMs <= 0)
+        return -1;
+
+    // Hands over exactly the first whole frame as soon as it is in hand; at
+    // the time-out, whatever has arrived.
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (;;) {
+        const int frame = eip::completeFrameSize(recvBuffer);
+        if (frame > 0) {
+            reply.append(recvBuffer.left(frame));
+            recvBuffer.clear();
+            return 0;
+        }
+        const qint64 left = timeoutMs - elapsed.elapsed();
+        if (left <= 0)
+            break;
+        waitStep(static_cast<int>(qMin<qint64>(PollStepMs, left)));
+    }
+    if (recvBuffer.isEmpty())
+        return -1;
+    reply.append(recvBuffer);
+    recvBuffer.clear();
+    return 0;
+}
+
+void CmdQuorvex::mysleep(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+int CmdQuorvex::Connection_status()
+{
+    if (useSocket())
+        return tcpSocket->state() == QAbstractSocket::ConnectedState ? 0 : -3;
+    if (useSerial())
+        return serialPort->isOpen() ? 0 : -3;
+    return -3;
+}
+
+// ---- release ----
+
+int CmdQuorvex::deletetcpSocket()
+{
+    if (tcpSocket != nullptr) {
+        QTcpSocket *socket = tcpSocket;
+        // Dropped while the pointer is still valid, so the disconnect notice
+        // can still read the socket's error.
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            socket->abort();
+        tcpSocket = nullptr;
+        delete socket;
+    }
+    if (activeTransport == Transport::Tcp)
+        activeTransport = Transport::None;
+    return 0;
+}
+
+// The socket's slots stay attached: they are made once per socket object and
+// the socket keeps working after the serial objects are gone.
+int CmdQuorvex::deleteSerialPort()
+{
+    delete frameTimer;
+    frameTimer = nullptr;
+    delete serialPort;
+    serialPort = nullptr;
+    if (activeTransport == Transport::Serial)
+        activeTransport = Transport::None;
+    return 0;
+}
+
+int CmdQuorvex::DestroyFree()
+{
+    if (serialPort != nullptr) {
+        serialDisConnectDrive();
+        deleteSerialPort();
+        return 0;
+    }
+    if (tcpSocket != nullptr) {
+        if (tcpSocket->state() != QAbstractSocket::UnconnectedState)
+            EthDisConnectDrive();
+        deletetcpSocket();
+        return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,28 @@
+#ifndef QUORVEX_ENCAPFRAME_H
+#define QUORVEX_ENCAPFRAME_H
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// Session-level encapsulation frames: built and judged over plain byte
+// arrays, so they can be checked without a socket.
+namespace encap
+{
+
+// The 28-byte RegisterSession request (session 0, context 01 00.., version 1).
+QByteArray registerSessionRequest();
+
+struct RegisterReply {
+    bool ok = false;     // a RegisterSession reply, status 0, carrying a handle
+    quint16 command = 0; // as far as the reply holds them (missing bytes read 0)
+    quint32 status = 0;
+    QByteArray handle; // the four handle bytes, only when ok
+};
+
+// A registration counts only when the reply is a RegisterSession reply of at
+// least 28 bytes with encapsulation status 0 and at least 4 data bytes.
+RegisterReply judgeRegisterReply(const QByteArray &reply);
+
+} // namespace encap
+
+#endif
