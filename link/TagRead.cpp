@@ -1,4 +1,162 @@
-// placeholder until tag reads land
 #include "CmdQuorvex.h"
-int CmdQuorvex::Read_area(QString, int, QByteArray *, QString, int) { return Connection_status(); }
-int CmdQuorvex::Message_parsing(QByteArray, QByteArray *, int, QString) { return -2; }
+#include "EipProtocol.h"
+#include "ReadFrames.h"
+
+#include <QDebug>
+#include <QStringList>
+
+namespace
+{
+
+QString hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex());
+}
+
+QString hexNumber(quint32 v, int digits)
+{
+    return QStringLiteral("0x%1").arg(v, digits, 16, QLatin1Char('0'));
+}
+
+// All read lines share "%1:%2  %3 len = %4" (host, port, tag, count). The
+// arguments go in in one pass, so a "%" in a tag text stays as it is.
+QString readLine(const char *format, const CmdQuorvex &link, const QString &tag, int count,
+                 const QString &a5, const QString &a6 = QString(), const QString &a7 = QString())
+{
+    return QString::fromUtf8(format).arg(link.hostAddress.toString(), QString::number(link.tcpPort),
+                                         tag, QString::number(count), a5, a6, a7);
+}
+
+void warnRejected(const CmdQuorvex &link, const tagread::ReadReply &judged, const QByteArray &reply,
+                  int count, const QString &tag)
+{
+    using tagread::Verdict;
+    switch (judged.verdict) {
+    case Verdict::Accepted:
+        break;
+    case Verdict::Empty:
+        qWarning().noquote() << readLine(
+            "lib[Quorvex]返回的报文长度为0 %1:%2  %3 len = %4 msg : %5", link, tag, count,
+            hex(reply));
+        break;
+    case Verdict::Length:
+        qWarning().noquote() << readLine("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5",
+                                         link, tag, count, hex(reply));
+        break;
+    case Verdict::Encapsulation:
+        qWarning().noquote() << readLine("lib[Quorvex]报文封装错误 %1:%2  %3 len = %4 command = "
+                                         "%5 status = %6 msg : %7",
+                                         link, tag, count, hexNumber(judged.command, 4),
+                                         hexNumber(judged.encapStatus, 8), hex(reply));
+        break;
+    case Verdict::Service:
+        qWarning().noquote() << readLine(
+            "lib[Quorvex]报文返回标志位错误 %1:%2  %3 len = %4 msg : %5", link, tag, count,
+            hex(reply));
+        break;
+    case Verdict::Partial: // only a read that continues takes a partial reply
+    case Verdict::Status: {
+        QStringList ext;
+        for (const quint16 w : judged.extStatus)
+            ext << hexNumber(w, 4);
+        qWarning().noquote() << readLine(
+            "lib[Quorvex]报文返回状态错误 %1:%2  %3 len = %4 status = %5 ext = %6 msg : %7", link,
+            tag, count, hexNumber(judged.generalStatus, 2),
+            ext.isEmpty() ? QStringLiteral("none") : ext.join(QLatin1Char(',')), hex(reply));
+        break;
+    }
+    }
+}
+
+void warnOutcome(const CmdQuorvex &link, const tagread::ReadOutcome &o, int count,
+                 const QString &tag, int maxValueBytes)
+{
+    using tagread::Failure;
+    switch (o.failure) {
+    case Failure::None:
+        break;
+    case Failure::NoReply:
+    case Failure::Rejected:
+        warnRejected(link, o.judged, o.reply, count, tag);
+        break;
+    case Failure::EmptyPart:
+    case Failure::PartChanged:
+        qWarning().noquote() << readLine(
+            "lib[Quorvex]分段读取错误 %1:%2  %3 len = %4 offset = %5 msg : %6", link, tag, count,
+            QString::number(o.offset), hex(o.reply));
+        break;
+    case Failure::TooLarge:
+        qWarning().noquote() << readLine(
+            "lib[Quorvex]读取数据超出上限 %1:%2  %3 len = %4 limit = %5 msg : %6", link, tag, count,
+            QString::number(maxValueBytes), hex(o.reply));
+        break;
+    }
+}
+
+} // namespace
+
+// One request and its reply, with the traffic lines while tracing.
+static int tracedExchange(CmdQuorvex &link, const QByteArray &request, QByteArray &reply, int count,
+                          const QString &tag)
+{
+    if (link.traceEnabled)
+        qDebug().noquote() << readLine("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", link, tag,
+                                       count, hex(request));
+    const int rc = link.SendData(request, reply, 50);
+    if (link.traceEnabled)
+        qDebug().noquote() << readLine("lib[Quorvex]读响应 %1:%2  %3 len = %4 msg : %5", link, tag,
+                                       count, hex(reply));
+    return rc;
+}
+
+int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag, int maxValueBytes)
+{
+    if (Connection_status() == -3)
+        return -3;
+    // Requests that cannot be written as one well-formed frame are refused
+    // before anything is sent: a count that does not fit its 16-bit field,
+    // or a path that would wrap the length fields or exceed one unconnected
+    // message.
+    if (count < 1 || count > 0xFFFF || area.isEmpty() || area.size() % 2 ||
+        area.size() > tagread::MaxAreaBytes) {
+        qWarning().noquote() << readLine("lib[Quorvex]读请求无效 %1:%2  %3 len = %4 msg : %5",
+                                         *this, tag, count, hex(area.toLatin1()));
+        return -1;
+    }
+    const QByteArray path = tagread::requestPath(area, tagread::firstNameLength(tag, area));
+    QByteArray gathered;
+    const tagread::ReadOutcome o = tagread::readTag(
+        sessionHandle, path, static_cast<quint16>(count), maxValueBytes,
+        [&](const QByteArray &request, QByteArray &reply) {
+            return tracedExchange(*this, request, reply, count, tag);
+        },
+        &gathered);
+    warnOutcome(*this, o, count, tag, maxValueBytes);
+    if (o.rc == 0 && out)
+        out->append(gathered);
+    return o.rc;
+}
+
+int CmdQuorvex::Message_parsing(QByteArray request, QByteArray *out, int count, QString tag)
+{
+    QByteArray reply;
+    const int rc = tracedExchange(*this, request, reply, count, tag);
+    const quint8 service = request.size() > tagread::OffEmbeddedService
+                               ? static_cast<quint8>(request.at(tagread::OffEmbeddedService))
+                               : quint8(cip::ReadTag);
+    tagread::ReadReply judged = tagread::judgeReadReply(reply, service);
+    if (!reply.isEmpty() && rc != 0)
+        judged.verdict = tagread::Verdict::Length;
+    // A lone exchange has no follow-up request, so a partial transfer is as
+    // incomplete as any other error status.
+    if (judged.verdict != tagread::Verdict::Accepted) {
+        warnRejected(*this, judged, reply, count, tag);
+        return reply.isEmpty() ? -2 : -1;
+    }
+    if (out) {
+        if (judged.hasHandle)
+            le::put16(*out, judged.handle);
+        out->append(judged.value);
+    }
+    return 0;
+}

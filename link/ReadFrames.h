@@ -1,0 +1,119 @@
+#ifndef QUORVEX_READFRAMES_H
+#define QUORVEX_READFRAMES_H
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+#include <functional>
+
+// Tag read frames as plain functions over byte arrays: the request builder,
+// the reply judge and the fragment loop, so that all of it can be exercised
+// with canned replies and without a transport.
+namespace tagread
+{
+
+// SendRRData / Unconnected Send framing of a tag read.
+constexpr quint16 CpfTimeout = 10;
+constexpr quint16 CpfItemCount = 2;
+constexpr quint8 UcsPathWords = 2;
+constexpr quint8 PriorityTick = 0x0A; // tick of 2^10 ms
+constexpr quint8 TimeoutTicks = 0xF0;
+constexpr quint8 RouteWords = 1;
+constexpr quint8 RouteSlot = 0;
+constexpr int SessionSize = 4;
+
+// An unconnected message carries at most this many bytes of CIP message.
+constexpr int MaxUnconnectedMessage = 504;
+// Unconnected Send bytes around the embedded request path: service, path
+// size, class/instance path, tick, ticks, embedded size, embedded service,
+// embedded path size, element count, fragment offset, route path.
+constexpr int UcsOverhead = 2 + 4 + 2 + 2 + 2 + 2 + 4 + 4;
+// The longest request path (0x91, first-name length, area bytes) that keeps
+// even a fragmented request within one unconnected message.
+constexpr int MaxRequestPathBytes = MaxUnconnectedMessage - UcsOverhead;
+// The same bound for an area string, which lacks the first two path bytes.
+constexpr int MaxAreaBytes = MaxRequestPathBytes - 2;
+
+// Reply layout: service, reserved, general status, additional status size
+// follow the 40 bytes of encapsulation header and packet items.
+constexpr int OffItemLength = 38;
+constexpr int OffReplyService = 40;
+constexpr int OffGeneralStatus = 42;
+constexpr int OffExtSize = 43;
+constexpr int OffExtStatus = 44;
+constexpr int OffEmbeddedService = 50;
+
+// The four session bytes a request carries: the stored handle, or zeros
+// while fewer than four bytes are stored.
+QByteArray sessionBytes(const QByteArray &stored);
+
+// Length of the first symbol: the tag text before its first "." or "[",
+// never longer than the area string.
+int firstNameLength(const QString &tag, const QString &area);
+
+// 0x91, the first-name length, then each area character as one byte
+// (characters above U+00FF go as 0x00).
+QByteArray requestPath(const QString &area, int firstNameLen);
+
+// One SendRRData frame with a Read Tag (or, when `fragmented`, a Read Tag
+// Fragmented at `offset`) request for `count` elements.
+QByteArray buildReadFrame(const QByteArray &session4, const QByteArray &pathBytes, quint16 count,
+                          bool fragmented, quint32 offset);
+
+enum class Verdict {
+    Accepted,      // general status 0: the value bytes are complete
+    Partial,       // general status 0x06: more follows at a larger offset
+    Empty,         // no byte came
+    Length,        // too short for what it announces, or lengths that disagree
+    Encapsulation, // not a SendRRData reply, or an encapsulation status
+    Service,       // the reply service does not answer the request
+    Status         // the controller reported an error
+};
+
+struct ReadReply {
+    Verdict verdict = Verdict::Empty;
+    quint16 command = 0;
+    quint32 encapStatus = 0;
+    quint8 service = 0;
+    quint8 generalStatus = 0;
+    QVector<quint16> extStatus;
+    quint16 dataType = 0;
+    bool hasHandle = false;
+    quint16 handle = 0;
+    QByteArray value; // after the type code and, for structures, the handle
+};
+
+ReadReply judgeReadReply(const QByteArray &reply, quint8 requestService);
+
+// The exchange of one request: 0 when reply bytes came (appended to reply).
+using Exchange = std::function<int(const QByteArray &request, QByteArray &reply)>;
+
+enum class Failure {
+    None,
+    NoReply,     // the exchange brought no byte
+    Rejected,    // the reply failed judgeReadReply; see `judged`
+    EmptyPart,   // a partial reply that carries no value bytes
+    PartChanged, // a later part announces another data type or structure
+    TooLarge     // the value bytes would exceed the caller's bound
+};
+
+struct ReadOutcome {
+    int rc = 0; // 0 done, -1 rejected, -2 no reply
+    Failure failure = Failure::None;
+    ReadReply judged;   // the last reply judged
+    QByteArray reply;   // the last reply as received
+    quint32 offset = 0; // byte offset of the last request
+    int parts = 0;
+};
+
+// Reads `count` elements at `pathBytes`, following partial transfers until
+// the controller reports the data complete. On success `out` gains the
+// first part's structure handle (if any) and all value bytes, as a single
+// reply would carry them; on failure `out` is untouched.
+ReadOutcome readTag(const QByteArray &session, const QByteArray &pathBytes, quint16 count,
+                    int maxValueBytes, const Exchange &exchange, QByteArray *out);
+
+} // namespace tagread
+
+#endif
