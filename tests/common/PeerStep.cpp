@@ -1,0 +1,63 @@
+#include "PeerStep.h"
+
+#include "EipProtocol.h"
+
+PeerStep PeerStep::reply(const QByteArray &b, int delayMs)
+{
+    PeerStep s;
+    s.bytes = b;
+    s.delayMs = delayMs;
+    return s;
+}
+
+PeerStep PeerStep::split(const QByteArray &b, int at, int gapMs, int delayMs)
+{
+    PeerStep s = reply(b, delayMs);
+    s.splitAt = at;
+    s.splitGapMs = gapMs;
+    return s;
+}
+
+PeerStep PeerStep::duplicated(const QByteArray &b, int delayMs)
+{
+    PeerStep s = reply(b, delayMs);
+    s.duplicate = true;
+    return s;
+}
+
+PeerStep PeerStep::garbled(const QByteArray &b, int delayMs)
+{
+    PeerStep s = reply(b, delayMs);
+    s.garble = true;
+    return s;
+}
+
+PeerStep PeerStep::silent()
+{
+    PeerStep s;
+    s.kind = Silent;
+    return s;
+}
+
+PeerStep PeerStep::close(int delayMs)
+{
+    PeerStep s;
+    s.kind = Close;
+    s.delayMs = delayMs;
+    return s;
+}
+
+QByteArray PeerStep::wireBytes() const
+{
+    QByteArray out = bytes;
+    if (garble) {
+        for (int i = 4; i < out.size(); ++i)
+            out[i] = static_cast<char>(~static_cast<unsigned char>(out.at(i)));
+    }
+    return out;
+}
+
+int peerFrameSize(const QByteArray &buf)
+{
+    return eip::completeFrameSize(buf);
+}

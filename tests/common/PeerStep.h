@@ -1,0 +1,41 @@
+#ifndef QV_TEST_PEERSTEP_H
+#define QV_TEST_PEERSTEP_H
+
+#include <QByteArray>
+#include <functional>
+
+// What a scripted test peer does with one request it has received. Requests
+// are cut out of the byte stream as whole encapsulation frames (24-byte
+// header plus its length field).
+struct PeerStep {
+    enum Kind { Reply, Silent, Close };
+
+    Kind kind = Reply;
+    QByteArray bytes;       // the reply
+    int delayMs = 0;        // before the first byte is written (or the close)
+    int splitAt = -1;       // > 0: write bytes[0, splitAt), pause, write the rest
+    int splitGapMs = 0;     // the pause between the two parts
+    bool duplicate = false; // write the whole reply a second time after it
+    bool garble = false;    // invert every byte from offset 4 on (command and
+                            // length stay, so the frame still looks whole)
+
+    static PeerStep reply(const QByteArray &b, int delayMs = 0);
+    static PeerStep split(const QByteArray &b, int at, int gapMs, int delayMs = 0);
+    static PeerStep duplicated(const QByteArray &b, int delayMs = 0);
+    static PeerStep garbled(const QByteArray &b, int delayMs = 0);
+    static PeerStep silent();
+    // TCP: close the connection (after delayMs); on a pty the same as silent.
+    static PeerStep close(int delayMs = 0);
+
+    // The reply as it goes on the wire (garbled if asked), one part per write.
+    QByteArray wireBytes() const;
+};
+
+// Asked, in the peer's own thread, for requests that find the script queue
+// empty. Without one such requests get no answer.
+using PeerResponder = std::function<PeerStep(const QByteArray &request)>;
+
+// Length of the first whole encapsulation frame in `buf`, 0 while incomplete.
+int peerFrameSize(const QByteArray &buf);
+
+#endif
