@@ -1,0 +1,394 @@
+#include <QtTest>
+
+#include "ByteOrder.h"
+#include "ReadFrames.h"
+#include "ReadReplyBuilder.h"
+
+using namespace tagread;
+
+Q_DECLARE_METATYPE(tagread::Verdict)
+Q_DECLARE_METATYPE(tagread::Failure)
+
+namespace
+{
+
+QString areaFromHex(const char *hex)
+{
+    const QByteArray b = QByteArray::fromHex(hex);
+    return QString::fromLatin1(b.constData(), b.size());
+}
+
+const QByteArray Session = QByteArray::fromHex("11223344");
+
+// The frame Read_area sends for a tag whose area string is given.
+QByteArray frameFor(const QString &tag, const QString &area, int count, quint32 offset = 0)
+{
+    return buildReadFrame(Session, requestPath(area, firstNameLength(tag, area)), quint16(count),
+                          count >= 2, offset);
+}
+
+struct Canned {
+    QList<QByteArray> replies;
+    QList<QByteArray> requests;
+    Exchange exchange()
+    {
+        return [this](const QByteArray &request, QByteArray &reply) {
+            requests << request;
+            if (replies.isEmpty())
+                return -1;
+            reply.append(replies.takeFirst());
+            return reply.isEmpty() ? -1 : 0;
+        };
+    }
+};
+
+QByteArray typed(quint16 type, const QByteArray &value)
+{
+    QByteArray d;
+    le::put16(d, type);
+    return d + value;
+}
+
+QByteArray structured(quint16 handle, const QByteArray &value)
+{
+    QByteArray d;
+    le::put16(d, 0x02A0);
+    le::put16(d, handle);
+    return d + value;
+}
+
+QByteArray filler(int n, char from)
+{
+    QByteArray b;
+    for (int i = 0; i < n; ++i)
+        b.append(char(from + i));
+    return b;
+}
+
+} // namespace
+
+class TestReadFrames : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void goldenFrames_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QString>("area");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QByteArray>("frame");
+        const char *head = "6f00LL001122334400000000000000000000000000000000"
+                           "000000000a0002000000 0000b200";
+        auto frame = [&](const char *len, const char *rest) {
+            return QByteArray::fromHex(QByteArray(head).replace("LL", len) + rest);
+        };
+        QTest::newRow("Buf[7] count 1")
+            << "Buf[7]" << areaFromHex("427566002807") << 1
+            << frame("2a", "1a00 5202200624010af00c00 4c04 9103427566002807 0100 01000100");
+        QTest::newRow("Buf[7] count 3")
+            << "Buf[7]" << areaFromHex("427566002807") << 3
+            << frame("2e", "1e00 5202200624010af01000 5204 9103427566002807 0300 00000000 "
+                           "01000100");
+        QTest::newRow("Speed")
+            << "Speed" << areaFromHex("537065656400") << 1
+            << frame("2a", "1a00 5202200624010af00c00 4c04 9105537065656400 0100 01000100");
+        QTest::newRow("A.B") << "A.B" << areaFromHex("410091014200") << 1
+                             << frame("2a", "1a00 5202200624010af00c00 4c04 9101410091014200 "
+                                            "0100 01000100");
+        QTest::newRow("Buf[40]")
+            << "Buf[40]" << areaFromHex("427566002828") << 1
+            << frame("2a", "1a00 5202200624010af00c00 4c04 9103427566002828 0100 01000100");
+        QTest::newRow("Buf[300], 16-bit element")
+            << "Buf[300]" << areaFromHex("42756600 2900 2c01") << 1
+            << frame("2c", "1c00 5202200624010af00e00 4c05 91034275660029002c01 0100 01000100");
+        QTest::newRow("count 300 as 16 bits")
+            << "Ab" << areaFromHex("4162") << 300
+            << frame("2a", "1a00 5202200624010af00c00 5202 91024162 2c01 00000000 01000100");
+    }
+
+    void goldenFrames()
+    {
+        QFETCH(QString, tag);
+        QFETCH(QString, area);
+        QFETCH(int, count);
+        QFETCH(QByteArray, frame);
+        QCOMPARE(frameFor(tag, area, count).toHex(), frame.toHex());
+    }
+
+    void continuationCarriesOffset()
+    {
+        const QByteArray f =
+            buildReadFrame(Session, requestPath(areaFromHex("4162"), 2), 1, true, 0x01020304);
+        QCOMPARE(quint8(f.at(OffEmbeddedService)), quint8(0x52));
+        QCOMPARE(f.mid(56, 6).toHex(), QByteArray("010004030201"));
+    }
+
+    // A path at the bound fills one unconnected message exactly, and every
+    // length field carries its full 16-bit value.
+    void longestPathFillsOneMessage()
+    {
+        const QString area(MaxAreaBytes, QLatin1Char('x'));
+        const QByteArray f = buildReadFrame(Session, requestPath(area, 255), 2, true, 0);
+        QCOMPARE(f.size(), 40 + MaxUnconnectedMessage);
+        QCOMPARE(le::getPadded(f, 2, 2), quint64(f.size() - 24));
+        QCOMPARE(le::getPadded(f, OffItemLength, 2), quint64(MaxUnconnectedMessage));
+        QCOMPARE(le::getPadded(f, 48, 2), quint64(MaxRequestPathBytes + 8));
+        QCOMPARE(quint8(f.at(51)), quint8(MaxRequestPathBytes / 2));
+        QCOMPARE(quint8(f.at(53)), quint8(255));
+    }
+
+    void sessionBytes_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::newRow("none yet") << QByteArray() << QByteArray::fromHex("00000000");
+        QTest::newRow("three bytes")
+            << QByteArray::fromHex("aabbcc") << QByteArray::fromHex("00000000");
+        QTest::newRow("four") << QByteArray::fromHex("aabbccdd") << QByteArray::fromHex("aabbccdd");
+        QTest::newRow("five") << QByteArray::fromHex("aabbccddee")
+                              << QByteArray::fromHex("aabbccdd");
+    }
+
+    void sessionBytes()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QByteArray, sent);
+        const QByteArray f =
+            buildReadFrame(stored, requestPath(areaFromHex("4162"), 2), 1, false, 0);
+        QCOMPARE(f.mid(4, 4).toHex(), sent.toHex());
+        QCOMPARE(f.size(), 62);
+    }
+
+    void firstNameLength_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QString>("area");
+        QTest::addColumn<int>("length");
+        QTest::newRow("plain odd") << "Speed" << areaFromHex("537065656400") << 5;
+        QTest::newRow("index equal to the index marker")
+            << "Buf[40]" << areaFromHex("427566002828") << 3;
+        QTest::newRow("index equal to the member marker")
+            << "Buf[145]" << areaFromHex("427566002891") << 3;
+        QTest::newRow("member after a pad") << "A.B" << areaFromHex("410091014200") << 1;
+        QTest::newRow("member without pad") << "Ab.Cd" << areaFromHex("416291024364") << 2;
+        QTest::newRow("member of an element")
+            << "Motors[1].Rpm" << areaFromHex("4d6f746f72732801910352706d00") << 6;
+        QTest::newRow("name holding a marker code") << "A(B" << areaFromHex("41284200") << 3;
+        QTest::newRow("bounded by the area") << "Speed" << areaFromHex("5370") << 2;
+    }
+
+    void firstNameLength()
+    {
+        QFETCH(QString, tag);
+        QFETCH(QString, area);
+        QFETCH(int, length);
+        QCOMPARE(tagread::firstNameLength(tag, area), length);
+    }
+
+    void judge_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("requestService");
+        QTest::addColumn<tagread::Verdict>("verdict");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QVector<quint16>>("ext");
+        QTest::addColumn<QByteArray>("value");
+        const QVector<quint16> none;
+        const QByteArray dint = QByteArray::fromHex("2a000000");
+        QTest::newRow("one DINT, 50 bytes")
+            << QByteArray::fromHex("6f001a00112233440000000000000000000000000000000000000000"
+                                   "0a000200000000 00b2000a00cc000000c4002a000000")
+            << 0x4C << Verdict::Accepted << 0 << none << dint;
+        QTest::newRow("46 bytes: type code only")
+            << readReply(0xCC, 0, none, QByteArray::fromHex("c400")) << 0x4C << Verdict::Accepted
+            << 0 << none << QByteArray();
+        QTest::newRow("fragmented reply") << readReply(0xD2, 0, none, typed(0xC4, dint)) << 0x52
+                                          << Verdict::Accepted << 0 << none << dint;
+        QTest::newRow("partial transfer") << readReply(0xD2, 0x06, none, typed(0xC4, dint)) << 0x52
+                                          << Verdict::Partial << 6 << none << dint;
+        QTest::newRow("structure: handle apart")
+            << readReply(0xCC, 0, none, structured(0x0FCE, dint)) << 0x4C << Verdict::Accepted << 0
+            << none << dint;
+        QTest::newRow("44 bytes") << readReply(0xCC, 0, none, QByteArray()) << 0x4C
+                                  << Verdict::Length << 0 << none << QByteArray();
+        QTest::newRow("one type byte") << readReply(0xCC, 0, none, QByteArray::fromHex("c4"))
+                                       << 0x4C << Verdict::Length << 0 << none << QByteArray();
+        QTest::newRow("structure without its handle")
+            << readReply(0xCC, 0, none, QByteArray::fromHex("a002ce")) << 0x4C << Verdict::Length
+            << 0 << none << QByteArray();
+        QTest::newRow("partial without type code") << readReply(0xD2, 6, none, QByteArray()) << 0x52
+                                                   << Verdict::Length << 6 << none << QByteArray();
+        QTest::newRow("Read Tag answered by D2")
+            << readReply(0xD2, 0, none, typed(0xC4, dint)) << 0x4C << Verdict::Service << 0 << none
+            << QByteArray();
+        QTest::newRow("fragmented answered by CC")
+            << readReply(0xCC, 0, none, typed(0xC4, dint)) << 0x52 << Verdict::Service << 0 << none
+            << QByteArray();
+        QTest::newRow("no such tag") << readReply(0xCC, 0x05, none, QByteArray()) << 0x4C
+                                     << Verdict::Status << 5 << none << QByteArray();
+        QTest::newRow("path error, 46 bytes, one status word")
+            << readReply(0xCC, 0x04, {0x0000}, QByteArray()) << 0x4C << Verdict::Status << 4
+            << QVector<quint16>{0} << QByteArray();
+        QTest::newRow("error with extended status, bytes never value")
+            << readReply(0xCC, 0xFF, {0x2105}, typed(0xC4, dint)) << 0x4C << Verdict::Status << 0xFF
+            << QVector<quint16>{0x2105} << QByteArray();
+        QTest::newRow("partial to a lone Read Tag is judged partial")
+            << readReply(0xCC, 0x06, none, typed(0xC4, dint)) << 0x4C << Verdict::Partial << 6
+            << none << dint;
+        QTest::newRow("status words beyond the end")
+            << readReply(0xCC, 0xFF, {0x2105}, QByteArray()).left(45) << 0x4C << Verdict::Length
+            << 0 << none << QByteArray();
+        QTest::newRow("encapsulation status")
+            << readReply(0xCC, 0, none, typed(0xC4, dint), 0x6F, 0x64) << 0x4C
+            << Verdict::Encapsulation << 0 << none << QByteArray();
+        QTest::newRow("not SendRRData") << readReply(0xCC, 0, none, typed(0xC4, dint), 0x65) << 0x4C
+                                        << Verdict::Encapsulation << 0 << none << QByteArray();
+        QTest::newRow("bare encapsulation error header")
+            << QByteArray::fromHex("6f000000000000006400000000000000000000000000000000000000")
+            << 0x4C << Verdict::Encapsulation << 0 << none << QByteArray();
+        QTest::newRow("header cut short") << QByteArray::fromHex("6f001a0011223344") << 0x4C
+                                          << Verdict::Length << 0 << none << QByteArray();
+        QTest::newRow("trailing bytes")
+            << readReply(0xCC, 0, none, typed(0xC4, dint)) + QByteArray(1, '\0') << 0x4C
+            << Verdict::Length << 0 << none << QByteArray();
+        QTest::newRow("cut after the header announced more")
+            << readReply(0xCC, 0, none, typed(0xC4, dint)).left(48) << 0x4C << Verdict::Length << 0
+            << none << QByteArray();
+        QByteArray badItem = readReply(0xCC, 0, none, typed(0xC4, dint));
+        badItem[OffItemLength] = char(badItem.at(OffItemLength) + 2);
+        QTest::newRow("item length disagrees")
+            << badItem << 0x4C << Verdict::Length << 0 << none << QByteArray();
+        QTest::newRow("empty") << QByteArray() << 0x4C << Verdict::Empty << 0 << none
+                               << QByteArray();
+    }
+
+    void judge()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, requestService);
+        QFETCH(tagread::Verdict, verdict);
+        QFETCH(int, status);
+        QFETCH(QVector<quint16>, ext);
+        QFETCH(QByteArray, value);
+        const ReadReply r = judgeReadReply(reply, quint8(requestService));
+        QCOMPARE(r.verdict, verdict);
+        if (verdict == Verdict::Length || verdict == Verdict::Empty ||
+            verdict == Verdict::Encapsulation)
+            return;
+        QCOMPARE(int(r.generalStatus), status);
+        QCOMPARE(r.extStatus, ext);
+        QCOMPARE(r.value.toHex(), value.toHex());
+    }
+
+    void structureHandleKept()
+    {
+        const ReadReply r = judgeReadReply(readReply(0xCC, 0, {}, structured(0x0FCE, "ab")), 0x4C);
+        QVERIFY(r.hasHandle);
+        QCOMPARE(r.handle, quint16(0x0FCE));
+        QCOMPARE(r.dataType, quint16(0x02A0));
+    }
+
+    void fragments_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("maxValueBytes");
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<int>("rc");
+        QTest::addColumn<tagread::Failure>("failure");
+        QTest::addColumn<QList<int>>("services");
+        QTest::addColumn<QList<int>>("offsets"); // -1: no offset field
+        QTest::addColumn<QByteArray>("out");
+        const int big = 1 << 20;
+        const QByteArray a = filler(8, 'a'), b = filler(4, 'A');
+        QTest::newRow("one reply, one element")
+            << 1 << big << QList<QByteArray>{readReply(0xCC, 0, {}, typed(0xC4, b))} << 0
+            << Failure::None << QList<int>{0x4C} << QList<int>{-1} << b;
+        QTest::newRow("DINT array in two parts")
+            << 3 << big
+            << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a)),
+                                 readReply(0xD2, 0, {}, typed(0xC4, b))}
+            << 0 << Failure::None << QList<int>{0x52, 0x52} << QList<int>{0, 8} << a + b;
+        const QByteArray s1 = filler(100, 1), s2 = filler(50, 2), s3 = filler(26, 3);
+        QTest::newRow("structures: handle kept once, not counted")
+            << 2 << big
+            << QList<QByteArray>{readReply(0xD2, 6, {}, structured(0x0FCE, s1)),
+                                 readReply(0xD2, 6, {}, structured(0x0FCE, s2)),
+                                 readReply(0xD2, 0, {}, structured(0x0FCE, s3))}
+            << 0 << Failure::None << QList<int>{0x52, 0x52, 0x52} << QList<int>{0, 100, 150}
+            << QByteArray::fromHex("ce0f") + s1 + s2 + s3;
+        QTest::newRow("one element too big for a reply")
+            << 1 << big
+            << QList<QByteArray>{readReply(0xCC, 6, {}, structured(0x1234, a)),
+                                 readReply(0xD2, 0, {}, structured(0x1234, b))}
+            << 0 << Failure::None << QList<int>{0x4C, 0x52} << QList<int>{-1, 8}
+            << QByteArray::fromHex("3412") + a + b;
+        QTest::newRow("partial part without value bytes")
+            << 2 << big << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, QByteArray()))}
+            << -1 << Failure::EmptyPart << QList<int>{0x52} << QList<int>{0} << QByteArray();
+        QTest::newRow("beyond the bound")
+            << 4 << 12
+            << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a)),
+                                 readReply(0xD2, 0, {}, typed(0xC4, a))}
+            << -1 << Failure::TooLarge << QList<int>{0x52, 0x52} << QList<int>{0, 8}
+            << QByteArray();
+        QTest::newRow("exactly the bound")
+            << 3 << 12
+            << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a)),
+                                 readReply(0xD2, 0, {}, typed(0xC4, b))}
+            << 0 << Failure::None << QList<int>{0x52, 0x52} << QList<int>{0, 8} << a + b;
+        QTest::newRow("no such tag midway")
+            << 3 << big
+            << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a)),
+                                 readReply(0xD2, 0x05, {}, QByteArray())}
+            << -1 << Failure::Rejected << QList<int>{0x52, 0x52} << QList<int>{0, 8}
+            << QByteArray();
+        QTest::newRow("silence midway")
+            << 3 << big << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a))} << -2
+            << Failure::NoReply << QList<int>{0x52, 0x52} << QList<int>{0, 8} << QByteArray();
+        QTest::newRow("type changes midway")
+            << 3 << big
+            << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a)),
+                                 readReply(0xD2, 0, {}, typed(0xCA, b))}
+            << -1 << Failure::PartChanged << QList<int>{0x52, 0x52} << QList<int>{0, 8}
+            << QByteArray();
+        QTest::newRow("error with extended status")
+            << 1 << big << QList<QByteArray>{readReply(0xCC, 0xFF, {0x2105}, typed(0xC4, b))} << -1
+            << Failure::Rejected << QList<int>{0x4C} << QList<int>{-1} << QByteArray();
+    }
+
+    void fragments()
+    {
+        QFETCH(int, count);
+        QFETCH(int, maxValueBytes);
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(int, rc);
+        QFETCH(tagread::Failure, failure);
+        QFETCH(QList<int>, services);
+        QFETCH(QList<int>, offsets);
+        QFETCH(QByteArray, out);
+        Canned peer;
+        peer.replies = replies;
+        const QString area = areaFromHex("4162");
+        const QByteArray path = requestPath(area, 2);
+        QByteArray got("keep");
+        const ReadOutcome o =
+            readTag(Session, path, quint16(count), maxValueBytes, peer.exchange(), &got);
+        QCOMPARE(o.rc, rc);
+        QCOMPARE(o.failure, failure);
+        QCOMPARE(got.toHex(), (QByteArray("keep") + out).toHex());
+        QCOMPARE(peer.requests.size(), services.size());
+        for (int i = 0; i < services.size(); ++i) {
+            const QByteArray &req = peer.requests.at(i);
+            QCOMPARE(int(quint8(req.at(OffEmbeddedService))), services.at(i));
+            QCOMPARE(le::getPadded(req, 54 + area.size(), 2), quint64(count));
+            if (offsets.at(i) < 0)
+                QCOMPARE(req.size(), 60 + area.size());
+            else
+                QCOMPARE(le::getPadded(req, 56 + area.size(), 4), quint64(offsets.at(i)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReadFrames)
+#include "tst_readframes.moc"
