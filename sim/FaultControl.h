@@ -1,0 +1,44 @@
+#ifndef QUORVEX_SIM_FAULTCONTROL_H
+#define QUORVEX_SIM_FAULTCONTROL_H
+
+#include "SimRunner.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <atomic>
+
+namespace qsim
+{
+
+// The faults in force and the counters, shared between the thread that
+// serves connections and whoever changes faults at run time.
+class FaultControl
+{
+public:
+    void set(const SimFaults &f)
+    {
+        QMutexLocker lock(&mutex);
+        faults = f;
+        ++generation;
+    }
+    // The faults, and a number that changes with every set().
+    SimFaults get(quint64 *gen = nullptr) const
+    {
+        QMutexLocker lock(&mutex);
+        if (gen)
+            *gen = generation;
+        return faults;
+    }
+
+    std::atomic<int> served{0};
+    std::atomic<int> connections{0};
+
+private:
+    mutable QMutex mutex;
+    SimFaults faults;
+    quint64 generation = 0;
+};
+
+} // namespace qsim
+
+#endif

@@ -1,0 +1,148 @@
+#include "Commands.h"
+#include "SignalWatcher.h"
+
+#include "FaultControl.h"
+#include "SimServer.h"
+#include "TagDatabase.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+#include <cstdio>
+
+namespace tools
+{
+
+namespace
+{
+
+constexpr quint16 DefaultPort = 44818;
+
+bool intOption(const QCommandLineParser &p, const char *name, int min, int max, int *out)
+{
+    const QString key = QLatin1String(name);
+    if (!p.isSet(key))
+        return true;
+    bool ok = false;
+    const int v = p.value(key).toInt(&ok, 0);
+    if (!ok || v < min || v > max) {
+        std::fprintf(stderr, "quorvex sim: --%s needs a number from %d to %d\n", name, min, max);
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+bool listenOption(const QCommandLineParser &p, qsim::SimOptions *o)
+{
+    if (!p.isSet(QStringLiteral("listen")))
+        return true;
+    const QString v = p.value(QStringLiteral("listen"));
+    const int colon = v.lastIndexOf(QLatin1Char(':'));
+    bool ok = colon > 0;
+    const uint port = v.mid(colon + 1).toUInt(&ok);
+    if (colon <= 0 || !ok || port > 0xFFFF) {
+        std::fprintf(stderr, "quorvex sim: --listen needs HOST:PORT, e.g. 127.0.0.1:0\n");
+        return false;
+    }
+    o->listenHost = v.left(colon);
+    o->port = static_cast<quint16>(port);
+    return true;
+}
+
+} // namespace
+
+int runSim(const QStringList &args)
+{
+    QCommandLineParser p;
+    p.setApplicationDescription(
+        QStringLiteral("Runs a simulated controller that answers EtherNet/IP + CIP tag reads.\n"
+                       "Prints 'LISTEN HOST:PORT' (or 'SERIAL PATH') once it is ready; stops on\n"
+                       "SIGINT or SIGTERM."));
+    p.addHelpOption();
+    p.addOptions({
+        {QStringLiteral("listen"),
+         QStringLiteral("Address to listen on (default 127.0.0.1:44818; "
+                        "port 0 picks a free one)."),
+         QStringLiteral("host:port")},
+        {QStringLiteral("tags"), QStringLiteral("JSON tag database instead of the built-in set."),
+         QStringLiteral("file")},
+        {QStringLiteral("serial"), QStringLiteral("Serve a pseudo-terminal instead of TCP.")},
+        {QStringLiteral("max-seconds"), QStringLiteral("Stop after this many seconds."),
+         QStringLiteral("n")},
+        {QStringLiteral("delay-ms"), QStringLiteral("Hold every reply this long."),
+         QStringLiteral("ms")},
+        {QStringLiteral("split-gap-ms"),
+         QStringLiteral("Write every reply in two halves, this far apart."), QStringLiteral("ms")},
+        {QStringLiteral("close-after"),
+         QStringLiteral("Close a connection after answering n requests."), QStringLiteral("n")},
+        {QStringLiteral("silent-after"),
+         QStringLiteral("Stop answering a connection after n requests."), QStringLiteral("n")},
+        {QStringLiteral("garbage"), QStringLiteral("Answer with nonsense bytes.")},
+        {QStringLiteral("error-status"),
+         QStringLiteral("Answer every tag read with this CIP general status (e.g. 0x05)."),
+         QStringLiteral("status")},
+        {QStringLiteral("reject-register"),
+         QStringLiteral("Refuse RegisterSession (status 0x69, handle 0).")},
+    });
+    if (!p.parse(QStringList{QStringLiteral("quorvex sim")} + args)) {
+        std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(p.errorText()));
+        return ExitUsage;
+    }
+    if (p.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(p.helpText()), stdout);
+        return ExitOk;
+    }
+    if (!p.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "quorvex sim: unexpected argument '%s'\n",
+                     qPrintable(p.positionalArguments().first()));
+        return ExitUsage;
+    }
+
+    qsim::SimOptions o;
+    o.port = DefaultPort;
+    o.tagFile = p.value(QStringLiteral("tags"));
+    o.serial = p.isSet(QStringLiteral("serial"));
+    o.garbage = p.isSet(QStringLiteral("garbage"));
+    o.rejectRegister = p.isSet(QStringLiteral("reject-register"));
+    const int big = 24 * 3600 * 1000;
+    if (!listenOption(p, &o) || !intOption(p, "max-seconds", 0, 24 * 3600, &o.maxSeconds) ||
+        !intOption(p, "delay-ms", 0, big, &o.delayMs) ||
+        !intOption(p, "split-gap-ms", 0, big, &o.splitGapMs) ||
+        !intOption(p, "close-after", 0, 1 << 30, &o.closeAfter) ||
+        !intOption(p, "silent-after", 0, 1 << 30, &o.silentAfter) ||
+        !intOption(p, "error-status", 0, 0xFF, &o.errorStatus))
+        return ExitUsage;
+
+    qsim::TagDatabase db;
+    QString error;
+    if (o.tagFile.isEmpty())
+        db = qsim::defaultTags();
+    else if (!qsim::loadTagFile(o.tagFile, &db, &error)) {
+        std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(error));
+        return ExitFailure;
+    }
+
+    SignalWatcher watcher;
+    qsim::FaultControl faults;
+    faults.set(o);
+    qsim::SimServer server(db, faults);
+    if (!server.listen(o, &error)) {
+        std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(error));
+        return ExitFailure;
+    }
+    QObject::connect(&watcher, &SignalWatcher::stopRequested, qApp, &QCoreApplication::quit);
+    if (o.maxSeconds > 0)
+        QTimer::singleShot(o.maxSeconds * 1000, qApp, &QCoreApplication::quit);
+
+    if (o.serial)
+        std::printf("SERIAL %s\n", qPrintable(server.serialPath()));
+    else
+        std::printf("LISTEN %s\n", qPrintable(server.address()));
+    std::fflush(stdout);
+    QCoreApplication::exec();
+    std::fprintf(stderr, "quorvex sim: stopped after %d requests\n", faults.served.load());
+    return ExitOk;
+}
+
+} // namespace tools

@@ -1,0 +1,42 @@
+#include "Commands.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace
+{
+
+const tools::Command commands[] = {
+    {"sim", "run a simulated controller (EtherNet/IP + CIP) for tests and demos", tools::runSim},
+};
+
+void usage(FILE *to)
+{
+    std::fprintf(to, "usage: quorvex <command> [options]\n\ncommands:\n");
+    for (const tools::Command &c : commands)
+        std::fprintf(to, "  %-8s %s\n", c.name, c.summary);
+    std::fprintf(to, "\n'quorvex <command> --help' describes the options of a command.\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty()) {
+        usage(stderr);
+        return tools::ExitUsage;
+    }
+    const QString name = args.takeFirst();
+    if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+        usage(stdout);
+        return tools::ExitOk;
+    }
+    for (const tools::Command &c : commands)
+        if (name == QLatin1String(c.name))
+            return c.run(args);
+    std::fprintf(stderr, "quorvex: unknown command '%s'\n\n", qPrintable(name));
+    usage(stderr);
+    return tools::ExitUsage;
+}
