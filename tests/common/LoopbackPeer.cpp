@@ -72,6 +72,8 @@ private:
         while (server != nullptr && server->hasPendingConnections()) {
             QTcpSocket *s = server->nextPendingConnection();
             s->setParent(this);
+            // Bytes go out as scripted, not held back for coalescing.
+            s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             {
                 QMutexLocker lock(&shared->mutex);
                 ++shared->connections;
@@ -132,16 +134,19 @@ private:
             });
             return;
         }
+        // A duplicate travels in the same write as the (last part of the)
+        // reply, so the receiver sees both copies at once.
         const QByteArray wire = step.wireBytes();
         const bool split = step.splitAt > 0 && step.splitAt < wire.size();
         const QByteArray first = split ? wire.left(step.splitAt) : wire;
-        const QByteArray second = split ? wire.mid(step.splitAt) : QByteArray();
-        const bool duplicate = step.duplicate;
-        auto finish = [this, guard, wire, duplicate, index] {
-            if (!guard)
-                return;
-            if (duplicate)
-                write(guard, wire);
+        QByteArray last = split ? wire.mid(step.splitAt) : QByteArray();
+        if (step.duplicate) {
+            if (split)
+                last += wire;
+            else
+                last = wire;
+        }
+        auto finish = [this, guard, index] {
             {
                 QMutexLocker lock(&shared->mutex);
                 ++shared->repliesDone;
@@ -149,18 +154,19 @@ private:
             emit owner->replyDone(index);
         };
         QTimer::singleShot(step.delayMs, this,
-                           [this, guard, first, second, split, gap = step.splitGapMs, finish] {
+                           [this, guard, first, last, split, gap = step.splitGapMs, finish] {
                                if (!guard)
                                    return;
-                               write(guard, first);
                                if (!split) {
+                                   write(guard, first + last);
                                    finish();
                                    return;
                                }
-                               QTimer::singleShot(gap, this, [this, guard, second, finish] {
+                               write(guard, first);
+                               QTimer::singleShot(gap, this, [guard, last, finish] {
                                    if (!guard)
                                        return;
-                                   write(guard, second);
+                                   write(guard, last);
                                    finish();
                                });
                            });

@@ -15,7 +15,8 @@ struct PeerStep {
     int delayMs = 0;        // before the first byte is written (or the close)
     int splitAt = -1;       // > 0: write bytes[0, splitAt), pause, write the rest
     int splitGapMs = 0;     // the pause between the two parts
-    bool duplicate = false; // write the whole reply a second time after it
+    bool duplicate = false; // send the reply twice, the copy in the same write
+                            // as the reply's last part
     bool garble = false;    // invert every byte from offset 4 on (command and
                             // length stay, so the frame still looks whole)
 

@@ -156,15 +156,14 @@ void PtyPeer::loop()
                 continue;
             const QByteArray wire = step.wireBytes();
             pause(step.delayMs);
+            const QByteArray copy = step.duplicate ? wire : QByteArray();
             if (step.splitAt > 0 && step.splitAt < wire.size()) {
                 m_pty.writeMaster(wire.left(step.splitAt));
                 pause(step.splitGapMs);
-                m_pty.writeMaster(wire.mid(step.splitAt));
+                m_pty.writeMaster(wire.mid(step.splitAt) + copy);
             } else {
-                m_pty.writeMaster(wire);
+                m_pty.writeMaster(wire + copy);
             }
-            if (step.duplicate)
-                m_pty.writeMaster(wire);
             QMutexLocker lock(&m_shared->mutex);
             ++m_shared->repliesDone;
         }

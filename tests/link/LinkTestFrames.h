@@ -1,0 +1,59 @@
+#ifndef QV_TEST_LINKTESTFRAMES_H
+#define QV_TEST_LINKTESTFRAMES_H
+
+#include "ByteOrder.h"
+#include "EipProtocol.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <functional>
+
+namespace linktest
+{
+
+// An encapsulation frame as a controller would send it.
+inline QByteArray frame(quint16 command, const QByteArray &data, quint32 handle = 0,
+                        quint32 status = 0, quint8 context0 = 0)
+{
+    QByteArray f;
+    le::put16(f, command);
+    le::put16(f, static_cast<quint16>(data.size()));
+    le::put32(f, handle);
+    le::put32(f, status);
+    le::put8(f, context0);
+    f.append(eip::ContextSize - 1, '\0');
+    le::put32(f, 0);
+    return f + data;
+}
+
+inline QByteArray registerReply(quint32 handle, quint32 status = 0)
+{
+    return frame(eip::RegisterSession, QByteArray::fromHex("01000000"), handle, status,
+                 eip::RegisterSessionContext);
+}
+
+// A SendRRData-shaped request or reply with a recognisable payload.
+inline QByteArray rrFrame(const QByteArray &payload)
+{
+    return frame(eip::SendRRData, payload);
+}
+
+// Waits for a condition without running the event loop, so that bytes
+// reaching the socket stay unread by Qt. Bounded.
+inline bool waitWithoutEvents(const std::function<bool()> &cond, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+} // namespace linktest
+
+#endif

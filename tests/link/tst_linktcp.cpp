@@ -1,0 +1,292 @@
+#include "CmdQuorvex.h"
+#include "LinkTestFrames.h"
+#include "LoopbackPeer.h"
+#include "MessageCapture.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+using namespace linktest;
+
+namespace
+{
+const QString Local = QStringLiteral("127.0.0.1");
+
+QStringList linkLines(const MessageCapture &cap, QtMsgType type)
+{
+    QStringList out;
+    for (const QString &l : cap.lines(type)) {
+        if (l.startsWith(QLatin1String("lib[Quorvex]")))
+            out << l;
+    }
+    return out;
+}
+} // namespace
+
+class TstLinkTcp : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Connects the link to the peer, answering the registration.
+    static bool connectTo(CmdQuorvex &link, LoopbackPeer &peer, quint32 handle = 0x01020304)
+    {
+        peer.enqueue(PeerStep::reply(registerReply(handle)));
+        return link.EthConnectDrive(Local, peer.port()) == 0;
+    }
+
+private slots:
+    void freshLink()
+    {
+        CmdQuorvex link;
+        QCOMPARE(link.Connection_status(), -3);
+        QCOMPARE(link.Only_send(rrFrame("x")), 1);
+        QCOMPARE(link.waitForReady(1000), 1);
+        QByteArray reply("kept");
+        QCOMPARE(link.SendData(rrFrame("x"), reply, 50), -1);
+        QCOMPARE(reply, QByteArray("kept"));
+        QCOMPARE(link.EthDisConnectDrive(), 1);
+        QCOMPARE(link.serialDisConnectDrive(), 1);
+        QCOMPARE(link.DestroyFree(), 1);
+        QCOMPARE(link.activeTransport, CmdQuorvex::Transport::None);
+    }
+
+    void sendDataTimeout_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("rc");
+        QTest::newRow("reply after 30 ms is taken") << 30 << true << 50 << 0;
+        QTest::newRow("immediate reply is taken") << 0 << true << 50 << 0;
+        QTest::newRow("no reply gives -1") << 0 << false << 50 << -1;
+        QTest::newRow("time-out 0 never takes a reply") << 30 << true << 0 << -1;
+    }
+    void sendDataTimeout()
+    {
+        QFETCH(int, delayMs);
+        QFETCH(bool, answered);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, rc);
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        QVERIFY(connectTo(link, peer));
+        const QByteArray answer = rrFrame("answer");
+        peer.enqueue(answered ? PeerStep::reply(answer, delayMs) : PeerStep::silent());
+        QByteArray reply;
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(link.SendData(rrFrame("question"), reply, timeoutMs), rc);
+        const qint64 took = t.elapsed();
+        QCOMPARE(reply, rc == 0 ? answer : QByteArray());
+        QCOMPARE(peer.requests().value(1), rrFrame("question"));
+        if (!answered) {
+            // the 500 ms first wait plus the polling; loose, only must not hang
+            QVERIFY2(took >= 540 && took < 5000, qPrintable(QString::number(took)));
+        }
+    }
+
+    void splitReplyHandedOverWhole_data()
+    {
+        QTest::addColumn<int>("splitAt");
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<int>("delayMs");
+        QTest::newRow("cut inside the header") << 10 << 20 << 0;
+        QTest::newRow("cut after the header") << 24 << 30 << 0;
+        QTest::newRow("cut inside the data") << 30 << 20 << 0;
+        QTest::newRow("second part during the polling") << 30 << 30 << 490;
+    }
+    void splitReplyHandedOverWhole()
+    {
+        QFETCH(int, splitAt);
+        QFETCH(int, gapMs);
+        QFETCH(int, delayMs);
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        QVERIFY(connectTo(link, peer));
+        const QByteArray answer = rrFrame(QByteArray::fromHex("cc000000c400e8030000"));
+        peer.enqueue(PeerStep::split(answer, splitAt, gapMs, delayMs));
+        QByteArray reply;
+        QCOMPARE(link.SendData(rrFrame("q"), reply, 50), 0);
+        QCOMPARE(reply.toHex(), answer.toHex());
+    }
+
+    void leftoversNeverTakenByTheNextRequest_data()
+    {
+        QTest::addColumn<bool>("late");
+        QTest::addColumn<bool>("runEvents");
+        QTest::newRow("late reply, already read by Qt") << true << true;
+        QTest::newRow("late reply, still in the system") << true << false;
+        QTest::newRow("unsolicited bytes, still in the system") << false << false;
+    }
+    void leftoversNeverTakenByTheNextRequest()
+    {
+        QFETCH(bool, late);
+        QFETCH(bool, runEvents);
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        QVERIFY(connectTo(link, peer));
+        const QByteArray stale = rrFrame("stale");
+        const QByteArray fresh = rrFrame("fresh");
+        int done = peer.repliesDone();
+        if (late) {
+            peer.enqueue(PeerStep::reply(stale, 700));
+            QByteArray first;
+            QCOMPARE(link.SendData(rrFrame("first"), first, 50), -1);
+            QVERIFY(first.isEmpty());
+            ++done;
+        } else {
+            peer.sendNow(stale);
+        }
+        if (runEvents)
+            QTRY_VERIFY_WITH_TIMEOUT(peer.repliesDone() == done, 5000);
+        else
+            QVERIFY(waitWithoutEvents([&] { return peer.repliesDone() == done; }, 5000));
+        peer.enqueue(PeerStep::reply(fresh, 20));
+        QByteArray second;
+        QCOMPARE(link.SendData(rrFrame("second"), second, 50), 0);
+        QCOMPARE(second, fresh);
+    }
+
+    void duplicateReplyDoesNotLeak()
+    {
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        QVERIFY(connectTo(link, peer));
+        const QByteArray a = rrFrame("answer-a");
+        const QByteArray b = rrFrame("answer-b");
+        peer.enqueue(PeerStep::duplicated(a));
+        peer.enqueue(PeerStep::reply(b, 30));
+        QByteArray first;
+        QCOMPARE(link.SendData(rrFrame("one"), first, 50), 0);
+        QCOMPARE(first, a); // one frame, not both copies
+        QByteArray second;
+        QCOMPARE(link.SendData(rrFrame("two"), second, 50), 0);
+        QCOMPARE(second, b);
+    }
+
+    void partialFrameHandedOverAtTimeout()
+    {
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        QVERIFY(connectTo(link, peer));
+        const QByteArray cut = rrFrame("whole reply").left(26);
+        peer.enqueue(PeerStep::reply(cut));
+        QByteArray reply;
+        QCOMPARE(link.SendData(rrFrame("q"), reply, 50), 0);
+        QCOMPARE(reply, cut);
+    }
+
+    void disconnectNotice_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("peer closes") << "peer";
+        QTest::newRow("EthDisConnectDrive") << "disconnect";
+        QTest::newRow("DestroyFree") << "destroy";
+    }
+    void disconnectNotice()
+    {
+        QFETCH(QString, how);
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        QVERIFY(connectTo(link, peer));
+        MessageCapture cap;
+        QSignalSpy spy(link.tcpSocket, &QTcpSocket::disconnected);
+        int error = 0;
+        if (how == "peer") {
+            peer.closeConnections();
+            QVERIFY(spy.wait(5000));
+            error = link.tcpSocket->error();
+            QCOMPARE(error, int(QAbstractSocket::RemoteHostClosedError));
+            QCOMPARE(link.Connection_status(), -3);
+        } else if (how == "disconnect") {
+            QCOMPARE(link.EthDisConnectDrive(), 0);
+            QCOMPARE(spy.count(), 1);
+            error = link.tcpSocket->error();
+            QVERIFY(link.tcpSocket != nullptr); // kept for a later connect
+        } else {
+            // a freshly registered socket records no error: -1
+            QCOMPARE(link.tcpSocket->error(), QAbstractSocket::UnknownSocketError);
+            error = -1;
+            QCOMPARE(link.DestroyFree(), 0);
+            QVERIFY(link.tcpSocket == nullptr);
+            QCOMPARE(link.activeTransport, CmdQuorvex::Transport::None);
+        }
+        QCOMPARE(
+            linkLines(cap, QtWarningMsg),
+            QStringList(
+                QString("lib[Quorvex]127.0.0.1:%1 Disconnected=%2").arg(peer.port()).arg(error)));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.openConnections(), 0, 5000);
+    }
+
+    void hostTextNotAnAddress_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::newRow("host name") << "localhost";
+        QTest::newRow("empty") << "";
+        QTest::newRow("letters in an address") << "127.0.0.x";
+        QTest::newRow("five parts") << "127.0.0.1.1";
+        QTest::newRow("part too large") << "127.0.0.256";
+    }
+    void hostTextNotAnAddress()
+    {
+        QFETCH(QString, host);
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        MessageCapture cap;
+        QCOMPARE(link.EthConnectDrive(host, peer.port()), -1);
+        QCOMPARE(link.tcpPort, int(peer.port()));
+        QVERIFY(link.tcpSocket != nullptr);
+        QCOMPARE(link.tcpSocket->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(link.Connection_status(), -3);
+        QCOMPARE(link.send_reg(), -3);
+        QVERIFY(linkLines(cap, QtWarningMsg).isEmpty());
+        // the socket object is usable afterwards
+        QVERIFY(connectTo(link, peer));
+        QCOMPARE(peer.connectionCount(), 1);
+    }
+
+    void refusedPort()
+    {
+        quint16 port = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            port = probe.serverPort();
+        }
+        CmdQuorvex link;
+        QCOMPARE(link.EthConnectDrive(Local, port), -3);
+        QCOMPARE(link.Connection_status(), -3);
+        QCOMPARE(link.activeTransport, CmdQuorvex::Transport::None);
+    }
+
+    void connectAgainAbortsTheOld()
+    {
+        LoopbackPeer first;
+        LoopbackPeer second;
+        CmdQuorvex link;
+        QVERIFY(connectTo(link, first, 0x11111111));
+        QCOMPARE(first.openConnections(), 1);
+        MessageCapture cap;
+        QVERIFY(connectTo(link, second, 0x22222222));
+        QTRY_COMPARE_WITH_TIMEOUT(first.openConnections(), 0, 5000);
+        QCOMPARE(second.openConnections(), 1);
+        // the fields already name the new controller when the old one drops
+        const QStringList warnings = linkLines(cap, QtWarningMsg);
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.at(0).startsWith(
+                     QString("lib[Quorvex]127.0.0.1:%1 Disconnected=").arg(second.port())),
+                 qPrintable(warnings.at(0)));
+        QCOMPARE(link.sessionHandle.toHex(), QByteArray("22222222"));
+        second.enqueue(PeerStep::reply(rrFrame("from second")));
+        QByteArray reply;
+        QCOMPARE(link.SendData(rrFrame("q"), reply, 50), 0);
+        QCOMPARE(reply, rrFrame("from second"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstLinkTcp)
+#include "tst_linktcp.moc"
