@@ -53,7 +53,7 @@ template <typename T> QVariant decodeNumbers(const QByteArray &bytes, int n)
 // Offsets inside one text structure: LEN, then the characters.
 constexpr int TextLenSize = 4;
 
-QString decodeText(const QByteArray &bytes, qsizetype at, qsizetype structSize)
+QString decodeText(const QByteArray &bytes, qsizetype at, qsizetype dataSize)
 {
     if (at + TextLenSize > bytes.size())
         return QString();
@@ -62,7 +62,7 @@ QString decodeText(const QByteArray &bytes, qsizetype at, qsizetype structSize)
     // at all, so the text runs to the first zero byte of the data.
     const qint32 len = static_cast<qint32>(le::getPadded(bytes, at, TextLenSize));
     const qsizetype dataStart = at + TextLenSize;
-    qsizetype avail = qMin<qsizetype>(structSize - TextLenSize, bytes.size() - dataStart);
+    qsizetype avail = qMin<qsizetype>(dataSize, bytes.size() - dataStart);
     if (avail < 0)
         avail = 0;
     const qsizetype take = len < 0 ? avail : qMin<qsizetype>(len, avail);
@@ -149,7 +149,10 @@ QVariant LibQuorvex::set_variant_string(QByteArray bytes, int n)
     qsizetype step = cip::StringSize;
     if (!standard && n > 0 && body > 0 && body % n == 0)
         step = body / n;
+    // The standard DATA field is 82 bytes, followed by 2 pad bytes that are
+    // no part of the text; a custom type's data is all after its LEN.
+    const qsizetype dataSize = standard ? cip::StringDataSize : step - TextLenSize;
     for (int i = 0; i < n; ++i)
-        list.append(decodeText(bytes, HandleSize + qsizetype(i) * step, step));
+        list.append(decodeText(bytes, HandleSize + qsizetype(i) * step, dataSize));
     return QVariant::fromValue(list);
 }
