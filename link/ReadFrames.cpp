@@ -9,9 +9,9 @@ QByteArray sessionBytes(const QByteArray &stored)
 {
     // Before any registration was answered there is no handle to copy; the
     // controller then refuses the session rather than us reading past the end.
-    if (stored.size() < SessionSize)
-        return QByteArray(SessionSize, '\0');
-    return stored.left(SessionSize);
+    if (stored.size() < eip::SessionHandleSize)
+        return QByteArray(eip::SessionHandleSize, '\0');
+    return stored.left(eip::SessionHandleSize);
 }
 
 int firstNameLength(const QString &tag, const QString &area)
@@ -74,9 +74,9 @@ QByteArray buildReadFrame(const QByteArray &session4, const QByteArray &pathByte
     le::put16(frame, static_cast<quint16>(eip::OffCipMessage - eip::HeaderSize + cipMsg.size()));
     frame.append(sessionBytes(session4));
     le::put32(frame, eip::StatusSuccess);
-    frame.append(8, '\0'); // sender context
-    le::put32(frame, 0);   // options
-    le::put32(frame, 0);   // interface handle: CIP
+    frame.append(eip::ContextSize, '\0');
+    le::put32(frame, 0); // options
+    le::put32(frame, 0); // interface handle: CIP
     le::put16(frame, CpfTimeout);
     le::put16(frame, CpfItemCount);
     le::put16(frame, eip::ItemNullAddress);

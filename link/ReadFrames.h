@@ -21,7 +21,6 @@ constexpr quint8 PriorityTick = 0x0A; // tick of 2^10 ms
 constexpr quint8 TimeoutTicks = 0xF0;
 constexpr quint8 RouteWords = 1;
 constexpr quint8 RouteSlot = 0;
-constexpr int SessionSize = 4;
 
 // An unconnected message carries at most this many bytes of CIP message.
 constexpr int MaxUnconnectedMessage = 504;
