@@ -1,0 +1,350 @@
+// Byte-exact exchanges with the simulator's frame handler, without sockets.
+#include "SimFrames.h"
+
+#include "FrameHandler.h"
+#include "TagDatabase.h"
+
+#include <QtTest>
+
+using namespace simtest;
+
+namespace
+{
+
+constexpr quint32 FirstHandle = 0x9E3779B1u; // first handle of a fresh table
+
+QByteArray hx(const char *hex)
+{
+    return QByteArray::fromHex(hex);
+}
+
+} // namespace
+
+class TestSimFrames : public QObject
+{
+    Q_OBJECT
+
+    qsim::TagDatabase db = qsim::defaultTags();
+
+    quint32 registered(qsim::SessionTable &sessions)
+    {
+        return sessionOf(qsim::handleFrame(registerSession(), sessions, db).reply);
+    }
+    QByteArray cipReply(const QByteArray &cipRequest)
+    {
+        qsim::SessionTable sessions;
+        const quint32 h = registered(sessions);
+        return cipOf(qsim::handleFrame(sendRR(h, cipRequest), sessions, db).reply);
+    }
+
+private slots:
+    void goldenExchanges_data();
+    void goldenExchanges();
+    void atomicAndStringReads_data();
+    void atomicAndStringReads();
+    void cipErrors_data();
+    void cipErrors();
+    void encapsulationErrors_data();
+    void encapsulationErrors();
+    void sessionLifecycle();
+    void serialLineNeedsNoSession();
+    void forcedStatus();
+    void nonsenseNeverCrashes();
+};
+
+void TestSimFrames::goldenExchanges_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("afterRegister");
+
+    QTest::newRow("register session")
+        << hx("65000400000000000000000001000000000000000000000001000000")
+        << hx("65000400b179379e0000000001000000000000000000000001000000") << false;
+    QTest::newRow("register with protocol version 2")
+        << hx("65000400000000000000000001000000000000000000000002000000")
+        << hx("650004000000000069000000010000000000000000000000"
+              "01000000")
+        << false;
+    // The driver's frame: Unconnected Send to 06/01 around a Read Tag of
+    // DintTag (odd name, one pad byte), routed to port 1 slot 0.
+    QTest::newRow("read DintTag routed")
+        << hx("6f002c00b179379e00000000000000000000000000000000000000000a00020000000000b2001c00"
+              "5202200624010af00e004c05910744696e7454616700010001000100")
+        << hx("6f001a00b179379e00000000000000000000000000000000000000000000020000000000b2000a00"
+              "cc000000c4002a000000")
+        << true;
+    QTest::newRow("read DintArray[7] count 3 fragmented")
+        << hx("6f003400b179379e00000000000000000000000000000000000000000a00020000000000b2002400"
+              "5202200624010af016005207910944696e74417272617900280703000000000001000100")
+        << hx("6f002200b179379e00000000000000000000000000000000000000000000020000000000b2001200"
+              "d2000000c40046000000500000005a000000")
+        << true;
+    QTest::newRow("read of an unknown tag")
+        << hx("6f002800b179379e00000000000000000000000000000000000000000a00020000000000b2001800"
+              "5202200624010af00a004c0391044e6f7065010001000100")
+        << hx("6f001400b179379e00000000000000000000000000000000000000000000020000000000b2000400"
+              "cc000500")
+        << true;
+    QTest::newRow("bare read IntTag, sender context echoed")
+        << hx("6f001c00b179379e00000000112233445566778800000000000000000a00020000000000b2000c00"
+              "4c049106496e745461670100")
+        << hx("6f001800b179379e00000000112233445566778800000000000000000000020000000000b2000800"
+              "cc000000c3002efb")
+        << true;
+}
+
+void TestSimFrames::goldenExchanges()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, afterRegister);
+    qsim::SessionTable sessions;
+    if (afterRegister)
+        QCOMPARE(registered(sessions), FirstHandle);
+    QCOMPARE(qsim::handleFrame(request, sessions, db).reply.toHex(), reply.toHex());
+}
+
+void TestSimFrames::atomicAndStringReads_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+
+    auto text = [](const char *t) {
+        QByteArray s;
+        le::put32(s, static_cast<quint32>(qstrlen(t)));
+        s += t;
+        return s + QByteArray(88 - s.size(), '\0');
+    };
+    QTest::newRow("BOOL") << readTag(sym("BoolTag"), 1) << hx("cc000000c10001");
+    QTest::newRow("SINT") << readTag(sym("SintTag"), 1) << hx("cc000000c200fb");
+    QTest::newRow("INT") << readTag(sym("IntTag"), 1) << hx("cc000000c3002efb");
+    QTest::newRow("DINT") << readTag(sym("DintTag"), 1) << hx("cc000000c4002a000000");
+    QTest::newRow("LINT") << readTag(sym("LintTag"), 1) << hx("cc000000c500cb04fb711f010000");
+    QTest::newRow("USINT") << readTag(sym("UsintTag"), 1) << hx("cc000000c600c8");
+    QTest::newRow("UINT") << readTag(sym("UintTag"), 1) << hx("cc000000c70060ea");
+    QTest::newRow("UDINT") << readTag(sym("UdintTag"), 1) << hx("cc000000c80000286bee");
+    QTest::newRow("ULINT") << readTag(sym("UlintTag"), 1) << hx("cc000000c900000008c5a1d8ccf9");
+    QTest::newRow("REAL") << readTag(sym("RealTag"), 1) << hx("cc000000ca000000c03f");
+    QTest::newRow("LREAL") << readTag(sym("LrealTag"), 1) << hx("cc000000cb000000000000000240");
+    QTest::newRow("name in other case") << readTag(sym("dinttag"), 1) << hx("cc000000c4002a000000");
+    QTest::newRow("BOOL array words")
+        << readFrag(sym("BoolArray"), 2, 0) << hx("d2000000d3004992244992244992");
+    QTest::newRow("STRING") << readTag(sym("StringTag"), 1)
+                            << hx("cc000000a002ce0f") + text("Hello, PLC");
+    QTest::newRow("STRING array element")
+        << readTag(sym("Names") + el8(2), 1) << hx("cc000000a002ce0f") + text("Charlie");
+    QTest::newRow("STRING array, handle once")
+        << readFrag(sym("Names") + el8(3), 2, 0)
+        << hx("d2000000a002ce0f") + text("Delta") + text("Echo");
+    QTest::newRow("STRING member LEN")
+        << readTag(sym("StringTag") + sym("LEN"), 1) << hx("cc000000c4000a000000");
+    QTest::newRow("routed BOOL") << routed(readTag(sym("BoolTag"), 1)) << hx("cc000000c10001");
+}
+
+void TestSimFrames::atomicAndStringReads()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    QCOMPARE(cipReply(request).toHex(), reply.toHex());
+}
+
+void TestSimFrames::cipErrors_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("unknown tag") << readTag(sym("Nope"), 1) << hx("cc000500");
+    QTest::newRow("member of an atomic") << readTag(sym("DintTag") + sym("X"), 1) << hx("cc000500");
+    QTest::newRow("unknown member") << readTag(sym("Motor") + sym("Speed"), 1) << hx("cc000500");
+    QTest::newRow("member of an unindexed array")
+        << readTag(sym("Motors") + sym("Rpm"), 1) << hx("cc000500");
+    QTest::newRow("index past the end")
+        << readTag(sym("DintArray") + el8(10), 1) << hx("cc00ff010521");
+    QTest::newRow("second index past the end")
+        << readTag(sym("Grid") + el8(0) + el8(5), 1) << hx("cc00ff010521");
+    QTest::newRow("count past the end")
+        << readFrag(sym("DintArray") + el8(8), 3, 0) << hx("d200ff010521");
+    QTest::newRow("count 0") << readTag(sym("DintTag"), 0) << hx("cc00ff010521");
+    QTest::newRow("offset past the end") << readFrag(sym("DintArray"), 2, 8) << hx("d200ff010521");
+    QTest::newRow("index on a scalar") << readTag(sym("DintTag") + el8(0), 1) << hx("cc000400");
+    QTest::newRow("more indexes than dimensions")
+        << readTag(sym("Grid") + el8(1) + el8(2) + el8(3), 1) << hx("cc000400");
+    QTest::newRow("logical segment in a tag path") << readTag(hx("20022401"), 1) << hx("cc000400");
+    QTest::newRow("symbol without its pad byte")
+        << cipRequest(cip::ReadTag, hx("91034142"), hx("0100")) << hx("cc000400");
+    QTest::newRow("empty symbol") << cipRequest(cip::ReadTag, hx("9100"), hx("0100"))
+                                  << hx("cc000400");
+    QTest::newRow("unsupported service")
+        << cipRequest(0x4D, sym("DintTag"), hx("c40001002a000000")) << hx("cd000800");
+    QTest::newRow("no element count")
+        << cipRequest(cip::ReadTag, sym("DintTag"), QByteArray()) << hx("cc001300");
+    QTest::newRow("fragmented read without offset")
+        << cipRequest(cip::ReadTagFragmented, sym("DintTag"), hx("0100")) << hx("d2001300");
+    QTest::newRow("path longer than the message") << hx("4c0591014100") << hx("cc001300");
+    QTest::newRow("service byte only") << hx("4c") << hx("cc001300");
+    QTest::newRow("unconnected send cut short") << hx("5202200624010af0") << hx("d2001300");
+    QTest::newRow("unconnected send without route")
+        << cipRequest(cip::UnconnectedSend, hx("20062401"), hx("0af006004c0291014100"))
+        << hx("d2001300");
+    QTest::newRow("routed error is the embedded reply")
+        << routed(readTag(sym("Nope"), 1)) << hx("cc000500");
+    QTest::newRow("unconnected send routed again")
+        << routed(routed(readTag(sym("DintTag"), 1))) << hx("d2000500");
+}
+
+void TestSimFrames::cipErrors()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    QCOMPARE(cipReply(request).toHex(), reply.toHex());
+}
+
+void TestSimFrames::encapsulationErrors_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("unknown session") << sendRR(0x12345678, readTag(sym("DintTag"), 1))
+                                     << hx("6f0000007856341264000000000000000000000000000000");
+    QTest::newRow("unsupported command") << hx("70000000b179379e00000000000000000000000000000000")
+                                         << hx("70000000b179379e01000000000000000000000000000000");
+    QTest::newRow("one item only")
+        << hx("6f000c00b179379e00000000000000000000000000000000000000000a00010000000000")
+        << hx("6f000000b179379e03000000000000000000000000000000");
+    QTest::newRow("data item length past the frame")
+        << hx("6f001400b179379e00000000000000000000000000000000000000000a00020000000000b20009004c00"
+              "0100")
+        << hx("6f000000b179379e03000000000000000000000000000000");
+    QTest::newRow("address item not null")
+        << hx("6f001400b179379e00000000000000000000000000000000000000000a000200a1000000b20004004c00"
+              "0100")
+        << hx("6f000000b179379e03000000000000000000000000000000");
+    QTest::newRow("length field shorter than the frame")
+        << hx("6f000000b179379e000000000000000000000000000000000000")
+        << hx("6f000000b179379e65000000000000000000000000000000");
+    QTest::newRow("register with 6 data bytes")
+        << hx("650006000000000000000000000000000000000000000000010000000000")
+        << hx("650000000000000065000000000000000000000000000000");
+    QTest::newRow("not even a header") << hx("6f00") << QByteArray();
+}
+
+void TestSimFrames::encapsulationErrors()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    qsim::SessionTable sessions;
+    QCOMPARE(registered(sessions), FirstHandle);
+    QCOMPARE(qsim::handleFrame(request, sessions, db).reply.toHex(), reply.toHex());
+}
+
+void TestSimFrames::sessionLifecycle()
+{
+    quint32 counter = 0;
+    qsim::SessionTable a(&counter), b(&counter);
+    const quint32 ha = registered(a);
+    const quint32 hb = registered(b);
+    QVERIFY(ha != 0 && hb != 0 && ha != hb);
+    // A handle belongs to the connection that registered it.
+    QCOMPARE(statusOf(qsim::handleFrame(sendRR(ha, readTag(sym("DintTag"), 1)), b, db).reply),
+             quint32(eip::StatusInvalidSession));
+
+    QByteArray unregister = registerSession();
+    le::set16(unregister, eip::OffCommand, eip::UnRegisterSession);
+    le::set16(unregister, eip::OffLength, 0);
+    unregister.chop(4);
+    unregister.replace(eip::OffSession, 4, QByteArray::fromRawData("\xb1\x79\x37\x9e", 4));
+    const qsim::FrameResult bye = qsim::handleFrame(unregister, a, db);
+    QVERIFY(bye.reply.isEmpty());
+    QVERIFY(bye.close);
+    QCOMPARE(statusOf(qsim::handleFrame(sendRR(ha, readTag(sym("DintTag"), 1)), a, db).reply),
+             quint32(eip::StatusInvalidSession));
+
+    // A client that only registers cannot grow the table without bound.
+    qsim::SessionTable full;
+    for (int i = 0; i < qsim::SessionTable::MaxSessions; ++i)
+        QVERIFY(registered(full) != 0);
+    const QByteArray refused = qsim::handleFrame(registerSession(), full, db).reply;
+    QCOMPARE(statusOf(refused), quint32(eip::StatusInsufficientMemory));
+    QCOMPARE(sessionOf(refused), 0u);
+
+    qsim::FrameOptions reject;
+    reject.rejectRegister = true;
+    qsim::SessionTable c;
+    const QByteArray rejected = qsim::handleFrame(registerSession(), c, db, reject).reply;
+    QCOMPARE(rejected.toHex(), QByteArray("650004000000000069000000010000000000000000000000"
+                                          "01000000"));
+}
+
+void TestSimFrames::serialLineNeedsNoSession()
+{
+    qsim::FrameOptions serial;
+    serial.requireSession = false;
+    qsim::SessionTable sessions;
+    const QByteArray reply =
+        qsim::handleFrame(sendRR(0xDEADBEEF, routed(readTag(sym("DintTag"), 1))), sessions, db,
+                          serial)
+            .reply;
+    QCOMPARE(sessionOf(reply), 0xDEADBEEFu);
+    QCOMPARE(cipOf(reply).toHex(), QByteArray("cc000000c4002a000000"));
+}
+
+void TestSimFrames::forcedStatus()
+{
+    qsim::FrameOptions forced;
+    forced.cip.forcedStatus = cip::PathDestinationUnknown;
+    qsim::SessionTable sessions;
+    const quint32 h = registered(sessions);
+    QCOMPARE(
+        cipOf(qsim::handleFrame(sendRR(h, routed(readTag(sym("DintTag"), 1))), sessions, db, forced)
+                  .reply)
+            .toHex(),
+        QByteArray("cc000500"));
+    forced.cip.forcedStatus = cip::GeneralError;
+    QCOMPARE(
+        cipOf(qsim::handleFrame(sendRR(h, readFrag(sym("BigArray"), 500, 0)), sessions, db, forced)
+                  .reply)
+            .toHex(),
+        QByteArray("d200ff010521"));
+}
+
+// Deterministic random frames and mutations of valid ones: every reply is
+// either nothing or a frame whose length field matches its size.
+void TestSimFrames::nonsenseNeverCrashes()
+{
+    quint32 seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const QByteArray valid[] = {
+        registerSession(),
+        sendRR(FirstHandle, routed(readFrag(sym("Motors") + el8(1) + sym("Limits"), 2, 4))),
+        sendRR(FirstHandle, readTag(sym("Cube") + el16(1) + el32(2) + el8(3), 1)),
+    };
+    qsim::SessionTable sessions;
+    registered(sessions);
+    for (int round = 0; round < 20000; ++round) {
+        QByteArray f;
+        if (round % 4 == 0) {
+            f.resize(static_cast<int>(next() % 120));
+            for (char &c : f)
+                c = static_cast<char>(next());
+        } else {
+            f = valid[round % 3];
+            const int flips = 1 + static_cast<int>(next() % 4);
+            for (int i = 0; i < flips; ++i)
+                f[static_cast<int>(next() % f.size())] = static_cast<char>(next());
+            if (next() % 3 == 0)
+                f.truncate(static_cast<int>(next() % (f.size() + 1)));
+        }
+        const QByteArray reply = qsim::handleFrame(f, sessions, db).reply;
+        if (!reply.isEmpty()) {
+            QVERIFY(reply.size() >= eip::HeaderSize);
+            QCOMPARE(int(le::getPadded(reply, eip::OffLength, 2)) + eip::HeaderSize, reply.size());
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(TestSimFrames)
+#include "tst_simframes.moc"
