@@ -1,0 +1,512 @@
+#include <QElapsedTimer>
+#include <QLibrary>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+#include "CDriveBaseClass.h"
+#include "LibQuorvex.h"
+#include "MessageCapture.h"
+#include "SimRunner.h"
+
+// Reads through the loaded plug-in, exactly as a host makes them, against
+// the simulated controller running in its own thread.
+
+namespace
+{
+
+using Entry = CDriveBaseClass *(*)();
+
+template <typename T> QVariant listOf(std::initializer_list<T> items)
+{
+    return QVariant::fromValue(QList<T>(items));
+}
+
+template <typename T, typename F> QVariant generated(int n, F f)
+{
+    QList<T> l;
+    for (int i = 0; i < n; ++i)
+        l.append(T(f(i)));
+    return QVariant::fromValue(l);
+}
+
+QVariant boolsOfBytes(const QByteArray &bytes)
+{
+    QList<bool> l;
+    for (char b : bytes)
+        for (int bit = 0; bit < 8; ++bit)
+            l.append((quint8(b) >> bit) & 1);
+    return QVariant::fromValue(l);
+}
+
+// Qt cannot compare lists of these element types inside a QVariant; their
+// elements (plain Qt types) it can, and print them when they differ.
+QStringList elements(const QVariant &v)
+{
+    QStringList out{QString::fromLatin1(v.typeName())};
+    for (const QVariant &e : v.value<QVariantList>())
+        out.append(e.userType() == QMetaType::Char ? QString::number(int(e.value<char>()))
+                                                   : e.toString());
+    return out;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+    QLibrary lib{QStringLiteral(QUORVEX_LIBRARY_PATH)};
+    Entry entry = nullptr;
+    std::unique_ptr<qsim::SimRunner> sim;
+    QList<CDriveBaseClass *> drivers;
+
+    CDriveBaseClass *newDriver()
+    {
+        CDriveBaseClass *d = entry();
+        drivers.append(d);
+        return d;
+    }
+
+    CDriveBaseClass *connected()
+    {
+        CDriveBaseClass *d = newDriver();
+        const int rc = d->ConnectDrive(sim->address());
+        if (rc != 0)
+            qWarning("connect failed: %d", rc);
+        return d;
+    }
+
+    static LibQuorvex *facade(CDriveBaseClass *d) { return static_cast<LibQuorvex *>(d); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(lib.load(), qPrintable(lib.errorString()));
+        entry = reinterpret_cast<Entry>(lib.resolve("getSharedLibrary"));
+        QVERIFY(entry);
+        sim = std::make_unique<qsim::SimRunner>();
+        QVERIFY2(sim->start(), qPrintable(sim->errorString()));
+    }
+
+    void cleanup()
+    {
+        for (CDriveBaseClass *d : drivers) {
+            d->DisConnectDrive();
+            d->DestroyFree();
+            delete static_cast<QObject *>(facade(d));
+        }
+        drivers.clear();
+        sim->setFaults(qsim::SimFaults());
+    }
+
+    void cleanupTestCase() { sim.reset(); }
+
+    void readsTypedValues_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QVariant>("expected");
+
+        // A BOOL is one byte; the driver unpacks count + 1 bytes of bits.
+        QTest::newRow("BOOL") << "BoolTag" << int(DT_Bool) << 1
+                              << boolsOfBytes(QByteArray::fromHex("0100"));
+        QTest::newRow("SINT") << "SintTag" << int(DT_Int8) << 1 << listOf<char>({-5});
+        QTest::newRow("USINT") << "UsintTag" << int(DT_UInt8) << 1 << listOf<unsigned char>({200});
+        QTest::newRow("INT") << "IntTag" << int(DT_Int16) << 1 << listOf<short>({-1234});
+        QTest::newRow("UINT") << "UintTag" << int(DT_UInt16) << 1
+                              << listOf<unsigned short>({60000});
+        QTest::newRow("DINT") << "DintTag" << int(DT_Int32) << 1 << listOf<int>({42});
+        QTest::newRow("DINT any case") << "dinttag" << int(DT_Int32) << 1 << listOf<int>({42});
+        QTest::newRow("UDINT") << "UdintTag" << int(DT_UInt32) << 1
+                               << listOf<unsigned int>({4000000000u});
+        QTest::newRow("REAL") << "RealTag" << int(DT_Float) << 1 << listOf<float>({1.5f});
+        QTest::newRow("LINT") << "LintTag" << int(DT_Int64) << 1
+                              << listOf<long long>({1234567890123LL});
+        QTest::newRow("ULINT") << "UlintTag" << int(DT_UInt64) << 1
+                               << listOf<unsigned long long>({18000000000000000000ULL});
+        QTest::newRow("LREAL") << "LrealTag" << int(DT_Double) << 1 << listOf<double>({2.25});
+        QTest::newRow("STRING") << "StringTag" << int(DT_String) << 1
+                                << listOf<QString>({QStringLiteral("Hello, PLC")});
+        QTest::newRow("five texts")
+            << "Names" << int(DT_String) << 5
+            << listOf<QString>({"Alpha", "Bravo", "Charlie", "Delta", "Echo"});
+        QTest::newRow("texts from an index")
+            << "Names[2]" << int(DT_String) << 2 << listOf<QString>({"Charlie", "Delta"});
+        QTest::newRow("array whole") << "DintArray" << int(DT_Int32) << 10
+                                     << generated<int>(10, [](int i) { return i * 10; });
+        QTest::newRow("array element") << "DintArray[3]" << int(DT_Int32) << 1 << listOf<int>({30});
+        QTest::newRow("array from an element")
+            << "DintArray[7]" << int(DT_Int32) << 3 << listOf<int>({70, 80, 90});
+        QTest::newRow("INT array in two parts")
+            << "IntArray" << int(DT_Int16) << 300
+            << generated<short>(300, [](int i) { return i - 150; });
+        QTest::newRow("REAL array in parts")
+            << "RealArray" << int(DT_Float) << 1000
+            << generated<float>(1000, [](int i) { return i * 0.5f; });
+        QTest::newRow("index above 255")
+            << "IntArray[299]" << int(DT_Int16) << 1 << listOf<short>({149});
+        QTest::newRow("two dimensions") << "Grid[2,3]" << int(DT_Int32) << 1 << listOf<int>({23});
+        QTest::newRow("three dimensions")
+            << "Cube[1,2,3]" << int(DT_Int16) << 1 << listOf<short>({123});
+        QTest::newRow("member") << "Motor.Rpm" << int(DT_Int32) << 1 << listOf<int>({1500});
+        QTest::newRow("REAL member")
+            << "Motor.Temp" << int(DT_Float) << 1 << listOf<float>({36.5f});
+        QTest::newRow("text member")
+            << "Motor.Name" << int(DT_String) << 1 << listOf<QString>({"Pump-1"});
+        QTest::newRow("array in a member")
+            << "Motor.Limits[2]" << int(DT_Int32) << 1 << listOf<int>({30});
+        QTest::newRow("member of an element")
+            << "Motors[1].Rpm" << int(DT_Int32) << 1 << listOf<int>({1100});
+        QTest::newRow("text of an element")
+            << "Motors[2].Name" << int(DT_String) << 1 << listOf<QString>({"Pump-C"});
+        QTest::newRow("element of a member of an element")
+            << "Motors[1].Limits[3]" << int(DT_Int32) << 1 << listOf<int>({14});
+        QTest::newRow("array inside a structure")
+            << "Cfg.Limits[3]" << int(DT_Int32) << 1 << listOf<int>({103});
+        QTest::newRow("nested members")
+            << "Cfg.Inner.Deep.Code" << int(DT_Int32) << 1 << listOf<int>({99});
+        QTest::newRow("nested INT")
+            << "Cfg.Inner.Level" << int(DT_Int16) << 1 << listOf<short>({7});
+        // BOOL[64] is held as two 32-bit words: 0x49249249, 0x92492492.
+        QTest::newRow("BOOL array words")
+            << "BoolArray" << int(DT_Bool) << 2 << boolsOfBytes(QByteArray::fromHex("499224"));
+    }
+
+    void readsTypedValues()
+    {
+        QFETCH(QString, tag);
+        QFETCH(int, type);
+        QFETCH(int, count);
+        QFETCH(QVariant, expected);
+        CDriveBaseClass *d = connected();
+        const QDateTime before = QDateTime::currentDateTime();
+        const CLabelVariable v = d->ReadVariable(tag, DataType(type), count);
+        QCOMPARE(v.status, int(LR_Success));
+        QCOMPARE(v.tagName, tag);
+        QCOMPARE(int(v.type), type);
+        QCOMPARE(v.count, count);
+        QVERIFY(v.timestamp >= before.addMSecs(-1));
+        QCOMPARE(elements(v.values), elements(expected));
+    }
+
+    void readsLargeArraysWhole()
+    {
+        CDriveBaseClass *d = connected();
+        CLabelVariable v = d->ReadVariable(QStringLiteral("BigArray"), DT_Int32, 20000);
+        QCOMPARE(v.status, int(LR_Success));
+        const QList<int> all = v.values.value<QList<int>>();
+        QCOMPARE(all.size(), 20000);
+        bool same = true;
+        for (int i = 0; i < all.size() && same; ++i)
+            same = all.at(i) == i;
+        QVERIFY(same);
+
+        v = d->ReadVariable(QStringLiteral("BigArray[5000]"), DT_Int32, 10000);
+        QCOMPARE(v.status, int(LR_Success));
+        const QList<int> part = v.values.value<QList<int>>();
+        QCOMPARE(part.size(), 10000);
+        QCOMPARE(part.first(), 5000);
+        QCOMPARE(part.last(), 14999);
+
+        v = d->ReadVariable(QStringLiteral("BigArray[19999]"), DT_Int32);
+        QCOMPARE(elements(v.values), elements(listOf<int>({19999})));
+    }
+
+    void controllerErrorsAreFailures_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("status"); // as the warning shows it
+        QTest::newRow("unknown tag") << "NoSuchTag" << 1 << "0x05";
+        QTest::newRow("unknown member") << "Motor.NoMember" << 1 << "0x05";
+        QTest::newRow("index past the end") << "DintArray[10]" << 1 << "0xff";
+        QTest::newRow("count past the end") << "DintArray" << 11 << "0xff";
+        QTest::newRow("index past the end, 16-bit") << "BigArray[20000]" << 1 << "0xff";
+        QTest::newRow("dimension past the end") << "Grid[4,0]" << 1 << "0xff";
+    }
+
+    void controllerErrorsAreFailures()
+    {
+        QFETCH(QString, tag);
+        QFETCH(int, count);
+        QFETCH(QString, status);
+        CDriveBaseClass *d = connected();
+        MessageCapture capture;
+        const CLabelVariable v = d->ReadVariable(tag, DT_Int32, count);
+        QCOMPARE(v.status, int(LR_LinkFailed));
+        QVERIFY(!v.values.isValid());
+        QVERIFY(v.timestamp.isNull());
+        const QStringList warnings = capture.lines(QtWarningMsg);
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.first().contains(tag) &&
+                     warnings.first().contains(status, Qt::CaseInsensitive),
+                 qPrintable(warnings.first()));
+    }
+
+    void refusedAddressesSendNothing_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("starts with dot") << ".Rpm";
+        QTest::newRow("starts with bracket") << "[1]";
+        QTest::newRow("empty member") << "Motor..Rpm";
+        QTest::newRow("trailing dot") << "Motor.";
+        QTest::newRow("empty index") << "DintArray[]";
+        QTest::newRow("index not a number") << "DintArray[x]";
+        QTest::newRow("negative index") << "DintArray[-1]";
+        QTest::newRow("unclosed bracket") << "DintArray[1";
+        QTest::newRow("closing bracket first") << "DintArray]1[";
+        QTest::newRow("control character") << QStringLiteral("Dint\001Tag");
+        QTest::newRow("beyond Latin-1") << QStringLiteral("温度");
+        QTest::newRow("path too long") << QString(600, QLatin1Char('A'));
+    }
+
+    void refusedAddressesSendNothing()
+    {
+        QFETCH(QString, tag);
+        CDriveBaseClass *d = connected();
+        const int served = sim->requestsServed();
+        const CLabelVariable v = d->ReadVariable(tag, DT_Int32, 1);
+        QCOMPARE(v.status, int(LR_BadAddress));
+        QCOMPARE(v.tagName, tag);
+        QCOMPARE(sim->requestsServed(), served);
+    }
+
+    void countsOutsideTheFieldSendNothing()
+    {
+        CDriveBaseClass *d = connected();
+        const int served = sim->requestsServed();
+        QCOMPARE(d->ReadVariable(QStringLiteral("BigArray"), DT_Int32, 0).status, int(LR_BadCount));
+        QCOMPARE(d->ReadVariable(QStringLiteral("BigArray"), DT_Int32, 65536).status,
+                 int(LR_BadCount));
+        QCOMPARE(sim->requestsServed(), served);
+    }
+
+    void typeWithoutDecoderStillAsks()
+    {
+        CDriveBaseClass *d = connected();
+        const int served = sim->requestsServed();
+        const CLabelVariable v = d->ReadVariable(QStringLiteral("DintTag"), DataType(13), 1);
+        QCOMPARE(v.status, int(LR_UnsupportedType));
+        QVERIFY(v.timestamp.isValid());
+        QVERIFY(!v.values.isValid());
+        QCOMPARE(sim->requestsServed(), served + 1);
+    }
+
+    void silentControllerGivesNoReply()
+    {
+        CDriveBaseClass *d = connected();
+        qsim::SimFaults f;
+        f.silentAfter = 0;
+        sim->setFaults(f);
+        QElapsedTimer t;
+        t.start();
+        const CLabelVariable v = d->ReadVariable(QStringLiteral("DintTag"), DT_Int32);
+        QCOMPARE(v.status, int(LR_NoReply));
+        QVERIFY(v.timestamp.isNull());
+        QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+        sim->setFaults(qsim::SimFaults());
+        QCOMPARE(elements(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).values),
+                 elements(listOf<int>({42})));
+    }
+
+    void splitAndDelayedRepliesArriveWhole_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<int>("splitGapMs");
+        QTest::newRow("split, 20 ms apart") << 0 << 20;
+        QTest::newRow("split, no gap") << 0 << 0;
+        QTest::newRow("delayed 100 ms") << 100 << -1;
+        QTest::newRow("delayed and split") << 50 << 30;
+    }
+
+    void splitAndDelayedRepliesArriveWhole()
+    {
+        QFETCH(int, delayMs);
+        QFETCH(int, splitGapMs);
+        CDriveBaseClass *d = connected();
+        qsim::SimFaults f;
+        f.delayMs = delayMs;
+        f.splitGapMs = splitGapMs;
+        sim->setFaults(f);
+        QCOMPARE(elements(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).values),
+                 elements(listOf<int>({42})));
+        const CLabelVariable big = d->ReadVariable(QStringLiteral("IntArray"), DT_Int16, 300);
+        QCOMPARE(big.status, int(LR_Success));
+        QCOMPARE(big.values.value<QList<short>>().value(299), short(149));
+    }
+
+    void lateReplyIsNeverTakenByTheNextRead()
+    {
+        CDriveBaseClass *d = connected();
+        qsim::SimFaults f;
+        f.delayMs = 800; // past the driver's wait
+        sim->setFaults(f);
+        QCOMPARE(d->ReadVariable(QStringLiteral("IntTag"), DT_Int16).status, int(LR_NoReply));
+        sim->setFaults(qsim::SimFaults());
+        // The late IntTag reply lands while this read waits or before it;
+        // either way the answer must be DintTag's.
+        for (int i = 0; i < 3; ++i) {
+            const CLabelVariable v = d->ReadVariable(QStringLiteral("DintTag"), DT_Int32);
+            QCOMPARE(v.status, int(LR_Success));
+            QCOMPARE(elements(v.values), elements(listOf<int>({42})));
+            QTest::qWait(150);
+        }
+    }
+
+    void closedConnectionThenReconnect()
+    {
+        CDriveBaseClass *d = connected();
+        QCOMPARE(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status, int(LR_Success));
+        qsim::SimFaults f;
+        f.closeAfter = 0;
+        sim->setFaults(f);
+        MessageCapture capture;
+        const int during = d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status;
+        QVERIFY2(during == LR_NoReply || during == LR_NotConnected,
+                 qPrintable(QString::number(during)));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status == LR_NotConnected, 3000);
+        QVERIFY(!capture.lines(QtWarningMsg).filter(QStringLiteral("Disconnected=")).isEmpty());
+        sim->setFaults(qsim::SimFaults());
+        QCOMPARE(d->ConnectDrive(sim->address()), 0);
+        QCOMPARE(elements(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).values),
+                 elements(listOf<int>({42})));
+    }
+
+    void garbageRepliesAreRejected()
+    {
+        CDriveBaseClass *d = connected();
+        qsim::SimFaults f;
+        f.garbage = true;
+        sim->setFaults(f);
+        for (int i = 0; i < 5; ++i) {
+            const CLabelVariable v = d->ReadVariable(QStringLiteral("DintArray"), DT_Int32, 10);
+            QVERIFY2(v.status == LR_LinkFailed || v.status == LR_NoReply,
+                     qPrintable(QString::number(v.status)));
+            QVERIFY(!v.values.isValid());
+        }
+    }
+
+    void fixedErrorStatusIsReported()
+    {
+        CDriveBaseClass *d = connected();
+        qsim::SimFaults f;
+        f.errorStatus = 0x08;
+        sim->setFaults(f);
+        MessageCapture capture;
+        QCOMPARE(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status, int(LR_LinkFailed));
+        QVERIFY(
+            capture.lines(QtWarningMsg).join(QLatin1Char('\n')).contains(QStringLiteral("0x08")));
+    }
+
+    void registrationStoresAndUsesTheHandle()
+    {
+        CDriveBaseClass *d = connected();
+        const QByteArray first = facade(d)->link.sessionHandle;
+        QCOMPARE(first.size(), 4);
+        QVERIFY(first != QByteArray(4, '\0'));
+
+        qsim::SimRunner other;
+        QVERIFY(other.start());
+        QCOMPARE(d->ConnectDrive(other.address()), 0);
+        QCOMPARE(facade(d)->link.sessionHandle.size(), 4);
+        // The other controller knows only its own handle: a read succeeds
+        // only when the new one replaced the first.
+        QCOMPARE(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status, int(LR_Success));
+        QCOMPARE(other.requestsServed(), 2);
+        d->DisConnectDrive();
+    }
+
+    void rejectedRegistrationFailsTheConnect()
+    {
+        qsim::SimFaults f;
+        f.rejectRegister = true;
+        sim->setFaults(f);
+        CDriveBaseClass *d = newDriver();
+        MessageCapture capture;
+        QCOMPARE(d->ConnectDrive(sim->address()), -3);
+        QCOMPARE(capture.count(QtWarningMsg), 1);
+        QVERIFY(facade(d)->link.sessionHandle.isEmpty());
+    }
+
+    void traceSwitch()
+    {
+        CDriveBaseClass *d = newDriver();
+        QCOMPARE(d->DebugCmd(DBG_StartDebug), QStringLiteral("StartDebug"));
+        MessageCapture capture;
+        QCOMPARE(d->ConnectDrive(sim->address()), 0);
+        QCOMPARE(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status, 0);
+        const QString where = QStringLiteral("127.0.0.1:%1").arg(sim->port());
+        const QStringList debug = capture.lines(QtDebugMsg);
+        QCOMPARE(debug.size(), 4);
+        QCOMPARE(debug.at(0),
+                 QStringLiteral("lib[Quorvex]读命令 %1 msg : "
+                                "65000400000000000000000001000000000000000000000001000000")
+                     .arg(where));
+        QVERIFY(
+            debug.at(1).startsWith(QStringLiteral("lib[Quorvex]响应 %1 msg : 6500").arg(where)));
+        QVERIFY2(
+            debug.at(2).startsWith(
+                QStringLiteral("lib[Quorvex]读命令 %1  DintTag len = 1 msg : 6f00").arg(where)),
+            qPrintable(debug.at(2)));
+        QVERIFY(debug.at(3).startsWith(
+            QStringLiteral("lib[Quorvex]读响应 %1  DintTag len = 1 msg : 6f00").arg(where)));
+        QVERIFY(debug.at(3).endsWith(QStringLiteral("c4002a000000")));
+
+        capture.clear();
+        QCOMPARE(d->DebugCmd(DBG_StopDebug), QStringLiteral("StopDebug"));
+        QCOMPARE(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status, 0);
+        QCOMPARE(d->ReadVariable(QStringLiteral("NoSuchTag"), DT_Int32).status, 7);
+        QCOMPARE(capture.count(QtDebugMsg), 0);
+        QCOMPARE(capture.count(QtWarningMsg), 1); // warnings stay on
+    }
+
+    void refusedPortGivesMinus3()
+    {
+        qsim::SimRunner gone;
+        QVERIFY(gone.start());
+        const QString address = gone.address();
+        gone.stop();
+        CDriveBaseClass *d = newDriver();
+        QCOMPARE(d->ConnectDrive(address), -3);
+        QCOMPARE(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status, int(LR_NotConnected));
+    }
+
+    void destroyFreeReleasesOnce()
+    {
+        CDriveBaseClass *d = connected();
+        QCOMPARE(d->DestroyFree(), 0);
+        QCOMPARE(d->DestroyFree(), 1);
+        QCOMPARE(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status, int(LR_NotConnected));
+    }
+
+    void overTheSerialLine()
+    {
+        qsim::SimOptions o;
+        o.serial = true;
+        qsim::SimRunner serial(o);
+        QVERIFY2(serial.start(), qPrintable(serial.errorString()));
+        CDriveBaseClass *d = newDriver();
+        QCOMPARE(d->ConnectDrive(serial.serialPath() + QStringLiteral(",115200,8,1,N")), 0);
+        QCOMPARE(elements(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).values),
+                 elements(listOf<int>({42})));
+        QCOMPARE(d->ReadVariable(QStringLiteral("Motors[1].Name"), DT_String).values,
+                 listOf<QString>({"Pump-B"}));
+        QCOMPARE(d->ReadVariable(QStringLiteral("Names"), DT_String, 5)
+                     .values.value<QList<QString>>()
+                     .size(),
+                 5);
+        const CLabelVariable big = d->ReadVariable(QStringLiteral("BigArray"), DT_Int32, 2000);
+        QCOMPARE(big.status, int(LR_Success));
+        QCOMPARE(big.values.value<QList<int>>().value(1999), 1999);
+        QCOMPARE(d->ReadVariable(QStringLiteral("NoSuchTag"), DT_Int32).status, int(LR_LinkFailed));
+        QCOMPARE(d->DisConnectDrive(), 0);
+        QCOMPARE(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status, int(LR_NotConnected));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
