@@ -44,8 +44,8 @@ enum LabelResult : int {
     LR_UnsupportedType = 2,
     LR_BadAddress = 3,
     LR_BadCount = 4,
-    LR_LinkFailed = 7,  // link result -1: reply rejected
-    LR_NoReply = 8,     // link result -2
+    LR_LinkFailed = 7,   // link result -1: reply rejected
+    LR_NoReply = 8,      // link result -2
     LR_NotConnected = 9, // link result -3
     LR_IndexOutOfRange = 10,
     LR_WrongElementType = 11

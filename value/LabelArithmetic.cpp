@@ -26,6 +26,8 @@ template <typename T> int listLength(const CLabelVariable &value)
 // (booleans always are) gives its first count elements and a shorter one
 // reads zero for what is missing. Two empty lists (nothing read, or not
 // lists of T at all) give nothing rather than count invented zeros.
+constexpr int MaxPaddedCount = 0xFFFF;
+
 template <typename T>
 QList<T> combineLists(CLabelVariable &lhs, const CLabelVariable &rhs, LabelArithOp op)
 {
@@ -35,8 +37,12 @@ QList<T> combineLists(CLabelVariable &lhs, const CLabelVariable &rhs, LabelArith
         return out;
     const auto at = LabelAccessor<T>::at;
     CLabelVariable &right = readable(rhs);
-    out.reserve(std::min(lhs.count, length));
-    for (int i = 0; i < lhs.count; ++i) {
+    // A count far beyond the lists (no read yields more than 65535
+    // elements) would only pad zeros until the list cannot grow and the
+    // host aborts; the padding stops at the largest count a read can have.
+    const int stop = std::min(lhs.count, std::max(length, MaxPaddedCount));
+    out.reserve(std::min(stop, length));
+    for (int i = 0; i < stop; ++i) {
         const T a = (lhs.*at)(i);
         const T b = (right.*at)(i);
         out.append(labelops::combine<T>(op, a, b));

@@ -57,6 +57,7 @@ private slots:
     void operandAccessStatus_data();
     void operandAccessStatus();
     void operandsKeepTheirValues();
+    void hugeCountDoesNotExhaustMemory();
 };
 
 void TestLabelArithmetic::elements_data()
@@ -388,6 +389,19 @@ void TestLabelArithmetic::operandsKeepTheirValues()
     // An operand may be combined with itself.
     const CLabelVariable twice = a + a;
     QCOMPARE(listText(twice.values), QStringLiteral("uchar[144,200]"));
+}
+
+void TestLabelArithmetic::hugeCountDoesNotExhaustMemory()
+{
+    // Short lists are padded with zeros up to count, but never past the
+    // largest count a read can produce.
+    CLabelVariable a = makeValue(DT_Int32, listOf<int>({1, 2, 3}), std::numeric_limits<int>::max());
+    const CLabelVariable b = makeValue(DT_Int32, listOf<int>({10, 20, 30}), 3);
+    const QList<int> sum = (a + b).values.value<QList<int>>();
+    QCOMPARE(sum.size(), 65535);
+    QCOMPARE(sum.mid(0, 4), (QList<int>{11, 22, 33, 0}));
+    a.count = 5;
+    QCOMPARE((a + b).values.value<QList<int>>(), (QList<int>{11, 22, 33, 0, 0}));
 }
 
 QTEST_GUILESS_MAIN(TestLabelArithmetic)
