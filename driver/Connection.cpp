@@ -1,24 +1,5 @@
+#include "ConnectionString.h"
 #include "LibQuorvex.h"
-
-namespace
-{
-
-// Takes the text before the first "," and removes it with its ",". With no
-// "," left the whole rest is the field and stays, so a short serial string
-// repeats its last field into the later positions.
-QString takeField(QString &rest)
-{
-    const int comma = rest.indexOf(QLatin1Char(','));
-    if (comma < 0)
-        return rest;
-    const QString field = rest.left(comma);
-    rest.remove(0, comma + 1);
-    return field;
-}
-
-constexpr int MaxTcpPort = 65535;
-
-} // namespace
 
 void LibQuorvex::SetConnectPar(QString text)
 {
@@ -27,33 +8,35 @@ void LibQuorvex::SetConnectPar(QString text)
 
 int LibQuorvex::ConnectDrive(QString text)
 {
-    if (text.contains(QLatin1Char(','))) {
-        portName = takeField(text);
-        baudRate = takeField(text).toInt(nullptr, 10);
-        dataBits = takeField(text).toInt(nullptr, 10);
-        stopBits = takeField(text).toInt(nullptr, 10);
-        parity = takeField(text);
+    const ConnectionString c = parseConnectionString(text);
+    switch (c.form) {
+    case ConnectionString::Form::Serial:
+        // Each form overwrites only its own fields.
+        portName = c.portName;
+        baudRate = c.baudRate;
+        dataBits = c.dataBits;
+        stopBits = c.stopBits;
+        parity = c.parity;
         lastNamed = Named::Serial;
-        if (portName.isEmpty() || baudRate == 0 || dataBits == 0 || stopBits == 0)
+        if (!c.usable())
             return -1;
         return link.serialConnectDrive(portName, baudRate, dataBits, stopBits, parity);
-    }
-    if (text.contains(QLatin1Char(':')) || text.contains(QLatin1Char(';'))) {
-        const int colon = text.indexOf(QLatin1Char(':'));
-        ipAddress = colon < 0 ? text : text.left(colon);
-        ipPort = (colon < 0 ? text : text.mid(colon + 1)).toInt(nullptr, 10);
+    case ConnectionString::Form::Network:
+        ipAddress = c.ipAddress;
+        ipPort = c.ipPort;
         lastNamed = Named::Network;
-        // A port outside 1..65535 would otherwise be cut to its low 16 bits
-        // and connect somewhere the host never asked for.
-        if (ipAddress.isEmpty() || ipPort <= 0 || ipPort > MaxTcpPort)
+        if (!c.usable())
             return -1;
         return link.EthConnectDrive(ipAddress, ipPort);
+    case ConnectionString::Form::None:
+        break;
     }
     return -4;
 }
 
 int LibQuorvex::DisConnectDrive()
 {
+    // The transport the last parsed string named is the one to close.
     switch (lastNamed) {
     case Named::Network:
         if (ipPort > 0)

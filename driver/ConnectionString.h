@@ -1,0 +1,28 @@
+#ifndef QUORVEX_CONNECTIONSTRING_H
+#define QUORVEX_CONNECTIONSTRING_H
+
+#include <QString>
+
+// The host's connection string: "PORT,BAUD,BITS,STOP,PARITY" opens a serial
+// port, "ADDRESS:PORT" a TCP connection. Parsing is kept apart from
+// connecting so that it can be checked (and fuzzed) without any I/O.
+struct ConnectionString {
+    enum class Form { None, Serial, Network };
+    Form form = Form::None;
+    // serial form
+    QString portName;
+    int baudRate = 0;
+    int dataBits = 0;
+    int stopBits = 0;
+    QString parity;
+    // network form
+    QString ipAddress;
+    int ipPort = 0;
+
+    // Whether the fields of its form are complete enough to try a connect.
+    bool usable() const;
+};
+
+ConnectionString parseConnectionString(QString text);
+
+#endif
