@@ -1,0 +1,347 @@
+// The simulator in its own thread, through real sockets and a pseudo-terminal.
+#include "SimFrames.h"
+
+#include "SimRunner.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QtTest>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace simtest;
+
+namespace
+{
+
+constexpr int WaitMs = 5000;
+
+// A blocking client in the test thread; the simulator answers from its own.
+class Client
+{
+public:
+    bool connectTo(quint16 port)
+    {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        return socket.waitForConnected(WaitMs);
+    }
+    // One whole reply frame, or what came before `timeoutMs` ran out.
+    QByteArray exchange(const QByteArray &frame, int timeoutMs = WaitMs)
+    {
+        socket.write(frame);
+        socket.waitForBytesWritten(WaitMs);
+        return receive(timeoutMs);
+    }
+    QByteArray receive(int timeoutMs = WaitMs)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (eip::completeFrameSize(buffer) == 0 && t.elapsed() < timeoutMs &&
+               socket.state() == QAbstractSocket::ConnectedState) {
+            socket.waitForReadyRead(static_cast<int>(qMax<qint64>(1, timeoutMs - t.elapsed())));
+            buffer += socket.readAll();
+        }
+        buffer += socket.readAll();
+        const int n = eip::completeFrameSize(buffer);
+        const QByteArray out = n ? buffer.left(n) : buffer;
+        buffer.remove(0, n ? n : buffer.size());
+        return out;
+    }
+    quint32 registerSession() { return sessionOf(exchange(simtest::registerSession())); }
+    QByteArray read(quint32 session, const QByteArray &path, int timeoutMs = WaitMs)
+    {
+        return cipOf(exchange(sendRR(session, routed(readTag(path, 1))), timeoutMs));
+    }
+    bool waitClosed()
+    {
+        if (socket.state() == QAbstractSocket::UnconnectedState)
+            return true;
+        return socket.waitForDisconnected(WaitMs) ||
+               socket.state() == QAbstractSocket::UnconnectedState;
+    }
+
+    QTcpSocket socket;
+    QByteArray buffer;
+};
+
+const QByteArray DintTagReply = QByteArray::fromHex("cc000000c4002a000000");
+
+} // namespace
+
+class TestSimRunner : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void servesSeveralConnections();
+    void delayedReply();
+    void splitReply();
+    void closeAfter();
+    void silentAfter();
+    void faultsSwitchBetweenReads();
+    void garbageReplies();
+    void rejectRegister();
+    void untrustedInput();
+    void badTagFileFailsToStart();
+    void serialLine();
+};
+
+void TestSimRunner::servesSeveralConnections()
+{
+    qsim::SimRunner sim;
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QVERIFY(sim.port() != 0);
+    QCOMPARE(sim.address(), QStringLiteral("127.0.0.1:%1").arg(sim.port()));
+
+    Client a, b, c;
+    QVERIFY(a.connectTo(sim.port()) && b.connectTo(sim.port()) && c.connectTo(sim.port()));
+    const quint32 ha = a.registerSession(), hb = b.registerSession(), hc = c.registerSession();
+    QVERIFY(ha && hb && hc && ha != hb && hb != hc && ha != hc);
+    QCOMPARE(c.read(hc, sym("DintTag")).toHex(), DintTagReply.toHex());
+    QCOMPARE(a.read(ha, sym("Grid") + el8(3) + el8(4)).toHex(), QByteArray("cc000000c40022000000"));
+    QCOMPARE(statusOf(b.exchange(sendRR(ha, readTag(sym("DintTag"), 1)))),
+             quint32(eip::StatusInvalidSession));
+    QCOMPARE(sim.connectionsAccepted(), 3);
+    QCOMPARE(sim.requestsServed(), 6);
+    sim.stop();
+    QVERIFY(!sim.isRunning());
+    QVERIFY(a.waitClosed());
+}
+
+void TestSimRunner::delayedReply()
+{
+    qsim::SimOptions o;
+    o.delayMs = 400;
+    qsim::SimRunner sim(o);
+    QVERIFY(sim.start());
+    Client a;
+    QVERIFY(a.connectTo(sim.port()));
+    QElapsedTimer t;
+    t.start();
+    // Nothing can come before the delay has passed; then the whole reply.
+    QVERIFY(a.exchange(registerSession(), 100).isEmpty());
+    const quint32 h = sessionOf(a.receive());
+    QVERIFY(h != 0);
+    QVERIFY(t.elapsed() >= 390);
+    QCOMPARE(a.read(h, sym("DintTag")).toHex(), DintTagReply.toHex());
+}
+
+void TestSimRunner::splitReply()
+{
+    qsim::SimOptions o;
+    o.splitGapMs = 300;
+    qsim::SimRunner sim(o);
+    QVERIFY(sim.start());
+    Client a;
+    QVERIFY(a.connectTo(sim.port()));
+    a.socket.write(registerSession());
+    QVERIFY(a.socket.waitForReadyRead(WaitMs));
+    const QByteArray first = a.socket.readAll();
+    QCOMPARE(first.size(), 14); // half of 28, the rest still to come
+    a.buffer = first;
+    const QByteArray whole = a.receive();
+    QCOMPARE(whole.size(), 28);
+    QCOMPARE(statusOf(whole), 0u);
+    QCOMPARE(a.read(sessionOf(whole), sym("DintTag")).toHex(), DintTagReply.toHex());
+}
+
+void TestSimRunner::closeAfter()
+{
+    qsim::SimOptions o;
+    o.closeAfter = 2;
+    qsim::SimRunner sim(o);
+    QVERIFY(sim.start());
+    Client a;
+    QVERIFY(a.connectTo(sim.port()));
+    const quint32 h = a.registerSession();
+    QCOMPARE(a.read(h, sym("DintTag")).toHex(), DintTagReply.toHex());
+    QVERIFY(a.waitClosed());
+    // Counting is per connection: a new one is answered again.
+    Client b;
+    QVERIFY(b.connectTo(sim.port()));
+    QVERIFY(b.registerSession() != 0);
+}
+
+void TestSimRunner::silentAfter()
+{
+    qsim::SimOptions o;
+    o.silentAfter = 1;
+    qsim::SimRunner sim(o);
+    QVERIFY(sim.start());
+    Client a;
+    QVERIFY(a.connectTo(sim.port()));
+    const quint32 h = a.registerSession();
+    QVERIFY(h != 0);
+    QVERIFY(a.read(h, sym("DintTag"), 300).isEmpty());
+    QCOMPARE(a.socket.state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(sim.requestsServed(), 1);
+}
+
+void TestSimRunner::faultsSwitchBetweenReads()
+{
+    qsim::SimRunner sim;
+    QVERIFY(sim.start());
+    Client a;
+    QVERIFY(a.connectTo(sim.port()));
+    const quint32 h = a.registerSession();
+    QCOMPARE(a.read(h, sym("DintTag")).toHex(), DintTagReply.toHex());
+
+    qsim::SimFaults f;
+    f.errorStatus = cip::PathDestinationUnknown;
+    sim.setFaults(f);
+    QCOMPARE(sim.faults().errorStatus, int(cip::PathDestinationUnknown));
+    QCOMPARE(a.read(h, sym("DintTag")).toHex(), QByteArray("cc000500"));
+
+    sim.setFaults(qsim::SimFaults());
+    QCOMPARE(a.read(h, sym("DintTag")).toHex(), DintTagReply.toHex());
+
+    // Counted from the change, not from the start of the connection.
+    f = qsim::SimFaults();
+    f.silentAfter = 1;
+    sim.setFaults(f);
+    QCOMPARE(a.read(h, sym("DintTag")).toHex(), DintTagReply.toHex());
+    QVERIFY(a.read(h, sym("DintTag"), 300).isEmpty());
+
+    f = qsim::SimFaults();
+    f.closeAfter = 0;
+    sim.setFaults(f);
+    a.socket.write(sendRR(h, routed(readTag(sym("DintTag"), 1))));
+    QVERIFY(a.waitClosed());
+}
+
+void TestSimRunner::garbageReplies()
+{
+    qsim::SimRunner sim;
+    QVERIFY(sim.start());
+    Client a;
+    QVERIFY(a.connectTo(sim.port()));
+    const quint32 h = a.registerSession();
+    qsim::SimFaults f;
+    f.garbage = true;
+    sim.setFaults(f);
+    a.socket.write(sendRR(h, routed(readTag(sym("DintTag"), 1))));
+    QByteArray g;
+    QElapsedTimer t;
+    t.start();
+    while (g.size() < 50 && t.elapsed() < WaitMs) {
+        a.socket.waitForReadyRead(100);
+        g += a.socket.readAll();
+    }
+    QCOMPARE(g.size(), 50);
+    QVERIFY(cipOf(g).isEmpty() || cipOf(g) != DintTagReply);
+    QVERIFY(static_cast<quint8>(g.at(40)) != 0xCC);
+}
+
+void TestSimRunner::rejectRegister()
+{
+    qsim::SimOptions o;
+    o.rejectRegister = true;
+    qsim::SimRunner sim(o);
+    QVERIFY(sim.start());
+    Client a;
+    QVERIFY(a.connectTo(sim.port()));
+    const QByteArray reply = a.exchange(registerSession());
+    QCOMPARE(sessionOf(reply), 0u);
+    QCOMPARE(statusOf(reply), quint32(eip::StatusUnsupportedProtocol));
+    QCOMPARE(statusOf(a.exchange(sendRR(0, readTag(sym("DintTag"), 1)))),
+             quint32(eip::StatusInvalidSession));
+}
+
+void TestSimRunner::untrustedInput()
+{
+    qsim::SimRunner sim;
+    QVERIFY(sim.start());
+
+    // The largest frame the length field allows is read whole and answered.
+    Client big;
+    QVERIFY(big.connectTo(sim.port()));
+    QByteArray huge = sendRR(0x1234, QByteArray(0xFFFF - 16, 'x'));
+    QCOMPARE(huge.size(), eip::MaxFrameSize);
+    QCOMPARE(statusOf(big.exchange(huge)), quint32(eip::StatusInvalidSession));
+
+    // Megabytes of nonsense: bounded buffering, answers or a close, no crash.
+    Client junk;
+    QVERIFY(junk.connectTo(sim.port()));
+    QByteArray noise(1 << 20, '\0');
+    quint32 seed = 7;
+    for (char &c : noise) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 16);
+    }
+    junk.socket.write(noise);
+    junk.socket.waitForBytesWritten(WaitMs);
+
+    // A truncated frame waits for the rest; the connection stays usable
+    // for others meanwhile, and the simulator keeps serving.
+    Client partial;
+    QVERIFY(partial.connectTo(sim.port()));
+    QVERIFY(partial.exchange(registerSession().left(20), 200).isEmpty());
+    QVERIFY(partial.exchange(registerSession().mid(20)).size() == 28);
+
+    Client fresh;
+    QVERIFY(fresh.connectTo(sim.port()));
+    const quint32 h = fresh.registerSession();
+    QCOMPARE(fresh.read(h, sym("DintTag")).toHex(), DintTagReply.toHex());
+    QVERIFY(sim.isRunning());
+}
+
+void TestSimRunner::badTagFileFailsToStart()
+{
+    qsim::SimOptions o;
+    o.tagFile = QStringLiteral("/nonexistent/tags.json");
+    qsim::SimRunner sim(o);
+    QVERIFY(!sim.start());
+    QVERIFY(sim.errorString().contains(QLatin1String("/nonexistent/tags.json")));
+}
+
+void TestSimRunner::serialLine()
+{
+    qsim::SimOptions o;
+    o.serial = true;
+    qsim::SimRunner sim(o);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    QVERIFY(sim.serialPath().startsWith(QLatin1String("/dev/")));
+    QCOMPARE(sim.port(), quint16(0));
+
+    const int fd = ::open(QFile::encodeName(sim.serialPath()).constData(), O_RDWR | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    struct termios raw = {};
+    ::tcgetattr(fd, &raw);
+    cfmakeraw(&raw);
+    ::tcsetattr(fd, TCSANOW, &raw);
+    auto exchange = [fd](const QByteArray &frame) {
+        const ssize_t w = ::write(fd, frame.constData(), static_cast<size_t>(frame.size()));
+        Q_UNUSED(w);
+        QByteArray got;
+        QElapsedTimer t;
+        t.start();
+        // The reply is whole when its length field is satisfied.
+        while (eip::completeFrameSize(got) == 0 && t.elapsed() < WaitMs) {
+            struct pollfd p = {fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0) {
+                char buf[4096];
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n > 0)
+                    got.append(buf, static_cast<int>(n));
+            }
+        }
+        return got;
+    };
+    // No registration on a serial line: any handle is accepted.
+    const QByteArray reply = exchange(sendRR(0xCAFEF00D, routed(readTag(sym("DintTag"), 1))));
+    QCOMPARE(sessionOf(reply), 0xCAFEF00Du);
+    QCOMPARE(cipOf(reply).toHex(), DintTagReply.toHex());
+    // A frame that stops short ends with the pause and is refused as such.
+    QByteArray cut = sendRR(0, routed(readTag(sym("DintTag"), 1)));
+    cut.chop(10);
+    QCOMPARE(statusOf(exchange(cut)), quint32(eip::StatusInvalidLength));
+    QCOMPARE(cipOf(exchange(sendRR(1, readTag(sym("IntTag"), 1)))).toHex(),
+             QByteArray("cc000000c3002efb"));
+    ::close(fd);
+    sim.stop();
+}
+
+QTEST_GUILESS_MAIN(TestSimRunner)
+#include "tst_simrunner.moc"
