@@ -265,7 +265,10 @@ int CmdQuorvex::Only_send(QByteArray request)
         tcpSocket->waitForBytesWritten(WriteWaitMs);
     } else {
         serialPort->flush();
-        serialPort->waitForBytesWritten(WriteWaitMs);
+        // A serial port blocks the whole wait even when nothing is left to
+        // write, which would add 200 ms to every exchange.
+        if (serialPort->bytesToWrite() > 0)
+            serialPort->waitForBytesWritten(WriteWaitMs);
     }
     return 0;
 }
@@ -323,8 +326,13 @@ int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
 {
     discardPending();
     Only_send(request);
-    // The write wait may already have brought the whole reply.
-    if (eip::completeFrameSize(recvBuffer) == 0)
+    // The write wait may already have brought the whole reply; and serial
+    // bytes already on hand only wait for their quiet gap, which the polling
+    // steps see (the blocking wait would wait for further bytes instead).
+    const bool serialBytesOnHand =
+        useSerial() &&
+        (serialPort->bytesAvailable() > 0 || (frameTimer != nullptr && frameTimer->isActive()));
+    if (eip::completeFrameSize(recvBuffer) == 0 && !serialBytesOnHand)
         waitForReady(FirstReplyWaitMs);
     if (timeoutMs <= 0)
         return -1;

@@ -41,7 +41,8 @@ public:
     int connectionCount() const; // connections accepted so far
     int openConnections() const;
 
-    // Writes bytes at once to every open connection, outside the script.
+    // Writes bytes at once to every open connection, outside the script;
+    // returns once they are written (not counted in repliesDone()).
     void sendNow(const QByteArray &bytes);
     // Closes every open connection from the peer's side.
     void closeConnections();

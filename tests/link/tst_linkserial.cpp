@@ -61,17 +61,27 @@ private slots:
         QCOMPARE(peer.requests(), QList<QByteArray>{request});
     }
 
+    void leftoverNotTakenByTheNextRequest_data()
+    {
+        QTest::addColumn<bool>("late");
+        QTest::newRow("duplicate reply") << false;
+        QTest::newRow("late reply") << true;
+    }
     void leftoverNotTakenByTheNextRequest()
     {
+        QFETCH(bool, late);
         PtyPair pty;
         PtyPeer peer(pty);
         CmdQuorvex link;
         QVERIFY(openOn(link, pty));
-        peer.enqueue(PeerStep::duplicated(rrFrame("first")));
+        const QByteArray stale = rrFrame("first");
+        peer.enqueue(late ? PeerStep::reply(stale, 700) : PeerStep::duplicated(stale));
         peer.enqueue(PeerStep::reply(rrFrame("second"), 20));
         QByteArray first;
-        QCOMPARE(link.SendData(rrFrame("one"), first, 50), 0);
-        QCOMPARE(first, rrFrame("first"));
+        QCOMPARE(link.SendData(rrFrame("one"), first, 50), late ? -1 : 0);
+        QCOMPARE(first, late ? QByteArray() : stale);
+        // the late bytes wait on the line, unread, when the next request goes
+        QVERIFY(waitWithoutEvents([&] { return peer.repliesDone() == 1; }, 5000));
         QByteArray second;
         QCOMPARE(link.SendData(rrFrame("two"), second, 50), 0);
         QCOMPARE(second, rrFrame("second"));

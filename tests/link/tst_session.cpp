@@ -1,0 +1,221 @@
+#include "CmdQuorvex.h"
+#include "EncapFrame.h"
+#include "LinkTestFrames.h"
+#include "LoopbackPeer.h"
+#include "MessageCapture.h"
+
+#include <QTcpSocket>
+#include <QtTest>
+
+using namespace linktest;
+
+namespace
+{
+const QString Local = QStringLiteral("127.0.0.1");
+const QByteArray RegisterRequestHex = "65000400000000000000000001000000000000000000000001000000";
+
+QStringList linkLines(const MessageCapture &cap, QtMsgType type)
+{
+    QStringList out;
+    for (const QString &l : cap.lines(type)) {
+        if (l.startsWith(QLatin1String("lib[Quorvex]")))
+            out << l;
+    }
+    return out;
+}
+} // namespace
+
+class TstSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void registerRequestBytes()
+    {
+        QCOMPARE(encap::registerSessionRequest().toHex(), RegisterRequestHex);
+    }
+
+    void judgeRegisterReply_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<quint32>("status");
+        QTest::addColumn<QByteArray>("handle");
+        QTest::newRow("normal reply")
+            << QByteArray::fromHex("650004007856341200000000010000000000000000000000"
+                                   "01000000")
+            << true << 0u << QByteArray::fromHex("78563412");
+        QTest::newRow("unsupported protocol 0x69")
+            << QByteArray::fromHex("650004000000000069000000010000000000000000000000"
+                                   "01000000")
+            << false << 0x69u << QByteArray();
+        QTest::newRow("wrong command")
+            << QByteArray::fromHex("6f0004007856341200000000010000000000000000000000"
+                                   "01000000")
+            << false << 0u << QByteArray();
+        QTest::newRow("27 bytes") << QByteArray::fromHex(
+                                         "650004007856341200000000010000000000000000000000"
+                                         "010000")
+                                  << false << 0u << QByteArray();
+        QTest::newRow("length below 4")
+            << QByteArray::fromHex("650002007856341200000000010000000000000000000000"
+                                   "01000000")
+            << false << 0u << QByteArray();
+        QTest::newRow("8 bytes") << QByteArray::fromHex("6500040078563412") << false << 0u
+                                 << QByteArray();
+        QTest::newRow("empty") << QByteArray() << false << 0u << QByteArray();
+    }
+    void judgeRegisterReply()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, ok);
+        QFETCH(quint32, status);
+        QFETCH(QByteArray, handle);
+        const encap::RegisterReply r = encap::judgeRegisterReply(reply);
+        QCOMPARE(r.ok, ok);
+        QCOMPARE(r.status, status);
+        QCOMPARE(r.handle.toHex(), handle.toHex());
+    }
+
+    void handleStoredAndReplaced()
+    {
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        peer.enqueue(PeerStep::reply(registerReply(0x44332211)));
+        QCOMPARE(link.EthConnectDrive(Local, peer.port()), 0);
+        QCOMPARE(link.sessionHandle.toHex(), QByteArray("11223344"));
+        QCOMPARE(peer.requests().value(0).toHex(), RegisterRequestHex);
+
+        // registering again on the same connection
+        peer.enqueue(PeerStep::reply(registerReply(0x01020304)));
+        QCOMPARE(link.send_reg(), 0);
+        QCOMPARE(link.sessionHandle.toHex(), QByteArray("04030201"));
+
+        // a second controller's handle replaces the first
+        LoopbackPeer other;
+        other.enqueue(PeerStep::reply(registerReply(0xDDCCBBAA)));
+        QCOMPARE(link.EthConnectDrive(Local, other.port()), 0);
+        QCOMPARE(link.sessionHandle.toHex(), QByteArray("aabbccdd"));
+        QCOMPARE(other.requests().value(0).toHex(), RegisterRequestHex);
+    }
+
+    void failedRegistrationKeepsHandle_data()
+    {
+        QTest::addColumn<int>("kind"); // 0 reply as given, 1 garbled, 2 none
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("status 0x69") << 0 << registerReply(0x99999999, 0x69) << "0x69";
+        QTest::newRow("wrong command")
+            << 0 << frame(eip::SendRRData, QByteArray::fromHex("01000000"), 0x99999999) << "0x0";
+        QTest::newRow("short reply") << 0 << registerReply(0x99999999).left(20) << "0x0";
+        QTest::newRow("garbled reply") << 1 << registerReply(0x99999999) << "0xffffffff";
+        QTest::newRow("no reply") << 2 << QByteArray() << QString();
+    }
+    void failedRegistrationKeepsHandle()
+    {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, status);
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        peer.enqueue(PeerStep::reply(registerReply(0x44332211)));
+        QCOMPARE(link.EthConnectDrive(Local, peer.port()), 0);
+
+        peer.enqueue(kind == 0   ? PeerStep::reply(reply)
+                     : kind == 1 ? PeerStep::garbled(reply)
+                                 : PeerStep::silent());
+        MessageCapture cap;
+        QCOMPARE(link.EthConnectDrive(Local, peer.port()), -3);
+        QCOMPARE(link.sessionHandle.toHex(), QByteArray("11223344"));
+        QCOMPARE(link.Connection_status(), 0); // the socket stays connected
+        QCOMPARE(peer.requestCount(), 2);
+
+        QStringList failures;
+        for (const QString &l : linkLines(cap, QtWarningMsg)) {
+            if (!l.contains("Disconnected="))
+                failures << l;
+        }
+        if (kind == 2) {
+            QVERIFY(failures.isEmpty());
+        } else {
+            const QByteArray wire = kind == 1 ? PeerStep::garbled(reply).wireBytes() : reply;
+            QCOMPARE(failures, QStringList(QString("lib[Quorvex]注册会话失败 127.0.0.1:%1 "
+                                                   "status = %2 msg : %3")
+                                               .arg(peer.port())
+                                               .arg(status)
+                                               .arg(QString(wire.toHex()))));
+        }
+    }
+
+    void failedFirstRegistrationLeavesNoHandle()
+    {
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        peer.enqueue(PeerStep::reply(registerReply(0x12345678, eip::StatusUnsupportedProtocol)));
+        QCOMPARE(link.EthConnectDrive(Local, peer.port()), -3);
+        QVERIFY(link.sessionHandle.isEmpty());
+    }
+
+    void traceLines_data()
+    {
+        QTest::addColumn<bool>("trace");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("tracing on") << true << true;
+        QTest::newRow("tracing on, no reply") << true << false;
+        QTest::newRow("tracing off") << false << true;
+    }
+    void traceLines()
+    {
+        QFETCH(bool, trace);
+        QFETCH(bool, answered);
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        peer.enqueue(PeerStep::reply(registerReply(1)));
+        QCOMPARE(link.EthConnectDrive(Local, peer.port()), 0);
+        link.traceEnabled = trace;
+        const QByteArray reply = registerReply(0x0000BEEF);
+        peer.enqueue(answered ? PeerStep::reply(reply) : PeerStep::silent());
+        MessageCapture cap;
+        QCOMPARE(link.send_reg(), answered ? 0 : -1);
+        const QString where = QString("127.0.0.1:%1").arg(peer.port());
+        QStringList expected;
+        if (trace) {
+            expected
+                << QString("lib[Quorvex]读命令 %1 msg : %2").arg(where, QString(RegisterRequestHex))
+                << QString("lib[Quorvex]响应 %1 msg : %2")
+                       .arg(where, answered ? QString(reply.toHex()) : QString());
+        }
+        QCOMPARE(linkLines(cap, QtDebugMsg), expected);
+        QVERIFY(linkLines(cap, QtWarningMsg).isEmpty());
+    }
+
+    void notConnected_data()
+    {
+        QTest::addColumn<bool>("hadConnection");
+        QTest::newRow("fresh link") << false;
+        QTest::newRow("after the peer closed") << true;
+    }
+    void notConnected()
+    {
+        QFETCH(bool, hadConnection);
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        link.traceEnabled = true;
+        if (hadConnection) {
+            peer.enqueue(PeerStep::reply(registerReply(7)));
+            QCOMPARE(link.EthConnectDrive(Local, peer.port()), 0);
+            peer.closeConnections();
+            QTRY_COMPARE_WITH_TIMEOUT(link.tcpSocket->state(), QAbstractSocket::UnconnectedState,
+                                      5000);
+        }
+        const int sent = peer.requestCount();
+        MessageCapture cap;
+        QCOMPARE(link.send_reg(), -3);
+        QVERIFY(linkLines(cap, QtDebugMsg).isEmpty());
+        QVERIFY(linkLines(cap, QtWarningMsg).isEmpty());
+        QCOMPARE(peer.requestCount(), sent);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstSession)
+#include "tst_session.moc"
