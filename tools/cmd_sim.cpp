@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QTimer>
 #include <cstdio>
 
@@ -90,7 +91,10 @@ int runSim(const QStringList &args)
         return ExitUsage;
     }
     if (p.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(p.helpText()), stdout);
+        QString help = p.helpText();
+        help.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                     QStringLiteral("Usage: quorvex sim"));
+        std::fputs(qPrintable(help), stdout);
         return ExitOk;
     }
     if (!p.positionalArguments().isEmpty()) {
