@@ -15,6 +15,10 @@ struct Command {
 };
 
 int runSim(const QStringList &args);
+int runRead(const QStringList &args);
+int runWatch(const QStringList &args);
+int runDemo(const QStringList &args);
+int runBench(const QStringList &args);
 
 // Exit codes shared by all subcommands.
 constexpr int ExitOk = 0;

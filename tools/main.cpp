@@ -7,6 +7,10 @@ namespace
 {
 
 const tools::Command commands[] = {
+    {"read", "read tags through the driver and print them (table or JSON)", tools::runRead},
+    {"watch", "poll tags like an HMI and show the changes", tools::runWatch},
+    {"demo", "read a representative tag set from the bundled simulator", tools::runDemo},
+    {"bench", "compare driver reads with a minimal raw client", tools::runBench},
     {"sim", "run a simulated controller (EtherNet/IP + CIP) for tests and demos", tools::runSim},
 };
 

@@ -1,0 +1,197 @@
+#include "Commands.h"
+#include "DriverHost.h"
+#include "SignalWatcher.h"
+#include "Table.h"
+#include "TagSpec.h"
+#include "ValueText.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QVector>
+#include <cstdio>
+#include <unistd.h>
+
+namespace tools
+{
+
+namespace
+{
+
+struct Row {
+    TagSpec spec;
+    CLabelVariable value;
+    QString values; // as shown
+    double latencyMs = 0;
+    bool changed = false;
+    bool seen = false;
+};
+
+const char *const Highlight = "\033[1;33m";
+const char *const Plain = "\033[0m";
+const char *const ClearLine = "\033[K";
+
+void out(const QString &s)
+{
+    const QByteArray b = s.toUtf8();
+    std::fwrite(b.constData(), 1, static_cast<size_t>(b.size()), stdout);
+}
+
+QString latencyText(double ms)
+{
+    return QStringLiteral("%1 ms").arg(ms, 0, 'f', 2);
+}
+
+// The whole table, redrawn in place; changed values stand out.
+void drawScreen(const QVector<Row> &rows, const QString &title, bool first)
+{
+    if (first)
+        out(QStringLiteral("\033[2J"));
+    out(QStringLiteral("\033[H") + title + QLatin1String(ClearLine) + QLatin1Char('\n'));
+    QVector<QStringList> cells;
+    cells.append({QStringLiteral("TAG"), QStringLiteral("TYPE"), QStringLiteral("COUNT"),
+                  QStringLiteral("STATUS"), QStringLiteral("LATENCY"), QStringLiteral("TIMESTAMP"),
+                  QStringLiteral("VALUES")});
+    for (const Row &r : rows)
+        cells.append({r.spec.tag, typeName(r.spec.type), QString::number(r.spec.count),
+                      statusCell(r.value.status), latencyText(r.latencyMs),
+                      shortTime(r.value.timestamp), r.values});
+    QVector<int> width(cells.first().size(), 0);
+    for (const QStringList &c : cells)
+        for (int i = 0; i < c.size(); ++i)
+            width[i] = qMax(width[i], c.at(i).size());
+    for (int n = 0; n < cells.size(); ++n) {
+        const QStringList &c = cells.at(n);
+        QString line;
+        for (int i = 0; i + 1 < c.size(); ++i)
+            line += c.at(i).leftJustified(width[i] + 2);
+        const bool mark = n > 0 && rows.at(n - 1).changed;
+        if (mark)
+            line += QLatin1String(Highlight) + c.last() + QLatin1String(Plain);
+        else
+            line += c.last();
+        out(line + QLatin1String(ClearLine) + QLatin1Char('\n'));
+    }
+    out(QStringLiteral("\033[J"));
+    std::fflush(stdout);
+}
+
+// One line per change, for pipes and files.
+void printChanges(const QVector<Row> &rows)
+{
+    for (const Row &r : rows)
+        if (r.changed)
+            out(QStringLiteral("%1 %2 = [%3] status %4 latency %5\n")
+                    .arg(shortTime(r.value.timestamp.isValid() ? r.value.timestamp
+                                                               : QDateTime::currentDateTime()),
+                         r.spec.tag, r.values, statusCell(r.value.status),
+                         latencyText(r.latencyMs)));
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int runWatch(const QStringList &args)
+{
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral(
+        "Polls tags through the driver like an HMI. On a terminal the table is redrawn in\n"
+        "place with changed values highlighted; otherwise one line per change.\n"
+        "Stops after --times rounds, or on Ctrl-C. Exit status 1 when a read failed."));
+    addHostOptions(p, true);
+    p.addOption({QStringLiteral("interval"), QStringLiteral("Polling period (default 1000)."),
+                 QStringLiteral("ms"), QStringLiteral("1000")});
+    p.addOption({QStringLiteral("times"),
+                 QStringLiteral("Number of polling rounds (default: until stopped)."),
+                 QStringLiteral("n")});
+    p.addPositionalArgument(QStringLiteral("TAG[:TYPE[:COUNT]]"), QStringLiteral("Tags to poll."),
+                            QStringLiteral("TAG[:TYPE[:COUNT]]..."));
+    int exitCode = 0;
+    if (!parseCommandLine(p, "watch", args, &exitCode))
+        return exitCode;
+    const HostOptions o = hostOptions(p, true);
+    if (o.connect.isEmpty())
+        return usageError("watch", QStringLiteral("--connect is required"));
+    bool ok = false;
+    const int interval = p.value(QStringLiteral("interval")).toInt(&ok);
+    if (!ok || interval < 1 || interval > 24 * 3600 * 1000)
+        return usageError("watch",
+                          QStringLiteral("--interval needs milliseconds from 1 to 86400000"));
+    int times = 0;
+    if (p.isSet(QStringLiteral("times"))) {
+        times = p.value(QStringLiteral("times")).toInt(&ok);
+        if (!ok || times < 1)
+            return usageError("watch", QStringLiteral("--times needs a number of at least 1"));
+    }
+    if (p.positionalArguments().isEmpty())
+        return usageError("watch", QStringLiteral("no tag given"));
+    QVector<Row> rows;
+    for (const QString &a : p.positionalArguments()) {
+        Row r;
+        QString error;
+        if (!parseTagSpec(a, &r.spec, &error))
+            return usageError("watch", error);
+        rows.append(r);
+    }
+
+    DriverHost host("watch");
+    if (!host.load(o) || !host.connect(o.connect))
+        return ExitFailure;
+
+    const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+    SignalWatcher watcher;
+    bool stop = false;
+    QEventLoop pause;
+    QObject::connect(&watcher, &SignalWatcher::stopRequested, &pause, [&] {
+        stop = true;
+        pause.quit();
+    });
+    QTimer wake;
+    wake.setSingleShot(true);
+    QObject::connect(&wake, &QTimer::timeout, &pause, &QEventLoop::quit);
+
+    QStringList failures;
+    for (int round = 1; !stop && (times == 0 || round <= times); ++round) {
+        QElapsedTimer period;
+        period.start();
+        // The driver is called only from here, never from an event handler:
+        // its nested event loops would otherwise re-enter it.
+        for (Row &r : rows) {
+            const int before = r.seen ? r.value.status : -1;
+            QElapsedTimer t;
+            t.start();
+            r.value = host.driver()->ReadVariable(r.spec.tag, r.spec.type, r.spec.count);
+            r.latencyMs = t.nsecsElapsed() / 1e6;
+            const QString shown = shortList(elementTexts(r.value, TextStyle::Table));
+            r.changed = !r.seen || shown != r.values || before != r.value.status;
+            r.values = shown;
+            r.seen = true;
+            if (r.value.status != 0) {
+                const QString why = QStringLiteral("quorvex watch: %1: %2")
+                                        .arg(r.spec.tag, host.failureText(r.value.status));
+                if (!failures.contains(why))
+                    failures << why;
+            }
+        }
+        if (terminal)
+            drawScreen(rows,
+                       QStringLiteral("quorvex watch %1, every %2 ms, round %3%4")
+                           .arg(o.connect)
+                           .arg(interval)
+                           .arg(round)
+                           .arg(times ? QStringLiteral(" of %1").arg(times)
+                                      : QStringLiteral(" (Ctrl-C stops)")),
+                       round == 1);
+        else
+            printChanges(rows);
+        if (stop || (times && round == times))
+            break;
+        wake.start(static_cast<int>(qMax<qint64>(0, interval - period.elapsed())));
+        pause.exec();
+    }
+    for (const QString &f : failures)
+        std::fprintf(stderr, "%s\n", f.toUtf8().constData());
+    return failures.isEmpty() ? ExitOk : ExitFailure;
+}
+
+} // namespace tools
