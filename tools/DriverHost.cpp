@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <cstdio>
 
 namespace tools
@@ -90,7 +91,11 @@ bool parseCommandLine(QCommandLineParser &p, const char *command, const QStringL
         return false;
     }
     if (p.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(p.helpText()), stdout);
+        // Qt names the executable's path; the user typed a subcommand.
+        QString help = p.helpText();
+        help.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                     QStringLiteral("Usage: quorvex %1").arg(QLatin1String(command)));
+        std::fputs(qPrintable(help), stdout);
         *exitCode = ExitOk;
         return false;
     }

@@ -1,0 +1,366 @@
+#include "PcapFile.h"
+
+#include "EipProtocol.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The built `quorvex` as a user runs it: arguments, exit status, what it
+// prints, against `quorvex sim` started as a process on a free port.
+class TstCliProcess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void badArguments_data();
+    void badArguments();
+    void helpForEveryCommand_data();
+    void helpForEveryCommand();
+    void readJson();
+    void readTable();
+    void connectFailureInWords_data();
+    void connectFailureInWords();
+    void traceShowsDriverLines();
+    void watchPrintsChangesOnly();
+    void demoExitsZero();
+    void benchReports();
+    void pcapWellFormed();
+    void pcapDissectedAsEnip();
+
+private:
+    struct Result {
+        bool finished = false;
+        int exitCode = -1;
+        QString out, err;
+    };
+    Result run(const QStringList &args, int timeoutMs = 60000);
+    QString writePcap();
+
+    QProcess sim;
+    QString address;
+    QTemporaryDir dir;
+    QString pcapPath;
+};
+
+namespace
+{
+
+QString tool()
+{
+    return QStringLiteral(QUORVEX_BIN_DIR "/quorvex");
+}
+
+} // namespace
+
+TstCliProcess::Result TstCliProcess::run(const QStringList &args, int timeoutMs)
+{
+    Result r;
+    QProcess p;
+    p.start(tool(), args);
+    if (!p.waitForStarted(10000))
+        return r;
+    r.finished = p.waitForFinished(timeoutMs);
+    if (!r.finished) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+void TstCliProcess::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    sim.start(tool(), {"sim", "--listen", "127.0.0.1:0", "--max-seconds", "220"});
+    QVERIFY(sim.waitForStarted(10000));
+    QByteArray line;
+    QElapsedTimer t;
+    t.start();
+    while (!line.contains('\n') && t.elapsed() < 15000 && sim.state() == QProcess::Running) {
+        sim.waitForReadyRead(500);
+        line += sim.readAllStandardOutput();
+    }
+    QVERIFY2(line.startsWith("LISTEN "), line.constData());
+    address = QString::fromLatin1(line.mid(7).trimmed());
+}
+
+void TstCliProcess::cleanupTestCase()
+{
+    if (sim.state() != QProcess::NotRunning) {
+        sim.terminate();
+        if (!sim.waitForFinished(5000)) {
+            sim.kill();
+            sim.waitForFinished(5000);
+        }
+    }
+}
+
+void TstCliProcess::badArguments_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    const QString c = "--connect=127.0.0.1:9";
+    QTest::newRow("no command") << QStringList() << "usage: quorvex";
+    QTest::newRow("unknown command") << QStringList{"frob"} << "unknown command 'frob'";
+    QTest::newRow("read without --connect") << QStringList{"read", "A"} << "--connect is required";
+    QTest::newRow("read without tags") << QStringList{"read", c} << "no tag given";
+    QTest::newRow("read bad type") << QStringList{"read", c, "A:word"} << "unknown type 'word'";
+    QTest::newRow("read bad count") << QStringList{"read", c, "A:int32:0"} << "count '0'";
+    QTest::newRow("read empty tag") << QStringList{"read", c, ":int32"} << "tag name is empty";
+    QTest::newRow("read unknown option")
+        << QStringList{"read", c, "--frob", "A"} << "Unknown option 'frob'";
+    QTest::newRow("read option without value")
+        << QStringList{"read", "A", "--connect"} << "Missing value after '--connect'";
+    QTest::newRow("watch interval 0")
+        << QStringList{"watch", c, "--interval", "0", "A"} << "--interval";
+    QTest::newRow("watch times not a number")
+        << QStringList{"watch", c, "--times", "x", "A"} << "--times";
+    QTest::newRow("watch bad tag") << QStringList{"watch", c, "A:int32:x"} << "count 'x'";
+    QTest::newRow("demo stray argument") << QStringList{"demo", "A"} << "unexpected argument 'A'";
+    QTest::newRow("bench reads 0") << QStringList{"bench", "--reads", "0"} << "--reads";
+}
+
+void TstCliProcess::badArguments()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    const Result r = run(args);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    QCOMPARE(r.out, QString());
+}
+
+void TstCliProcess::helpForEveryCommand_data()
+{
+    QTest::addColumn<QString>("command");
+    for (const char *c : {"read", "watch", "demo", "bench", "sim"})
+        QTest::newRow(c) << QString(c);
+}
+
+void TstCliProcess::helpForEveryCommand()
+{
+    QFETCH(QString, command);
+    const Result r = run({command, "--help"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains("quorvex " + command) && r.out.contains("--help"), qPrintable(r.out));
+    if (command != "sim" && command != "demo")
+        QVERIFY(r.out.contains("--connect"));
+}
+
+void TstCliProcess::readJson()
+{
+    const Result r =
+        run({"read", "--json", "--connect", address, "DintTag", "RealTag:float", "Names:string:5",
+             "BigArray:int32:3000", "UlintTag:uint64", "NoSuchTag:int16:2"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1); // the unknown tag failed
+    QVERIFY2(r.err.contains("NoSuchTag: status 7 (reply rejected)"), qPrintable(r.err));
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 6);
+    const QRegularExpression shape(
+        "^\\{\"tag\":\"[^\"]+\",\"type\":\"[a-z0-9]+\",\"count\":\\d+,\"status\":\\d+,"
+        "\"values\":\\[.*\\],\"timestamp\":(null|\"[^\"]+\")\\}$");
+    QList<QJsonObject> o;
+    for (const QString &l : lines) {
+        QVERIFY2(shape.match(l).hasMatch(), qPrintable(l));
+        QJsonParseError e;
+        o << QJsonDocument::fromJson(l.toUtf8(), &e).object();
+        QCOMPARE(e.error, QJsonParseError::NoError);
+    }
+    QCOMPARE(lines[0].left(lines[0].indexOf(",\"timestamp\"")),
+             QString("{\"tag\":\"DintTag\",\"type\":\"int32\",\"count\":1,\"status\":0,"
+                     "\"values\":[42]"));
+    QVERIFY(QDateTime::fromString(o[0]["timestamp"].toString(), Qt::ISODateWithMs).isValid());
+    QCOMPARE(o[1]["values"].toArray(), QJsonArray{1.5});
+    QCOMPARE(o[2]["values"].toArray(), (QJsonArray{"Alpha", "Bravo", "Charlie", "Delta", "Echo"}));
+    const QJsonArray big = o[3]["values"].toArray();
+    QCOMPARE(big.size(), 3000); // every value, not shortened
+    for (int i = 0; i < big.size(); ++i)
+        QCOMPARE(big[i].toInt(), i);
+    QVERIFY(lines[4].contains("\"values\":[18000000000000000000]"));
+    QCOMPARE(lines[5], QString("{\"tag\":\"NoSuchTag\",\"type\":\"int16\",\"count\":2,"
+                               "\"status\":7,\"values\":[],\"timestamp\":null}"));
+}
+
+void TstCliProcess::readTable()
+{
+    const Result r = run({"read", "--connect", address, "IntArray:int16:300", "StringTag:string"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines[0].startsWith("TAG"));
+    QVERIFY2(
+        lines[1].contains("0 ok") &&
+            lines[1].contains("-150, -149, -148, -147, -146, -145, ..., 148, 149 (300 values)"),
+        qPrintable(lines[1]));
+    QVERIFY2(lines[2].contains("\"Hello, PLC\""), qPrintable(lines[2]));
+}
+
+void TstCliProcess::connectFailureInWords_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("nobody listens")
+        << QStringList{"read", "--connect", "127.0.0.1:1", "A"} << "could not connect";
+    QTest::newRow("no separator") << QStringList{"read", "--connect", "plc", "A"}
+                                  << "neither ADDRESS:PORT";
+    QTest::newRow("not an address")
+        << QStringList{"read", "--connect", "plc.local:44818", "A"} << "not an IP address";
+    QTest::newRow("no plug-in") << QStringList{"read",      "--driver",    "/nonexistent/libX.so",
+                                               "--connect", "127.0.0.1:1", "A"}
+                                << "cannot load the driver";
+}
+
+void TstCliProcess::connectFailureInWords()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    const Result r = run(args);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(message), qPrintable(r.err));
+}
+
+void TstCliProcess::traceShowsDriverLines()
+{
+    const Result r = run({"read", "--trace", "--connect", address, "DintTag"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.err.contains("lib[Quorvex]读命令 127.0.0.1:" + address.section(':', 1) +
+                            " msg : 65000400000000000000000001000000000000000000000001000000"),
+             qPrintable(r.err));
+    QVERIFY(r.err.contains("lib[Quorvex]读响应"));
+    QVERIFY(r.out.contains("42"));
+}
+
+void TstCliProcess::watchPrintsChangesOnly()
+{
+    const Result r = run({"watch", "--connect", address, "--interval", "20", "--times", "3",
+                          "DintTag", "RealTag:float"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    // Not a terminal: one line per change, and the simulator's values hold still.
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].contains("DintTag = [42] status 0 ok latency"), qPrintable(lines[0]));
+    QVERIFY2(lines[1].contains("RealTag = [1.5]"), qPrintable(lines[1]));
+    QVERIFY(!r.out.contains('\033'));
+}
+
+void TstCliProcess::demoExitsZero()
+{
+    const Result r = run({"demo"}, 120000);
+    QVERIFY(r.finished);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.out + r.err));
+    QVERIFY(r.out.contains("as expected"));
+    QVERIFY(!r.out.contains("UNEXPECTED"));
+    QVERIFY(r.out.contains("NoSuchTag"));
+}
+
+void TstCliProcess::benchReports()
+{
+    const Result r = run(
+        {"bench", "--connect", address, "--reads", "300", "--array-reads", "3", "--json"}, 120000);
+    QVERIFY(r.finished);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QJsonParseError e;
+    const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8(), &e).object();
+    QCOMPARE(e.error, QJsonParseError::NoError);
+    QCOMPARE(o["reads"].toInt(), 300);
+    for (const char *part : {"one_element", "array"})
+        for (const char *side : {"driver", "raw"})
+            QVERIFY(o[part].toObject()[side].toObject()["median_us"].toDouble() > 0);
+    // 40,000 value bytes in parts of at most 480.
+    QVERIFY(o["array_frames"].toObject()["raw"].toInt() >= 40000 / 480);
+    QVERIFY(o["vmrss_kb"].toObject()["after"].toInt() > 0);
+}
+
+QString TstCliProcess::writePcap()
+{
+    if (!pcapPath.isEmpty())
+        return pcapPath;
+    const QString path = dir.filePath("read.pcap");
+    const Result r = run({"read", "--pcap", path, "--connect", address, "DintTag",
+                          "BigArray:int32:1000", "NoSuchTag"});
+    if (r.finished && r.exitCode == 1 && !r.err.contains("lib[Quorvex]读命令"))
+        pcapPath = path; // --pcap alone traces into the file, not onto stderr
+    return pcapPath;
+}
+
+void TstCliProcess::pcapWellFormed()
+{
+    const QString path = writePcap();
+    QVERIFY(!path.isEmpty());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const pcaptest::File p = pcaptest::parse(f.readAll());
+    QVERIFY2(p.ok, qPrintable(p.error));
+    QCOMPARE(p.magic, 0xA1B2C3D4u);
+    QCOMPARE(p.linktype, 1u);
+    QCOMPARE(p.snaplen, 65535u);
+    QVERIFY(p.records.size() > 3);
+
+    // Each direction is one gap-free byte stream of whole encapsulation
+    // frames: the registration, then the reads.
+    QByteArray up, down;
+    quint32 nextUp = p.records[0].seq + 1, nextDown = p.records[1].seq + 1;
+    for (int i = 3; i < p.records.size(); ++i) {
+        const pcaptest::Record &r = p.records[i];
+        const bool toController = r.dstPort == 44818;
+        QCOMPARE(r.seq, toController ? nextUp : nextDown);
+        (toController ? nextUp : nextDown) += quint32(r.payload.size());
+        (toController ? up : down) += r.payload;
+    }
+    QList<quint16> commands;
+    for (QByteArray *stream : {&up, &down}) {
+        while (!stream->isEmpty()) {
+            const int n = eip::completeFrameSize(*stream);
+            QVERIFY2(n > 0, "a partial frame");
+            commands << quint16(le::getPadded(*stream, eip::OffCommand, 2));
+            stream->remove(0, n);
+        }
+    }
+    // Requests then replies: RegisterSession and 1 + 9 + 1 reads each way
+    // (1000 DINTs come in 480-byte parts).
+    QCOMPARE(commands.size(), 2 * (1 + 1 + 9 + 1));
+    QCOMPARE(commands[0], quint16(eip::RegisterSession));
+    QCOMPARE(commands[commands.size() / 2], quint16(eip::RegisterSession));
+    QCOMPARE(commands.count(quint16(eip::SendRRData)), 2 * 11);
+}
+
+void TstCliProcess::pcapDissectedAsEnip()
+{
+    const QString tshark = QStandardPaths::findExecutable("tshark");
+    if (tshark.isEmpty())
+        QSKIP("tshark is not installed");
+    const QString path = writePcap();
+    QVERIFY(!path.isEmpty());
+    QProcess t;
+    t.start(tshark, {"-r", path, "-Y", "enip", "-T", "fields", "-e", "enip.command", "-e",
+                     "cip.symbol", "-e", "cip.genstat"});
+    QVERIFY(t.waitForFinished(60000));
+    QCOMPARE(t.exitCode(), 0);
+    const QStringList rows =
+        QString::fromUtf8(t.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 2 * (1 + 1 + 9 + 1));
+    QVERIFY(rows[0].startsWith("0x0065"));
+    const QString all = rows.join('\n');
+    QVERIFY2(all.contains("DintTag") && all.contains("BigArray") && all.contains("NoSuchTag"),
+             qPrintable(all));
+    // The partial transfers and the unknown tag show as CIP statuses.
+    QVERIFY2(all.contains("0x06") && all.contains("0x05"), qPrintable(all));
+}
+
+QTEST_GUILESS_MAIN(TstCliProcess)
+#include "tst_cliprocess.moc"
