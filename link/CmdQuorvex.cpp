@@ -1,6 +1,7 @@
 #include "CmdQuorvex.h"
 
 #include "EipProtocol.h"
+#include "EncapFrame.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -76,6 +77,7 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
     if (!hostAddress.setAddress(host))
         return -1;
     tcpSocket->abort();
+    lateContexts.clear(); // a new connection owes nothing
     tcpSocket->connectToHost(hostAddress, static_cast<quint16>(tcpPort & 0xFFFF),
                              QIODevice::ReadWrite);
     tcpSocket->waitForConnected(ConnectWaitMs);
@@ -142,6 +144,7 @@ int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits,
     if (!serialPort->open(QIODevice::ReadWrite))
         return -1;
     activeTransport = Transport::Serial;
+    lateContexts.clear();
 
     switch (baudRate) {
     case 2400:
@@ -325,7 +328,8 @@ void CmdQuorvex::waitStep(int ms)
 int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
 {
     discardPending();
-    Only_send(request);
+    const bool sent = Only_send(request) == 0;
+    const QByteArray context = encap::senderContext(request);
     // The write wait may already have brought the whole reply; and serial
     // bytes already on hand only wait for their quiet gap, which the polling
     // steps see (the blocking wait would wait for further bytes instead).
@@ -334,8 +338,10 @@ int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
         (serialPort->bytesAvailable() > 0 || (frameTimer != nullptr && frameTimer->isActive()));
     if (eip::completeFrameSize(recvBuffer) == 0 && !serialBytesOnHand)
         waitForReady(FirstReplyWaitMs);
-    if (timeoutMs <= 0)
+    if (timeoutMs <= 0) {
+        oweReply(sent, context);
         return -1;
+    }
 
     // Hands over exactly the first whole frame as soon as it is in hand; at
     // the time-out, whatever has arrived.
@@ -344,6 +350,16 @@ int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
     for (;;) {
         const int frame = eip::completeFrameSize(recvBuffer);
         if (frame > 0) {
+            // A request that timed out may be answered after a later one was
+            // sent; its reply echoes that request's context. Replies arrive
+            // in order, so that context and every older one are settled.
+            const int owed = lateContexts.indexOf(encap::senderContext(recvBuffer.left(frame)));
+            if (owed >= 0 && lateContexts.at(owed) != context) {
+                lateContexts.erase(lateContexts.begin(), lateContexts.begin() + owed + 1);
+                recvBuffer.remove(0, frame);
+                continue;
+            }
+            lateContexts.clear();
             reply.append(recvBuffer.left(frame));
             recvBuffer.clear();
             return 0;
@@ -353,11 +369,22 @@ int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
             break;
         waitStep(static_cast<int>(qMin<qint64>(PollStepMs, left)));
     }
+    oweReply(sent, context);
     if (recvBuffer.isEmpty())
         return -1;
     reply.append(recvBuffer);
     recvBuffer.clear();
     return 0;
+}
+
+// A request that got no whole reply in time may still be answered later.
+void CmdQuorvex::oweReply(bool sent, const QByteArray &context)
+{
+    if (!sent)
+        return;
+    lateContexts.append(context);
+    while (lateContexts.size() > MaxLateContexts)
+        lateContexts.removeFirst();
 }
 
 void CmdQuorvex::mysleep(int ms)

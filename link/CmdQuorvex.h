@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -64,6 +65,13 @@ public:
     enum class Transport { None, Tcp, Serial };
     Transport activeTransport = Transport::None;
 
+    // Sender contexts of requests that timed out and whose replies may still
+    // arrive. While any is owed, read requests carry a fresh context and a
+    // reply echoing an owed one is dropped, never handed to the wrong read.
+    QList<QByteArray> lateContexts;
+    quint64 contextSerial = 0;
+    static constexpr int MaxLateContexts = 16;
+
 private slots:
     void Ethconnected();
     void Ethdisconnected();
@@ -76,6 +84,7 @@ private:
     bool useSerial() const;
     void discardPending();
     void waitStep(int ms);
+    void oweReply(bool sent, const QByteArray &context);
 };
 
 #endif

@@ -35,4 +35,22 @@ RegisterReply judgeRegisterReply(const QByteArray &reply)
     return r;
 }
 
+QByteArray senderContext(const QByteArray &frame)
+{
+    QByteArray ctx = frame.mid(eip::OffContext, eip::ContextSize);
+    ctx.append(QByteArray(eip::ContextSize - ctx.size(), '\0'));
+    return ctx;
+}
+
+void stampContext(QByteArray &frame, quint64 serial)
+{
+    if (frame.size() < eip::HeaderSize)
+        return;
+    // "QV" in the top bytes keeps it apart from zero and from 01 00 ...
+    constexpr quint64 Marker = 0x5156000000000000ULL;
+    QByteArray ctx;
+    le::put64(ctx, Marker | (serial & 0x0000FFFFFFFFFFFFULL));
+    frame.replace(eip::OffContext, eip::ContextSize, ctx);
+}
+
 } // namespace encap

@@ -23,6 +23,13 @@ struct RegisterReply {
 // least 28 bytes with encapsulation status 0 and at least 4 data bytes.
 RegisterReply judgeRegisterReply(const QByteArray &reply);
 
+// The eight sender-context bytes of a frame (zeros where the frame is short).
+QByteArray senderContext(const QByteArray &frame);
+
+// Writes a context unique to `serial` (never all zeros, never the
+// registration's) into a frame of at least a header's length.
+void stampContext(QByteArray &frame, quint64 serial);
+
 } // namespace encap
 
 #endif

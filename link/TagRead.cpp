@@ -1,5 +1,6 @@
 #include "CmdQuorvex.h"
 #include "EipProtocol.h"
+#include "EncapFrame.h"
 #include "ReadFrames.h"
 
 #include <QDebug>
@@ -19,12 +20,14 @@ QString hexNumber(quint32 v, int digits)
 }
 
 // All read lines share "%1:%2  %3 len = %4" (host, port, tag, count). The
-// arguments go in in one pass, so a "%" in a tag text stays as it is.
+// arguments go in in one pass, so a "%" in a tag text stays as it is; each
+// line gets exactly as many arguments as it has placeholders.
+template <typename... Rest>
 QString readLine(const char *format, const CmdQuorvex &link, const QString &tag, int count,
-                 const QString &a5, const QString &a6 = QString(), const QString &a7 = QString())
+                 const Rest &...rest)
 {
     return QString::fromUtf8(format).arg(link.hostAddress.toString(), QString::number(link.tcpPort),
-                                         tag, QString::number(count), a5, a6, a7);
+                                         tag, QString::number(count), rest...);
 }
 
 void warnRejected(const CmdQuorvex &link, const tagread::ReadReply &judged, const QByteArray &reply,
@@ -96,9 +99,13 @@ void warnOutcome(const CmdQuorvex &link, const tagread::ReadOutcome &o, int coun
 } // namespace
 
 // One request and its reply, with the traffic lines while tracing.
-static int tracedExchange(CmdQuorvex &link, const QByteArray &request, QByteArray &reply, int count,
+static int tracedExchange(CmdQuorvex &link, QByteArray request, QByteArray &reply, int count,
                           const QString &tag)
 {
+    // While an earlier reply is owed, this request gets a context of its own
+    // so that only its own reply is taken (normally it stays all zeros).
+    if (!link.lateContexts.isEmpty())
+        encap::stampContext(request, ++link.contextSerial);
     if (link.traceEnabled)
         qDebug().noquote() << readLine("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", link, tag,
                                        count, hex(request));

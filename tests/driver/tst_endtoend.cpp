@@ -303,8 +303,14 @@ private slots:
         sim->setFaults(f);
         QElapsedTimer t;
         t.start();
+        MessageCapture capture;
         const CLabelVariable v = d->ReadVariable(QStringLiteral("DintTag"), DT_Int32);
         QCOMPARE(v.status, int(LR_NoReply));
+        // Exactly the one warning, with every placeholder filled.
+        QCOMPARE(capture.lines(QtWarningMsg),
+                 QStringList(QStringLiteral("lib[Quorvex]返回的报文长度为0 127.0.0.1:%1  DintTag "
+                                            "len = 1 msg : ")
+                                 .arg(sim->port())));
         QVERIFY(v.timestamp.isNull());
         QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
         sim->setFaults(qsim::SimFaults());
@@ -493,8 +499,8 @@ private slots:
         QCOMPARE(d->ConnectDrive(serial.serialPath() + QStringLiteral(",115200,8,1,N")), 0);
         QCOMPARE(elements(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).values),
                  elements(listOf<int>({42})));
-        QCOMPARE(d->ReadVariable(QStringLiteral("Motors[1].Name"), DT_String).values,
-                 listOf<QString>({"Pump-B"}));
+        QCOMPARE(elements(d->ReadVariable(QStringLiteral("Motors[1].Name"), DT_String).values),
+                 elements(listOf<QString>({"Pump-B"})));
         QCOMPARE(d->ReadVariable(QStringLiteral("Names"), DT_String, 5)
                      .values.value<QList<QString>>()
                      .size(),
