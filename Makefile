@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: deps build test demo check-sanitize fuzz check-valgrind clean
+.PHONY: deps build test demo check-sanitize fuzz fuzz-replay check-valgrind clean
 
 deps:
 	@scripts/install-deps
@@ -23,8 +23,18 @@ clean:
 
 # ASan + UBSan build of the library, the simulator and the whole suite.
 check-sanitize: deps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON >/dev/null
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON \
+	    -DCMAKE_USER_MAKE_RULES_OVERRIDE_CXX=$(CURDIR)/scripts/sanitize-rules.cmake >/dev/null
 	cmake --build build-asan -j $(JOBS) -- --no-print-directory
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QUORVEX_SANITIZED=1 \
 	    ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# libFuzzer targets (fuzz/, clang 14, ASan + UBSan): each runs FUZZ_SECONDS
+# from a scratch copy of its seed corpus, then the corpus is replayed.
+FUZZ_SECONDS ?= 20
+fuzz: deps
+	scripts/run-fuzz $(FUZZ_SECONDS)
+
+fuzz-replay: deps
+	scripts/run-fuzz 0
