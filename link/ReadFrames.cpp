@@ -115,7 +115,13 @@ ReadReply judgeReadReply(const QByteArray &reply, quint8 requestService)
     r.service = static_cast<quint8>(reply.at(OffReplyService));
     r.generalStatus = static_cast<quint8>(reply.at(OffGeneralStatus));
     const int extWords = static_cast<quint8>(reply.at(OffExtSize));
-    if (r.service != (requestService | cip::ReplyBit)) {
+    // A routing failure is answered by the Connection Manager itself, as an
+    // Unconnected Send reply with an error status: a controller error, not a
+    // reply to some other request.
+    const bool routingError = r.service == (cip::UnconnectedSend | cip::ReplyBit) &&
+                              r.generalStatus != cip::Success &&
+                              r.generalStatus != cip::PartialTransfer;
+    if (r.service != (requestService | cip::ReplyBit) && !routingError) {
         r.verdict = Verdict::Service;
         return r;
     }

@@ -222,6 +222,9 @@ private slots:
         QTest::newRow("Read Tag answered by D2")
             << readReply(0xD2, 0, none, typed(0xC4, dint)) << 0x4C << Verdict::Service << 0 << none
             << QByteArray();
+        QTest::newRow("routing failure to a Read Tag")
+            << readReply(0xD2, 0x01, {0x0204}, QByteArray::fromHex("00")) << 0x4C << Verdict::Status
+            << 1 << QVector<quint16>{0x0204} << QByteArray();
         QTest::newRow("fragmented answered by CC")
             << readReply(0xCC, 0, none, typed(0xC4, dint)) << 0x52 << Verdict::Service << 0 << none
             << QByteArray();
