@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace tools
 {
@@ -29,19 +30,29 @@ struct Figures {
     double medianUs = 0, p99Us = 0, perSecond = 0;
 };
 
-Figures figures(QVector<qint64> ns)
+// The latencies of one kind of call. Every slot is written before the
+// memory is first measured, so that filling it later adds nothing to VmRSS.
+struct Samples {
+    explicit Samples(int capacity) : ns(static_cast<size_t>(capacity), 0) {}
+    std::vector<qint64> ns;
+    size_t used = 0;
+};
+
+Figures figures(const Samples &s)
 {
+    std::vector<qint64> ns(s.ns.begin(), s.ns.begin() + static_cast<long>(s.used));
     Figures f;
-    if (ns.isEmpty())
+    if (ns.empty())
         return f;
     qint64 total = 0;
     for (const qint64 x : ns)
         total += x;
     std::sort(ns.begin(), ns.end());
-    f.medianUs = ns.at(ns.size() / 2) / 1e3;
-    const int p99 = qMin(ns.size() - 1, static_cast<int>(std::ceil(ns.size() * 0.99)) - 1);
-    f.p99Us = ns.at(qMax(0, p99)) / 1e3;
-    f.perSecond = total > 0 ? ns.size() * 1e9 / total : 0;
+    const size_t n = ns.size();
+    f.medianUs = ns[n / 2] / 1e3;
+    const size_t p99 = static_cast<size_t>(std::ceil(n * 0.99));
+    f.p99Us = ns[qMin(n, qMax<size_t>(p99, 1)) - 1] / 1e3;
+    f.perSecond = total > 0 ? n * 1e9 / total : 0;
     return f;
 }
 
@@ -57,13 +68,13 @@ long rssKb()
 }
 
 // Times `n` calls of `once`, each on its own; false as soon as one fails.
-bool timeCalls(int n, QVector<qint64> *ns, const std::function<bool()> &once)
+bool timeCalls(int n, Samples *s, const std::function<bool()> &once)
 {
     QElapsedTimer t;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n && s->used < s->ns.size(); ++i) {
         t.start();
         const bool ok = once();
-        ns->append(t.nsecsElapsed());
+        s->ns[s->used++] = t.nsecsElapsed();
         if (!ok)
             return false;
     }
@@ -216,13 +227,11 @@ int runBench(const QStringList &args)
         return raw.readAll(arrayRequest, &frames) == ArrayCount * 4;
     };
 
-    QVector<qint64> warm;
+    Samples warm(2 * Warmup);
     timeCalls(Warmup, &warm, driverScalar);
     timeCalls(Warmup, &warm, rawScalar);
 
-    QVector<qint64> dS, rS, dA, rA;
-    dS.reserve(reads);
-    rS.reserve(reads);
+    Samples dS(reads), rS(reads), dA(arrayReads), rA(arrayReads);
     const long rssBefore = rssKb();
     bool good = true;
     for (int b = 0; b < Blocks && good; ++b) {
