@@ -21,14 +21,27 @@ constexpr int WriteWaitMs = 200;
 constexpr int FirstReplyWaitMs = 500;
 constexpr int PollStepMs = 10;
 
-// Appends what arrived, but never lets one request's buffer grow past the
-// largest frame: a peer that floods the line cannot exhaust memory, and the
-// reply is at most one frame anyway.
-void appendBounded(QByteArray &buffer, const QByteArray &bytes)
+// Appends what the device holds, but never lets one request's buffer grow
+// past the largest frame: a peer that floods the line cannot exhaust memory,
+// and the reply is at most one frame anyway. The bytes are read straight
+// into the buffer: readAll() grows a 16 KiB scratch block for every
+// delivery, which cost more than the rest of a read.
+void drainBounded(QIODevice *device, QByteArray &buffer)
 {
-    const int room = eip::MaxFrameSize - buffer.size();
-    if (room > 0)
-        buffer.append(bytes.left(room));
+    for (qint64 avail = device->bytesAvailable(); avail > 0; avail = device->bytesAvailable()) {
+        const int room = eip::MaxFrameSize - buffer.size();
+        if (room <= 0) {
+            device->skip(avail);
+            continue;
+        }
+        const int old = buffer.size();
+        const int take = static_cast<int>(qMin<qint64>(avail, room));
+        buffer.resize(old + take);
+        const qint64 got = device->read(buffer.data() + old, take);
+        buffer.resize(old + static_cast<int>(qMax<qint64>(got, 0)));
+        if (got <= 0)
+            break;
+    }
 }
 
 // Bytes the system has received on the socket that Qt has not picked up yet.
@@ -123,8 +136,7 @@ void CmdQuorvex::EthreadyRead()
 {
     if (tcpSocket == nullptr)
         return;
-    while (tcpSocket->bytesAvailable() > 0)
-        appendBounded(recvBuffer, tcpSocket->readAll());
+    drainBounded(tcpSocket, recvBuffer);
 }
 
 // ---- serial line ----
@@ -248,7 +260,7 @@ void CmdQuorvex::TimerTimeOut()
     if (frameTimer != nullptr && frameTimer->isActive())
         frameTimer->stop();
     if (serialPort != nullptr && serialPort->isOpen())
-        appendBounded(recvBuffer, serialPort->readAll());
+        drainBounded(serialPort, recvBuffer);
 }
 
 // ---- send and wait ----

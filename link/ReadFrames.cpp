@@ -42,7 +42,9 @@ QByteArray requestPath(const QString &area, int firstNameLen)
 QByteArray buildReadFrame(const QByteArray &session4, const QByteArray &pathBytes, quint16 count,
                           bool fragmented, quint32 offset)
 {
+    // Sized up front: this runs for every read and every fragment.
     QByteArray embedded;
+    embedded.reserve(pathBytes.size() + 8);
     le::put8(embedded, fragmented ? cip::ReadTagFragmented : cip::ReadTag);
     le::put8(embedded, static_cast<quint8>(pathBytes.size() / 2));
     embedded.append(pathBytes);
@@ -51,6 +53,7 @@ QByteArray buildReadFrame(const QByteArray &session4, const QByteArray &pathByte
         le::put32(embedded, offset);
 
     QByteArray cipMsg;
+    cipMsg.reserve(embedded.size() + 16);
     le::put8(cipMsg, cip::UnconnectedSend);
     le::put8(cipMsg, UcsPathWords);
     le::put8(cipMsg, cip::SegClass8);

@@ -52,13 +52,18 @@ CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type, int count)
 {
     CLabelVariable result;
     const QString area = getArea(name);
-    result.timestamp = QDateTime::currentDateTime();
+    // A refusal carries the time of the call; a transfer carries its own
+    // time (or none), so the clock is read only where it is kept: local time
+    // costs a time-zone check with every reading.
     if (area.isEmpty()) {
         result.status = LR_BadAddress;
+        result.timestamp = QDateTime::currentDateTime();
     } else if (count < 1 || count > MaxReadCount) {
         result.status = LR_BadCount;
+        result.timestamp = QDateTime::currentDateTime();
     } else if (type == DT_None) {
         result.status = LR_UnsupportedType;
+        result.timestamp = QDateTime::currentDateTime();
     } else {
         const CLabelVariable t = Read_data(area, type, count, name);
         result.status = t.status;
