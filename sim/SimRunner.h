@@ -52,7 +52,7 @@
 //   DeepType   handle 0x8A04, 4 bytes: Code DINT @0
 //
 // Replies carry at most 480 value bytes (whole elements when one fits); larger
-// data comes in parts with general status 0x06 (see sim/README-tags.md).
+// data comes in parts with general status 0x06 (see README.md, "Tag files").
 namespace qsim
 {
 
