@@ -217,7 +217,7 @@ struct Tally {
     int reads = 0;
     int ofFault[FaultKinds] = {};
     int wrongStatus = 0;
-    int foreignAfterLate = 0; // another tag's value, on the read after a late reply
+    int foreignAfterLate = 0; // not its own value, on the read after a late reply
     int foreignElsewhere = 0;
     int corrupt = 0; // a value that belongs to no tag
     int badLabel = 0;
@@ -279,12 +279,14 @@ class TestSoak : public QObject
         const bool foreign = std::any_of(tags.begin(), tags.end(), [&](const SoakTag &o) {
             return o.name != tag.name && o.expected == got;
         });
-        if (!foreign)
-            ++t.corrupt;
-        else if (afterLate)
+        // Right after a late reply, a wrong value is that reply's, decoded as
+        // this tag's type (so it need not equal another tag's list).
+        if (afterLate)
             ++t.foreignAfterLate;
-        else
+        else if (foreign)
             ++t.foreignElsewhere;
+        else
+            ++t.corrupt;
         t.note(QStringLiteral("read %1 of %2 under '%3'%4 returned %5 (%6)")
                    .arg(t.reads)
                    .arg(tag.name, QLatin1String(faultName(fault)),
@@ -401,7 +403,8 @@ private slots:
         QCOMPARE(t.foreignElsewhere, 0);
         QVERIFY2(t.foreignAfterLate == 0,
                  qPrintable(QStringLiteral("%1 read(s) right after a reply came too late returned "
-                                           "the late reply's (another tag's) value")
+                                           "a value not their own: the late reply, taken for "
+                                           "theirs")
                                 .arg(t.foreignAfterLate)));
         QCOMPARE(t.wrongStatus, 0);
         // Memory levels off: a leak of even a few dozen bytes per read would
