@@ -38,3 +38,8 @@ fuzz: deps
 
 fuzz-replay: deps
 	scripts/run-fuzz 0
+
+# The demo and a part of the suite under valgrind's memcheck: no invalid
+# access, nothing definitely lost (scripts/check-valgrind).
+check-valgrind: build
+	scripts/check-valgrind $(BUILD)
