@@ -1,6 +1,6 @@
 #include "Table.h"
 #include "StatusText.h"
-#include "TagSpec.h"
+#include "TagRequest.h"
 #include "ValueText.h"
 
 namespace tools

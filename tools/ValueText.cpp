@@ -1,5 +1,5 @@
 #include "ValueText.h"
-#include "TagSpec.h"
+#include "TagRequest.h"
 
 #include <charconv>
 #include <cmath>

@@ -2,7 +2,7 @@
 #include "DriverHost.h"
 #include "SimRunner.h"
 #include "Table.h"
-#include "TagSpec.h"
+#include "TagRequest.h"
 #include "TraceTap.h"
 
 #include <cstdio>
@@ -17,7 +17,7 @@ namespace
 // One read of the tour and what the simulator's default tag set makes of it.
 struct DemoRead {
     const char *what;
-    TagSpec spec;
+    TagRequest request;
     // Empty when the value is as expected, else what is wrong.
     std::function<QString(CLabelVariable &)> check;
 };
@@ -38,9 +38,9 @@ QString expectText(const QString &got, const QString &want, int access)
     return got == want ? QString() : QStringLiteral("got \"%1\"").arg(got);
 }
 
-TagSpec spec(const char *tag, DataType type, int count = 1)
+TagRequest request(const char *tag, DataType type, int count = 1)
 {
-    TagSpec s;
+    TagRequest s;
     s.tag = QLatin1String(tag);
     s.type = type;
     s.count = count;
@@ -51,63 +51,63 @@ QVector<DemoRead> tour()
 {
     using V = CLabelVariable;
     QVector<DemoRead> t;
-    t.append({"bool", spec("BoolTag", DT_Bool), [](V &v) {
+    t.append({"bool", request("BoolTag", DT_Bool), [](V &v) {
                   const bool b = v.atbool(0);
                   return expectValue<int>(b, 1, v.accessStatus);
               }});
-    t.append({"int8", spec("SintTag", DT_Int8), [](V &v) {
+    t.append({"int8", request("SintTag", DT_Int8), [](V &v) {
                   const int x = static_cast<signed char>(v.atInt8(0));
                   return expectValue(x, -5, v.accessStatus);
               }});
-    t.append({"uint8", spec("UsintTag", DT_UInt8), [](V &v) {
+    t.append({"uint8", request("UsintTag", DT_UInt8), [](V &v) {
                   const uint x = v.atUInt8(0);
                   return expectValue(x, 200u, v.accessStatus);
               }});
-    t.append({"int16", spec("IntTag", DT_Int16), [](V &v) {
+    t.append({"int16", request("IntTag", DT_Int16), [](V &v) {
                   const int x = v.atInt16(0);
                   return expectValue(x, -1234, v.accessStatus);
               }});
-    t.append({"uint16", spec("UintTag", DT_UInt16), [](V &v) {
+    t.append({"uint16", request("UintTag", DT_UInt16), [](V &v) {
                   const uint x = v.atUInt16(0);
                   return expectValue(x, 60000u, v.accessStatus);
               }});
-    t.append({"int32", spec("DintTag", DT_Int32), [](V &v) {
+    t.append({"int32", request("DintTag", DT_Int32), [](V &v) {
                   const int x = v.atInt32(0);
                   return expectValue(x, 42, v.accessStatus);
               }});
-    t.append({"uint32", spec("UdintTag", DT_UInt32), [](V &v) {
+    t.append({"uint32", request("UdintTag", DT_UInt32), [](V &v) {
                   const uint x = v.atUInt32(0);
                   return expectValue(x, 4000000000u, v.accessStatus);
               }});
-    t.append({"float", spec("RealTag", DT_Float), [](V &v) {
+    t.append({"float", request("RealTag", DT_Float), [](V &v) {
                   const float x = v.atFloat(0);
                   return expectValue(x, 1.5f, v.accessStatus);
               }});
-    t.append({"int64", spec("LintTag", DT_Int64), [](V &v) {
+    t.append({"int64", request("LintTag", DT_Int64), [](V &v) {
                   const qlonglong x = v.atInt64(0);
                   return expectValue(x, 1234567890123LL, v.accessStatus);
               }});
-    t.append({"uint64", spec("UlintTag", DT_UInt64), [](V &v) {
+    t.append({"uint64", request("UlintTag", DT_UInt64), [](V &v) {
                   const qulonglong x = v.atUInt64(0);
                   return expectValue(x, 18000000000000000000ULL, v.accessStatus);
               }});
-    t.append({"double", spec("LrealTag", DT_Double), [](V &v) {
+    t.append({"double", request("LrealTag", DT_Double), [](V &v) {
                   const double x = v.atDouble(0);
                   return expectValue(x, 2.25, v.accessStatus);
               }});
-    t.append({"text", spec("StringTag", DT_String), [](V &v) {
+    t.append({"text", request("StringTag", DT_String), [](V &v) {
                   const QString s = v.atQString(0);
                   return expectText(s, QStringLiteral("Hello, PLC"), v.accessStatus);
               }});
-    t.append({"array of texts", spec("Names", DT_String, 5), [](V &v) {
+    t.append({"array of texts", request("Names", DT_String, 5), [](V &v) {
                   const QString s = v.atQString(4);
                   return expectText(s, QStringLiteral("Echo"), v.accessStatus);
               }});
-    t.append({"array element", spec("DintArray[3]", DT_Int32), [](V &v) {
+    t.append({"array element", request("DintArray[3]", DT_Int32), [](V &v) {
                   const int x = v.atInt32(0);
                   return expectValue(x, 30, v.accessStatus);
               }});
-    t.append({"5000 elements, in fragments", spec("BigArray", DT_Int32, 5000), [](V &v) {
+    t.append({"5000 elements, in fragments", request("BigArray", DT_Int32, 5000), [](V &v) {
                   for (int i = 0; i < 5000; ++i) {
                       const int x = v.atInt32(i);
                       const QString e = expectValue(x, i, v.accessStatus);
@@ -116,27 +116,27 @@ QVector<DemoRead> tour()
                   }
                   return QString();
               }});
-    t.append({"1000 floats, in fragments", spec("RealArray", DT_Float, 1000), [](V &v) {
+    t.append({"1000 floats, in fragments", request("RealArray", DT_Float, 1000), [](V &v) {
                   const float x = v.atFloat(999);
                   return expectValue(x, 499.5f, v.accessStatus);
               }});
-    t.append({"two-dimensional element", spec("Grid[2,3]", DT_Int32), [](V &v) {
+    t.append({"two-dimensional element", request("Grid[2,3]", DT_Int32), [](V &v) {
                   const int x = v.atInt32(0);
                   return expectValue(x, 23, v.accessStatus);
               }});
-    t.append({"structure member", spec("Motor.Rpm", DT_Int32), [](V &v) {
+    t.append({"structure member", request("Motor.Rpm", DT_Int32), [](V &v) {
                   const int x = v.atInt32(0);
                   return expectValue(x, 1500, v.accessStatus);
               }});
-    t.append({"text member", spec("Motor.Name", DT_String), [](V &v) {
+    t.append({"text member", request("Motor.Name", DT_String), [](V &v) {
                   const QString s = v.atQString(0);
                   return expectText(s, QStringLiteral("Pump-1"), v.accessStatus);
               }});
-    t.append({"member of an array element", spec("Motors[1].Temp", DT_Float), [](V &v) {
+    t.append({"member of an array element", request("Motors[1].Temp", DT_Float), [](V &v) {
                   const float x = v.atFloat(0);
                   return expectValue(x, 21.5f, v.accessStatus);
               }});
-    t.append({"nested path", spec("Cfg.Inner.Deep.Code", DT_Int32), [](V &v) {
+    t.append({"nested path", request("Cfg.Inner.Deep.Code", DT_Int32), [](V &v) {
                   const int x = v.atInt32(0);
                   return expectValue(x, 99, v.accessStatus);
               }});
@@ -200,7 +200,7 @@ int runDemo(const QStringList &args)
         }
     };
     for (const DemoRead &r : tour()) {
-        CLabelVariable v = drv->ReadVariable(r.spec.tag, r.spec.type, r.spec.count);
+        CLabelVariable v = drv->ReadVariable(r.request.tag, r.request.type, r.request.count);
         add(r.what, v, v.status == 0 ? r.check(v) : host.failureText(v.status));
     }
     // A tag the controller does not have: the read must fail, and say so.

@@ -1,7 +1,7 @@
 #include "Commands.h"
 #include "DriverHost.h"
 #include "Table.h"
-#include "TagSpec.h"
+#include "TagRequest.h"
 #include "ValueText.h"
 
 #include <QVector>
@@ -44,13 +44,13 @@ int runRead(const QStringList &args)
         return usageError("read", QStringLiteral("--connect is required"));
     if (p.positionalArguments().isEmpty())
         return usageError("read", QStringLiteral("no tag given"));
-    QVector<TagSpec> specs;
+    QVector<TagRequest> requests;
     for (const QString &a : p.positionalArguments()) {
-        TagSpec s;
+        TagRequest s;
         QString error;
-        if (!parseTagSpec(a, &s, &error))
+        if (!parseTagRequest(a, &s, &error))
             return usageError("read", error);
-        specs.append(s);
+        requests.append(s);
     }
 
     DriverHost host("read");
@@ -61,7 +61,7 @@ int runRead(const QStringList &args)
     Table table(readHeader());
     int failed = 0;
     QStringList reasons;
-    for (const TagSpec &s : specs) {
+    for (const TagRequest &s : requests) {
         const CLabelVariable v = host.driver()->ReadVariable(s.tag, s.type, s.count);
         if (json)
             printLine(jsonLine(v));

@@ -2,7 +2,7 @@
 #include "DriverHost.h"
 #include "SignalWatcher.h"
 #include "Table.h"
-#include "TagSpec.h"
+#include "TagRequest.h"
 #include "ValueText.h"
 
 #include <QElapsedTimer>
@@ -19,7 +19,7 @@ namespace
 {
 
 struct Row {
-    TagSpec spec;
+    TagRequest request;
     CLabelVariable value;
     QString values; // as shown
     double latencyMs = 0;
@@ -53,7 +53,7 @@ void drawScreen(const QVector<Row> &rows, const QString &title, bool first)
                   QStringLiteral("STATUS"), QStringLiteral("LATENCY"), QStringLiteral("TIMESTAMP"),
                   QStringLiteral("VALUES")});
     for (const Row &r : rows)
-        cells.append({r.spec.tag, typeName(r.spec.type), QString::number(r.spec.count),
+        cells.append({r.request.tag, typeName(r.request.type), QString::number(r.request.count),
                       statusCell(r.value.status), latencyText(r.latencyMs),
                       shortTime(r.value.timestamp), r.values});
     QVector<int> width(cells.first().size(), 0);
@@ -84,7 +84,7 @@ void printChanges(const QVector<Row> &rows)
             out(QStringLiteral("%1 %2 = [%3] status %4 latency %5\n")
                     .arg(shortTime(r.value.timestamp.isValid() ? r.value.timestamp
                                                                : QDateTime::currentDateTime()),
-                         r.spec.tag, r.values, statusCell(r.value.status),
+                         r.request.tag, r.values, statusCell(r.value.status),
                          latencyText(r.latencyMs)));
     std::fflush(stdout);
 }
@@ -129,7 +129,7 @@ int runWatch(const QStringList &args)
     for (const QString &a : p.positionalArguments()) {
         Row r;
         QString error;
-        if (!parseTagSpec(a, &r.spec, &error))
+        if (!parseTagRequest(a, &r.request, &error))
             return usageError("watch", error);
         rows.append(r);
     }
@@ -160,7 +160,7 @@ int runWatch(const QStringList &args)
             const int before = r.seen ? r.value.status : -1;
             QElapsedTimer t;
             t.start();
-            r.value = host.driver()->ReadVariable(r.spec.tag, r.spec.type, r.spec.count);
+            r.value = host.driver()->ReadVariable(r.request.tag, r.request.type, r.request.count);
             r.latencyMs = t.nsecsElapsed() / 1e6;
             const QString shown = shortList(elementTexts(r.value, TextStyle::Table));
             r.changed = !r.seen || shown != r.values || before != r.value.status;
@@ -168,7 +168,7 @@ int runWatch(const QStringList &args)
             r.seen = true;
             if (r.value.status != 0) {
                 const QString why = QStringLiteral("quorvex watch: %1: %2")
-                                        .arg(r.spec.tag, host.failureText(r.value.status));
+                                        .arg(r.request.tag, host.failureText(r.value.status));
                 if (!failures.contains(why))
                     failures << why;
             }

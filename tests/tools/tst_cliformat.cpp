@@ -1,5 +1,5 @@
 #include "StatusText.h"
-#include "TagSpec.h"
+#include "TagRequest.h"
 #include "ValueText.h"
 
 #include <QtTest>
@@ -15,8 +15,8 @@ class TstCliFormat : public QObject
     Q_OBJECT
 
 private slots:
-    void tagSpec_data();
-    void tagSpec();
+    void tagRequest_data();
+    void tagRequest();
     void jsonLine_data();
     void jsonLine();
     void failedReadJson();
@@ -26,7 +26,7 @@ private slots:
     void everyStatusHasWords();
 };
 
-void TstCliFormat::tagSpec_data()
+void TstCliFormat::tagRequest_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("ok");
@@ -69,13 +69,13 @@ void TstCliFormat::tagSpec_data()
     QTest::newRow("too many parts") << "a:int32:2:9" << false << "" << 0 << 0 << "TAG[:TYPE";
 }
 
-void TstCliFormat::tagSpec()
+void TstCliFormat::tagRequest()
 {
     QFETCH(QString, text);
     QFETCH(bool, ok);
-    TagSpec s;
+    TagRequest s;
     QString error;
-    QCOMPARE(parseTagSpec(text, &s, &error), ok);
+    QCOMPARE(parseTagRequest(text, &s, &error), ok);
     if (ok) {
         QFETCH(QString, tag);
         QFETCH(int, type);

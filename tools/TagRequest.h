@@ -1,5 +1,5 @@
-#ifndef QUORVEX_TOOLS_TAGSPEC_H
-#define QUORVEX_TOOLS_TAGSPEC_H
+#ifndef QUORVEX_TOOLS_TAGREQUEST_H
+#define QUORVEX_TOOLS_TAGREQUEST_H
 
 #include "CLabelVariable.h"
 
@@ -9,7 +9,7 @@
 namespace tools
 {
 
-struct TagSpec {
+struct TagRequest {
     QString tag;
     DataType type = DT_Int32;
     int count = 1;
@@ -20,7 +20,7 @@ constexpr int MaxCount = 0xFFFF;
 
 // TYPE is a name ("int32") or its code ("6"), COUNT 1..MaxCount. On failure
 // returns false and puts a one-line reason in *error.
-bool parseTagSpec(const QString &text, TagSpec *out, QString *error);
+bool parseTagRequest(const QString &text, TagRequest *out, QString *error);
 
 // "int32" for 6, ...; "type N" for codes without a name.
 QString typeName(int type);

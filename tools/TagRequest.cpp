@@ -1,4 +1,4 @@
-#include "TagSpec.h"
+#include "TagRequest.h"
 
 namespace tools
 {
@@ -30,10 +30,10 @@ int typeFromText(const QString &text)
     return ok && code > 0 && code < NameCount ? code : 0;
 }
 
-bool parseTagSpec(const QString &text, TagSpec *out, QString *error)
+bool parseTagRequest(const QString &text, TagRequest *out, QString *error)
 {
     const QStringList parts = text.split(QLatin1Char(':'));
-    TagSpec s;
+    TagRequest s;
     s.tag = parts.at(0).trimmed();
     if (s.tag.isEmpty()) {
         *error = QStringLiteral("'%1': the tag name is empty").arg(text);
