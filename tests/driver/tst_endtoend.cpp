@@ -312,7 +312,9 @@ private slots:
                                             "len = 1 msg : ")
                                  .arg(sim->port())));
         QVERIFY(v.timestamp.isNull());
-        QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+        // About 0.55 s; sanitizers slow everything down.
+        const int bound = qEnvironmentVariableIsSet("QUORVEX_SANITIZED") ? 3000 : 1000;
+        QVERIFY2(t.elapsed() < bound, qPrintable(QString::number(t.elapsed())));
         sim->setFaults(qsim::SimFaults());
         QCOMPARE(elements(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).values),
                  elements(listOf<int>({42})));
@@ -350,16 +352,18 @@ private slots:
         qsim::SimFaults f;
         f.delayMs = 800; // past the driver's wait
         sim->setFaults(f);
+        const int servedBefore = sim->requestsServed();
         QCOMPARE(d->ReadVariable(QStringLiteral("IntTag"), DT_Int16).status, int(LR_NoReply));
         sim->setFaults(qsim::SimFaults());
-        // The late IntTag reply lands while this read waits or before it;
-        // either way the answer must be DintTag's.
+        // The simulator answers in order, so the late IntTag reply reaches
+        // the driver while the first of these reads waits for its own.
         for (int i = 0; i < 3; ++i) {
             const CLabelVariable v = d->ReadVariable(QStringLiteral("DintTag"), DT_Int32);
             QCOMPARE(v.status, int(LR_Success));
             QCOMPARE(elements(v.values), elements(listOf<int>({42})));
-            QTest::qWait(150);
         }
+        // The late reply was really sent (and dropped), not lost.
+        QCOMPARE(sim->requestsServed(), servedBefore + 4);
     }
 
     void closedConnectionThenReconnect()
