@@ -2,9 +2,11 @@
 // controller's successive replies to it, each a 16-bit length and its bytes.
 // A fake exchange hands them out one per request, so partial transfers are
 // followed over as many replies as the input holds; then the value bytes go
-// to the decoder of the type, as the read path would hand them on.
+// to the decoder of the type, as the read path would hand them on. Each
+// reply is also judged as an answer to the session registration.
 
 #include "EipProtocol.h"
+#include "EncapFrame.h"
 #include "FuzzSupport.h"
 #include "LibQuorvex.h"
 #include "ReadFrames.h"
@@ -69,6 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QByteArray r = in.bytes(in.u16() % 1200);
         if (fix)
             fixLengths(r);
+        // The same bytes as an answer to the session registration.
+        const encap::RegisterReply reg = encap::judgeRegisterReply(r);
+        FUZZ_CHECK(!reg.ok || (reg.handle.size() == 4 && r.size() >= 28));
         replies.append(r);
     }
 
