@@ -24,8 +24,8 @@ template <typename T> int listLength(const CLabelVariable &value)
 // Operands qualify when their lists have one length. They are then combined
 // over the left count through the accessors, so a list longer than count
 // (booleans always are) gives its first count elements and a shorter one
-// reads zero for what is missing. Two empty lists (nothing read, or not
-// lists of T at all) give nothing rather than count invented zeros.
+// reads zero for what is missing; so do two empty ones (nothing read, or not
+// lists of T at all), like any other pair of equal length.
 constexpr int MaxPaddedCount = 0xFFFF;
 
 template <typename T>
@@ -33,7 +33,7 @@ QList<T> combineLists(CLabelVariable &lhs, const CLabelVariable &rhs, LabelArith
 {
     QList<T> out;
     const int length = listLength<T>(lhs);
-    if (length == 0 || length != listLength<T>(rhs) || lhs.count <= 0)
+    if (length != listLength<T>(rhs) || lhs.count <= 0)
         return out;
     const auto at = LabelAccessor<T>::at;
     CLabelVariable &right = readable(rhs);

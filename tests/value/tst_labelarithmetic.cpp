@@ -198,7 +198,7 @@ void TestLabelArithmetic::elements_data()
     row("lengths differ", DT_Int16, '+', listOf<short>({1, 2}), listOf<short>({1}), 2, "short[]");
     row("right holds int list", DT_Int16, '+', listOf<short>({1}), listOf<int>({1}), 1, "short[]");
     row("left holds int list", DT_Int16, '+', listOf<int>({1}), listOf<short>({1}), 1, "short[]");
-    row("both invalid", DT_Int32, '*', QVariant(), QVariant(), 2, "int[]");
+    row("both invalid read as empty lists", DT_Int32, '*', QVariant(), QVariant(), 2, "int[0,0]");
     row("count 0", DT_Int32, '+', listOf<int>({1}), listOf<int>({2}), 0, "int[]");
     row("count negative", DT_Int32, '+', listOf<int>({1}), listOf<int>({2}), -1, "int[]");
     row("bool lists longer than count", DT_Bool, '+',
