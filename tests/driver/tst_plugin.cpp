@@ -5,11 +5,10 @@
 #include "CDriveBaseClass.h"
 #include "LibQuorvex.h"
 
-namespace
-{
-
 // The host's own copy of the interface: declared independently, so calling
 // through it proves that the library's table has the slots in host order.
+// It has external linkage on purpose: in an unnamed namespace the compiler
+// knows that nothing overrides it and calls the pure virtuals directly.
 class HostDriveBase
 {
 public:
@@ -29,8 +28,9 @@ protected:
     ~HostDriveBase() = default;
 };
 
+namespace
+{
 using Entry = CDriveBaseClass *(*)();
-
 } // namespace
 
 class TestPlugin : public QObject
