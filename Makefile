@@ -23,8 +23,7 @@ clean:
 
 # ASan + UBSan build of the library, the simulator and the whole suite.
 check-sanitize: deps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON \
-	    -DCMAKE_USER_MAKE_RULES_OVERRIDE_CXX=$(CURDIR)/scripts/sanitize-rules.cmake >/dev/null
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORVEX_SANITIZE=ON >/dev/null
 	cmake --build build-asan -j $(JOBS) -- --no-print-directory
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 QUORVEX_SANITIZED=1 \

@@ -1,7 +1,9 @@
 #include "DriverHost.h"
+
 #include "Commands.h"
 #include "StatusText.h"
 #include "TraceTap.h"
+#include <QObject>
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -109,8 +111,11 @@ DriverHost::~DriverHost()
     if (drv) {
         drv->DisConnectDrive();
         drv->DestroyFree();
-        // The facade object stays: a host releases the transport and never
-        // deletes through the interface, and the plug-in stays loaded.
+        // The interface has no destructor; the driver object is a QObject
+        // and goes through that side, as a Qt host would delete it. The
+        // plug-in itself stays loaded.
+        delete dynamic_cast<QObject *>(drv);
+        drv = nullptr;
     }
     TraceTap::instance().setPcap(nullptr);
     if (pcap)
