@@ -31,7 +31,8 @@ void drainBounded(QIODevice *device, QByteArray &buffer)
     for (qint64 avail = device->bytesAvailable(); avail > 0; avail = device->bytesAvailable()) {
         const int room = eip::MaxFrameSize - buffer.size();
         if (room <= 0) {
-            device->skip(avail);
+            if (device->skip(avail) <= 0)
+                break;
             continue;
         }
         const int old = buffer.size();
