@@ -3,15 +3,31 @@
 
 #include "ByteOrder.h"
 #include "EipProtocol.h"
+#include "MessageCapture.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
 #include <QThread>
 
 #include <functional>
 
 namespace linktest
 {
+
+const QString Local = QStringLiteral("127.0.0.1");
+
+// The link's own log lines among everything captured.
+inline QStringList linkLines(const MessageCapture &cap, QtMsgType type)
+{
+    QStringList out;
+    for (const QString &l : cap.lines(type)) {
+        if (l.startsWith(QLatin1String("lib[Quorvex]")))
+            out << l;
+    }
+    return out;
+}
 
 // An encapsulation frame as a controller would send it.
 inline QByteArray frame(quint16 command, const QByteArray &data, quint32 handle = 0,

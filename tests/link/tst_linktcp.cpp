@@ -11,21 +11,6 @@
 
 using namespace linktest;
 
-namespace
-{
-const QString Local = QStringLiteral("127.0.0.1");
-
-QStringList linkLines(const MessageCapture &cap, QtMsgType type)
-{
-    QStringList out;
-    for (const QString &l : cap.lines(type)) {
-        if (l.startsWith(QLatin1String("lib[Quorvex]")))
-            out << l;
-    }
-    return out;
-}
-} // namespace
-
 class TstLinkTcp : public QObject
 {
     Q_OBJECT

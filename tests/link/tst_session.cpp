@@ -11,18 +11,7 @@ using namespace linktest;
 
 namespace
 {
-const QString Local = QStringLiteral("127.0.0.1");
 const QByteArray RegisterRequestHex = "65000400000000000000000001000000000000000000000001000000";
-
-QStringList linkLines(const MessageCapture &cap, QtMsgType type)
-{
-    QStringList out;
-    for (const QString &l : cap.lines(type)) {
-        if (l.startsWith(QLatin1String("lib[Quorvex]")))
-            out << l;
-    }
-    return out;
-}
 } // namespace
 
 class TstSession : public QObject
