@@ -87,7 +87,12 @@ inline QString textOp(LabelArithOp op, const QString &a, const QString &b)
 
 template <typename T> T combine(LabelArithOp op, const T &a, const T &b)
 {
-    if constexpr (std::is_same_v<T, bool>)
+    // Int8 elements are plain char, which is unsigned on ARM hosts: the
+    // arithmetic must still be that of a signed byte on every platform.
+    if constexpr (std::is_same_v<T, char>)
+        return static_cast<char>(
+            integerOp(op, static_cast<std::int8_t>(a), static_cast<std::int8_t>(b)));
+    else if constexpr (std::is_same_v<T, bool>)
         return boolOp(op, a, b);
     else if constexpr (std::is_same_v<T, QString>)
         return textOp(op, a, b);

@@ -14,6 +14,15 @@ template <typename T> QVariant listOf(std::initializer_list<T> items)
     return QVariant::fromValue(QList<T>(items));
 }
 
+// Int8 elements written as numbers, whatever the sign of plain char.
+inline QVariant int8s(std::initializer_list<int> items)
+{
+    QList<char> list;
+    for (const int v : items)
+        list.append(static_cast<char>(static_cast<qint8>(v)));
+    return QVariant::fromValue(list);
+}
+
 inline CLabelVariable makeValue(int type, const QVariant &values, int count)
 {
     CLabelVariable v;
@@ -33,6 +42,8 @@ template <typename T> QString elementText(const T &e)
         return e ? QStringLiteral("true") : QStringLiteral("false");
     else if constexpr (std::is_floating_point_v<T>)
         return QString::number(double(e), 'g', std::numeric_limits<T>::max_digits10);
+    else if constexpr (std::is_same_v<T, char>) // an Int8 element, whatever char's sign
+        return QString::number(static_cast<qint8>(e));
     else if constexpr (std::is_signed_v<T>)
         return QString::number(static_cast<long long>(e));
     else

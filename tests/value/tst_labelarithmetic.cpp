@@ -96,12 +96,12 @@ void TestLabelArithmetic::elements_data()
     one("bool true/false", DT_Bool, '/', listOf<bool>({true}), listOf<bool>({false}),
         "bool[false]");
 
-    one("int8 127+1 wraps", DT_Int8, '+', listOf<char>({127}), listOf<char>({1}), "char[-128]");
-    one("int8 -128-1 wraps", DT_Int8, '-', listOf<char>({-128}), listOf<char>({1}), "char[127]");
-    one("int8 16*16 wraps", DT_Int8, '*', listOf<char>({16}), listOf<char>({16}), "char[0]");
-    one("int8 -128/-1", DT_Int8, '/', listOf<char>({-128}), listOf<char>({-1}), "char[-128]");
-    one("int8 7/-2 truncates", DT_Int8, '/', listOf<char>({7}), listOf<char>({-2}), "char[-3]");
-    one("int8 5/0", DT_Int8, '/', listOf<char>({5}), listOf<char>({0}), "char[0]");
+    one("int8 127+1 wraps", DT_Int8, '+', int8s({127}), int8s({1}), "char[-128]");
+    one("int8 -128-1 wraps", DT_Int8, '-', int8s({-128}), int8s({1}), "char[127]");
+    one("int8 16*16 wraps", DT_Int8, '*', int8s({16}), int8s({16}), "char[0]");
+    one("int8 -128/-1", DT_Int8, '/', int8s({-128}), int8s({-1}), "char[-128]");
+    one("int8 7/-2 truncates", DT_Int8, '/', int8s({7}), int8s({-2}), "char[-3]");
+    one("int8 5/0", DT_Int8, '/', int8s({5}), int8s({0}), "char[0]");
 
     one("uint8 0-1 wraps", DT_UInt8, '-', listOf<unsigned char>({0}), listOf<unsigned char>({1}),
         "uchar[255]");
