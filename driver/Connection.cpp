@@ -17,16 +17,18 @@ int LibQuorvex::ConnectDrive(QString text)
         dataBits = c.dataBits;
         stopBits = c.stopBits;
         parity = c.parity;
-        lastNamed = Named::Serial;
+        // A refused string does not change which transport a disconnect
+        // closes: that stays the one the last usable string opened.
         if (!c.usable())
             return -1;
+        lastNamed = Named::Serial;
         return link.serialConnectDrive(portName, baudRate, dataBits, stopBits, parity);
     case ConnectionString::Form::Network:
         ipAddress = c.ipAddress;
         ipPort = c.ipPort;
-        lastNamed = Named::Network;
         if (!c.usable())
             return -1;
+        lastNamed = Named::Network;
         return link.EthConnectDrive(ipAddress, ipPort);
     case ConnectionString::Form::None:
         break;
@@ -36,16 +38,13 @@ int LibQuorvex::ConnectDrive(QString text)
 
 int LibQuorvex::DisConnectDrive()
 {
-    // The transport the last parsed string named is the one to close.
+    // The transport the last usable string named is the one to close; a
+    // refused string after it may have overwritten the fields.
     switch (lastNamed) {
     case Named::Network:
-        if (ipPort > 0)
-            return link.EthDisConnectDrive();
-        break;
+        return link.EthDisConnectDrive();
     case Named::Serial:
-        if (baudRate > 0 && dataBits != 0 && stopBits != 0)
-            return link.serialDisConnectDrive();
-        break;
+        return link.serialDisConnectDrive();
     case Named::None:
         break;
     }

@@ -2,6 +2,9 @@
 
 #include "EipProtocol.h"
 #include "EncapFrame.h"
+#include "FrameSync.h"
+#include "ReadFrames.h"
+#include "SerialTiming.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -96,12 +99,17 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
                              QIODevice::ReadWrite);
     tcpSocket->waitForConnected(ConnectWaitMs);
     const QAbstractSocket::SocketState state = tcpSocket->state();
+    // The registration must go over the new socket, but the socket carries
+    // the traffic only once it is registered: a controller that refuses the
+    // session must not take the requests away from a working serial line.
+    const Transport before = activeTransport;
     if (state == QAbstractSocket::ConnectedState)
         activeTransport = Transport::Tcp;
     if (state == QAbstractSocket::ConnectingState || state == QAbstractSocket::ConnectedState) {
         if (send_reg() == 0)
             return 0;
     }
+    activeTransport = before;
     return -3;
 }
 
@@ -338,51 +346,122 @@ void CmdQuorvex::waitStep(int ms)
     loop.exec();
 }
 
+// Serial bytes that have come but are not yet in recvBuffer: they wait in
+// the port for the quiet gap that ends a delivery.
+bool CmdQuorvex::serialBytesOnHand() const
+{
+    return useSerial() &&
+           (serialPort->bytesAvailable() > 0 || (frameTimer != nullptr && frameTimer->isActive()));
+}
+
+// Takes the first whole frame that answers this request, dropping on the
+// way whatever cannot start a frame (the tail of a cut reply) and replies
+// owed to requests that timed out.
+bool CmdQuorvex::takeOwnFrame(const QByteArray &context, QByteArray &reply)
+{
+    const QByteArray session = tagread::sessionBytes(sessionHandle);
+    for (;;) {
+        const int junk = framesync::junkPrefix(recvBuffer, session);
+        if (junk > 0)
+            recvBuffer.remove(0, junk);
+        const int frame = eip::completeFrameSize(recvBuffer);
+        if (frame == 0)
+            return false;
+        // A request that timed out may be answered after a later one was
+        // sent; its reply echoes that request's context. Replies arrive in
+        // order, so that context and every older one are settled.
+        const int owed = lateContexts.indexOf(encap::senderContext(recvBuffer.left(frame)));
+        if (owed >= 0 && lateContexts.at(owed) != context) {
+            lateContexts.erase(lateContexts.begin(), lateContexts.begin() + owed + 1);
+            recvBuffer.remove(0, frame);
+            continue;
+        }
+        lateContexts.clear();
+        reply.append(recvBuffer.left(frame));
+        recvBuffer.clear();
+        return true;
+    }
+}
+
+// When a serial reply is on its way, the time by which it can be complete:
+// the rest of the frame its header announces, at the line's speed, plus a
+// margin. Recomputed only while bytes keep coming.
+qint64 CmdQuorvex::serialFrameEnd(SerialWatch &watch, qint64 nowMs)
+{
+    const qint64 have = recvBuffer.size() + serialPort->bytesAvailable();
+    if (have <= watch.have)
+        return watch.endMs;
+    watch.have = have;
+    QByteArray head = recvBuffer.left(eip::HeaderSize);
+    if (head.size() < eip::HeaderSize)
+        head += serialPort->peek(eip::HeaderSize - head.size());
+    qint64 total = eip::HeaderSize;
+    if (head.size() == eip::HeaderSize &&
+        framesync::plausibleStart(head, 0, tagread::sessionBytes(sessionHandle)))
+        total += static_cast<qint64>(le::getPadded(head, eip::OffLength, 2));
+    const int dataBits = serialPort->dataBits() > 0 ? serialPort->dataBits() : 8;
+    const bool parity = serialPort->parity() != QSerialPort::NoParity &&
+                        serialPort->parity() != QSerialPort::UnknownParity;
+    int stopHalfBits = 2;
+    if (serialPort->stopBits() == QSerialPort::TwoStop)
+        stopHalfBits = 4;
+    else if (serialPort->stopBits() == QSerialPort::OneAndHalfStop)
+        stopHalfBits = 3;
+    const qint64 wireMs =
+        (serialtiming::wireTimeUs(qMax<qint64>(0, total - have), serialPort->baudRate(),
+                                  serialtiming::halfBitsPerChar(dataBits, parity, stopHalfBits)) +
+         999) /
+        1000;
+    // A line a little slower than its nominal rate, the quiet gap that ends
+    // a delivery and the polling step that notices it.
+    watch.endMs = nowMs + wireMs + wireMs / 8 + frameGapMs + 2 * PollStepMs;
+    return watch.endMs;
+}
+
 int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
 {
     discardPending();
     const bool sent = Only_send(request) == 0;
+    // Every wait below runs to one deadline counted from here, whatever
+    // arrives and is dropped in between.
+    QElapsedTimer clock;
+    clock.start();
     const QByteArray context = encap::senderContext(request);
-    // The write wait may already have brought the whole reply; and serial
-    // bytes already on hand only wait for their quiet gap, which the polling
-    // steps see (the blocking wait would wait for further bytes instead).
-    const bool serialBytesOnHand =
-        useSerial() &&
-        (serialPort->bytesAvailable() > 0 || (frameTimer != nullptr && frameTimer->isActive()));
-    if (eip::completeFrameSize(recvBuffer) == 0 && !serialBytesOnHand)
-        waitForReady(FirstReplyWaitMs);
     if (timeoutMs <= 0) {
+        if (eip::completeFrameSize(recvBuffer) == 0 && !serialBytesOnHand())
+            waitForReady(FirstReplyWaitMs);
         oweReply(sent, context);
         return -1;
     }
-
-    // Hands over exactly the first whole frame as soon as it is in hand; at
-    // the time-out, whatever has arrived.
-    QElapsedTimer elapsed;
-    elapsed.start();
+    const qint64 waitMs = replyTimeoutMs > 0 ? replyTimeoutMs : FirstReplyWaitMs + timeoutMs;
+    SerialWatch watch;
     for (;;) {
-        const int frame = eip::completeFrameSize(recvBuffer);
-        if (frame > 0) {
-            // A request that timed out may be answered after a later one was
-            // sent; its reply echoes that request's context. Replies arrive
-            // in order, so that context and every older one are settled.
-            const int owed = lateContexts.indexOf(encap::senderContext(recvBuffer.left(frame)));
-            if (owed >= 0 && lateContexts.at(owed) != context) {
-                lateContexts.erase(lateContexts.begin(), lateContexts.begin() + owed + 1);
-                recvBuffer.remove(0, frame);
-                continue;
-            }
-            lateContexts.clear();
-            reply.append(recvBuffer.left(frame));
-            recvBuffer.clear();
+        if (takeOwnFrame(context, reply))
             return 0;
-        }
-        const qint64 left = timeoutMs - elapsed.elapsed();
+        const qint64 now = clock.elapsed();
+        qint64 deadline = waitMs;
+        if (useSerial() && serialPort->isOpen())
+            deadline = qMax(deadline, serialFrameEnd(watch, now));
+        const qint64 left = deadline - now;
         if (left <= 0)
             break;
-        waitStep(static_cast<int>(qMin<qint64>(PollStepMs, left)));
+        // Until bytes come, a blocking wait that dispatches only the
+        // transport's own signals; then short event-loop steps, which also
+        // let the serial quiet-gap timer fire.
+        if (now < FirstReplyWaitMs && recvBuffer.isEmpty() && !serialBytesOnHand())
+            waitForReady(static_cast<int>(qMin<qint64>(left, FirstReplyWaitMs - now)));
+        else
+            waitStep(static_cast<int>(qMin<qint64>(PollStepMs, left)));
     }
     oweReply(sent, context);
+    // Serial bytes still waiting for their quiet gap came all the same.
+    if (useSerial() && serialPort->isOpen()) {
+        if (frameTimer != nullptr)
+            frameTimer->stop();
+        drainBounded(serialPort, recvBuffer);
+        recvBuffer.remove(0,
+                          framesync::junkPrefix(recvBuffer, tagread::sessionBytes(sessionHandle)));
+    }
     if (recvBuffer.isEmpty())
         return -1;
     reply.append(recvBuffer);
@@ -447,18 +526,21 @@ int CmdQuorvex::deleteSerialPort()
     return 0;
 }
 
+// Both transports are released: a socket left behind a serial port would
+// keep its connection and session open until the object died.
 int CmdQuorvex::DestroyFree()
 {
+    bool released = false;
     if (serialPort != nullptr) {
         serialDisConnectDrive();
         deleteSerialPort();
-        return 0;
+        released = true;
     }
     if (tcpSocket != nullptr) {
         if (tcpSocket->state() != QAbstractSocket::UnconnectedState)
             EthDisConnectDrive();
         deletetcpSocket();
-        return 0;
+        released = true;
     }
-    return 1;
+    return released ? 0 : 1;
 }

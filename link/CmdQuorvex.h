@@ -69,6 +69,9 @@ public:
     // arrive. While any is owed, read requests carry a fresh context and a
     // reply echoing an owed one is dropped, never handed to the wrong read.
     QList<QByteArray> lateContexts;
+    // > 0: the whole wait for one reply, counted from the send; otherwise
+    // the first-reply wait plus the caller's time-out.
+    int replyTimeoutMs = 0;
     quint64 contextSerial = 0;
     static constexpr int MaxLateContexts = 16;
 
@@ -85,6 +88,13 @@ private:
     void discardPending();
     void waitStep(int ms);
     void oweReply(bool sent, const QByteArray &context);
+    bool serialBytesOnHand() const;
+    bool takeOwnFrame(const QByteArray &context, QByteArray &reply);
+    struct SerialWatch {
+        qint64 have = 0;  // bytes seen so far
+        qint64 endMs = 0; // when the frame they begin can be complete
+    };
+    qint64 serialFrameEnd(SerialWatch &watch, qint64 nowMs);
 };
 
 #endif

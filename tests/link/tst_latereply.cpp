@@ -77,7 +77,12 @@ private slots:
         QVERIFY(peer.isListening());
         std::atomic<int> reads{0};
         QElapsedTimer firstAt;
-        constexpr int LateMs = 800; // past the driver's wait
+        // A controller that takes 300 ms for every read, and 700 ms (past
+        // the driver's wait) for the first: each later reply comes well
+        // after the late one, so a wait that restarted its short poll at
+        // the dropped late reply would miss them all, one after the other.
+        constexpr int LateMs = 700;
+        constexpr int ReplyMs = 300;
         peer.setResponder([&](const QByteArray &request) {
             if (le::getPadded(request, 0, 2) == eip::RegisterSession)
                 return PeerStep::reply(registerReply());
@@ -88,8 +93,9 @@ private slots:
                                      : PeerStep::silent();
             }
             // A controller answers in order: nothing overtakes the late reply.
-            const int wait =
-                firstAnswered ? int(qMax<qint64>(0, LateMs + 20 - firstAt.elapsed())) : 0;
+            const int wait = firstAnswered
+                                 ? int(qMax<qint64>(ReplyMs, LateMs + ReplyMs - firstAt.elapsed()))
+                                 : ReplyMs;
             return PeerStep::reply(readReply(request, 2222 + n, echo), wait);
         });
 
@@ -107,12 +113,14 @@ private slots:
         if (rc == 0)
             QCOMPARE(valueOf(out), 2223u);
 
-        out.clear();
-        QCOMPARE(link.Read_area(area, 1, &out, QStringLiteral("DintTag")), 0);
-        QVERIFY(valueOf(out) == 2224u);
+        for (quint32 n = 2; n <= 4; ++n) {
+            out.clear();
+            QCOMPARE(link.Read_area(area, 1, &out, QStringLiteral("DintTag")), 0);
+            QCOMPARE(valueOf(out), 2222u + n);
+        }
 
         const QList<QByteArray> requests = peer.requests();
-        QCOMPARE(requests.size(), 4);
+        QCOMPARE(requests.size(), 6);
         // Normal requests keep an all-zero context; the one sent while a
         // reply was owed carries its own.
         QCOMPARE(contextOf(requests.at(1)), QByteArray(eip::ContextSize, '\0'));

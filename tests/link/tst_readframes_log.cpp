@@ -15,7 +15,7 @@ const QString Local = QStringLiteral("127.0.0.1");
 
 QByteArray registration()
 {
-    return QByteArray::fromHex("6500040004030201000000000100000000000000000000000100"
+    return QByteArray::fromHex("6500040011223344000000000100000000000000000000000100"
                                "0000");
 }
 
@@ -34,9 +34,9 @@ QStringList linkLines(const MessageCapture &cap, QtMsgType type)
     return out;
 }
 
-// The frames of the worked examples, with the peer's session 04 03 02 01.
+// The frames of the worked examples, with the peer's session 11 22 33 44.
 const QByteArray SpeedRequest = QByteArray::fromHex(
-    "6f002a000403020100000000000000000000000000000000000000000a00020000000000b2001a00"
+    "6f002a001122334400000000000000000000000000000000000000000a00020000000000b2001a00"
     "5202200624010af00c004c049105537065656400010001000100");
 
 QByteArray dintReply(const QByteArray &value, quint8 service = 0xCC, quint8 status = 0)
@@ -63,7 +63,7 @@ private slots:
         link = new CmdQuorvex;
         peer->enqueue(PeerStep::reply(registration()));
         QCOMPARE(link->EthConnectDrive(Local, peer->port()), 0);
-        QCOMPARE(link->sessionHandle.toHex(), QByteArray("04030201"));
+        QCOMPARE(link->sessionHandle.toHex(), QByteArray("11223344"));
         prefix = QStringLiteral("127.0.0.1:%1").arg(peer->port());
     }
 

@@ -95,7 +95,7 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::newRow("status 0x69") << 0 << registerReply(0x99999999, 0x69) << "0x69";
         QTest::newRow("wrong command")
-            << 0 << frame(eip::SendRRData, QByteArray::fromHex("01000000"), 0x99999999) << "0x0";
+            << 0 << frame(eip::SendRRData, QByteArray::fromHex("01000000"), 0x44332211) << "0x0";
         QTest::newRow("short reply") << 0 << registerReply(0x99999999).left(20) << "0x0";
         QTest::newRow("garbled reply") << 1 << registerReply(0x99999999) << "0xffffffff";
         QTest::newRow("no reply") << 2 << QByteArray() << QString();
