@@ -32,6 +32,13 @@ PeerStep PeerStep::garbled(const QByteArray &b, int delayMs)
     return s;
 }
 
+PeerStep PeerStep::paced(const QByteArray &b, int byteGapUs, int delayMs)
+{
+    PeerStep s = reply(b, delayMs);
+    s.byteGapUs = byteGapUs;
+    return s;
+}
+
 PeerStep PeerStep::silent()
 {
     PeerStep s;

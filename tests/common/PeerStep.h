@@ -19,11 +19,14 @@ struct PeerStep {
                             // as the reply's last part
     bool garble = false;    // invert every byte from offset 4 on (command and
                             // length stay, so the frame still looks whole)
+    int byteGapUs = 0;      // serial: > 0 writes one byte at a time, this far
+                            // apart (a line at its baud rate)
 
     static PeerStep reply(const QByteArray &b, int delayMs = 0);
     static PeerStep split(const QByteArray &b, int at, int gapMs, int delayMs = 0);
     static PeerStep duplicated(const QByteArray &b, int delayMs = 0);
     static PeerStep garbled(const QByteArray &b, int delayMs = 0);
+    static PeerStep paced(const QByteArray &b, int byteGapUs, int delayMs = 0);
     static PeerStep silent();
     // TCP: close the connection (after delayMs); on a pty the same as silent.
     static PeerStep close(int delayMs = 0);

@@ -157,7 +157,16 @@ void PtyPeer::loop()
             const QByteArray wire = step.wireBytes();
             pause(step.delayMs);
             const QByteArray copy = step.duplicate ? wire : QByteArray();
-            if (step.splitAt > 0 && step.splitAt < wire.size()) {
+            if (step.byteGapUs > 0) {
+                // Each byte at its own time on one schedule, so that sleeping
+                // a little long never slows the line down as a whole.
+                const auto start = std::chrono::steady_clock::now();
+                for (int i = 0; i < wire.size() && !m_stop; ++i) {
+                    std::this_thread::sleep_until(start +
+                                                  std::chrono::microseconds(i * step.byteGapUs));
+                    m_pty.writeMaster(wire.mid(i, 1));
+                }
+            } else if (step.splitAt > 0 && step.splitAt < wire.size()) {
                 m_pty.writeMaster(wire.left(step.splitAt));
                 pause(step.splitGapMs);
                 m_pty.writeMaster(wire.mid(step.splitAt) + copy);

@@ -181,6 +181,29 @@ private slots:
         QVERIFY(!d.link.serialPort->isOpen());
         QCOMPARE(d.link.tcpSocket->state(), QAbstractSocket::ConnectedState);
     }
+
+    void refusedStringKeepsTheNamedTransport_data()
+    {
+        QTest::addColumn<QString>("refused");
+        QTest::addColumn<int>("rc");
+        QTest::newRow("serial, baud rate 0") << "COM1,0,8,1,N" << -1;
+        QTest::newRow("network, port 0") << "127.0.0.1:0" << -1;
+        QTest::newRow("no separator") << "nothing" << -4;
+    }
+    void refusedStringKeepsTheNamedTransport()
+    {
+        QFETCH(QString, refused);
+        QFETCH(int, rc);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        LibQuorvex d;
+        d.ConnectDrive(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+        QCOMPARE(d.link.tcpSocket->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(d.ConnectDrive(refused), rc);
+        // the disconnect still closes the connection the usable string made
+        QCOMPARE(d.DisConnectDrive(), 0);
+        QCOMPARE(d.link.tcpSocket->state(), QAbstractSocket::UnconnectedState);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestConnection)

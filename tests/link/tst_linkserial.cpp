@@ -30,14 +30,32 @@ private slots:
         QTest::addColumn<int>("splitAt");
         QTest::addColumn<int>("gapMs");
         QTest::addColumn<int>("rc");
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("byteGapUs"); // 0: as fast as the pty goes
+        QTest::addColumn<QByteArray>("taken");
         const QByteArray frame = rrFrame(QByteArray::fromHex("cc000000c400e8030000"));
-        QTest::newRow("taken after the line goes quiet") << frame << -1 << 0 << 0;
-        QTest::newRow("pause inside the header") << frame << 12 << 25 << 0;
-        QTest::newRow("pause inside the data") << frame << 30 << 40 << 0;
+        QTest::newRow("taken after the line goes quiet")
+            << frame << -1 << 0 << 0 << 9600 << 0 << frame;
+        QTest::newRow("pause inside the header") << frame << 12 << 25 << 0 << 9600 << 0 << frame;
+        QTest::newRow("pause inside the data") << frame << 30 << 40 << 0 << 9600 << 0 << frame;
+        // Replies that take longer on the wire than any fixed poll: a DINT,
+        // a text and a full fragment, at 8N1 (10 bits a byte).
+        const auto sized = [](int total) { return rrFrame(QByteArray(total - 24, '\x5a')); };
+        QTest::newRow("9600: DINT reply, 50 bytes")
+            << sized(50) << -1 << 0 << 0 << 9600 << 1042 << sized(50);
+        QTest::newRow("9600: text reply, 136 bytes")
+            << sized(136) << -1 << 0 << 0 << 9600 << 1042 << sized(136);
+        QTest::newRow("9600: full fragment, 526 bytes")
+            << sized(526) << -1 << 0 << 0 << 9600 << 1042 << sized(526);
+        QTest::newRow("19200: full fragment, 526 bytes")
+            << sized(526) << -1 << 0 << 0 << 19200 << 521 << sized(526);
         // Bytes that cannot start a frame (the tail of a reply cut off
         // earlier) are dropped, never taken as this request's frame.
-        QTest::newRow("no frame start: dropped") << QByteArray("bonjour") << -1 << 0 << -1;
-        QTest::newRow("no reply") << QByteArray() << -1 << 0 << -1;
+        QTest::newRow("no frame start: dropped")
+            << QByteArray("bonjour") << -1 << 0 << -1 << 9600 << 0 << QByteArray();
+        QTest::newRow("a cut frame's tail before the reply")
+            << frame.mid(30) + frame << -1 << 0 << 0 << 9600 << 0 << frame;
+        QTest::newRow("no reply") << QByteArray() << -1 << 0 << -1 << 9600 << 0 << QByteArray();
     }
     void replies()
     {
@@ -45,20 +63,25 @@ private slots:
         QFETCH(int, splitAt);
         QFETCH(int, gapMs);
         QFETCH(int, rc);
+        QFETCH(int, baud);
+        QFETCH(int, byteGapUs);
+        QFETCH(QByteArray, taken);
         PtyPair pty;
         QVERIFY(pty.isOpen());
         PtyPeer peer(pty);
         CmdQuorvex link;
-        QVERIFY(openOn(link, pty));
+        QVERIFY(openOn(link, pty, baud));
         QCOMPARE(link.Connection_status(), 0);
         if (answer.isEmpty())
             peer.enqueue(PeerStep::silent());
+        else if (byteGapUs > 0)
+            peer.enqueue(PeerStep::paced(answer, byteGapUs, 20));
         else
             peer.enqueue(PeerStep::split(answer, splitAt, gapMs, 20));
         const QByteArray request = rrFrame("question");
         QByteArray reply;
         QCOMPARE(link.SendData(request, reply, 50), rc);
-        QCOMPARE(reply.toHex(), rc == 0 ? answer.toHex() : QByteArray());
+        QCOMPARE(reply.toHex(), taken.toHex());
         QCOMPARE(peer.requests(), QList<QByteArray>{request});
     }
 
@@ -235,6 +258,16 @@ private slots:
         QCOMPARE(link.EthConnectDrive("127.0.0.1", tcpPeer.port()), 0);
         QCOMPARE(link.activeTransport, CmdQuorvex::Transport::Tcp);
         QCOMPARE(serialPeer.requestCount(), 1);
+
+        // a controller that refuses the session leaves the serial line in charge
+        QVERIFY(openOn(link, pty));
+        tcpPeer.enqueue(PeerStep::reply(registerReply(0, 0x69)));
+        QCOMPARE(link.EthConnectDrive("127.0.0.1", tcpPeer.port()), -3);
+        QCOMPARE(link.activeTransport, CmdQuorvex::Transport::Serial);
+        serialPeer.enqueue(PeerStep::reply(rrFrame("still serial"), 10));
+        reply.clear();
+        QCOMPARE(link.SendData(rrFrame("after refusal"), reply, 50), 0);
+        QCOMPARE(reply, rrFrame("still serial"));
 
         // a release lets go of both, the socket's connection included
         QCOMPARE(link.DestroyFree(), 0);
