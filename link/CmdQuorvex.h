@@ -42,9 +42,10 @@ public:
     int send_reg();
 
     // ---- tag reads ----
-    // maxValueBytes bounds what a read may gather over all its fragments.
+    // maxValueBytes bounds what a read may gather over its fragments;
+    // a reply with fewer than minValueBytes value bytes is rejected.
     int Read_area(QString area, int count, QByteArray *out, QString tag,
-                  int maxValueBytes = DefaultMaxValueBytes);
+                  int maxValueBytes = DefaultMaxValueBytes, int minValueBytes = 0);
     int Message_parsing(QByteArray request, QByteArray *out, int count, QString tag);
 
     static constexpr int DefaultMaxValueBytes = 16 * 1024 * 1024;

@@ -152,7 +152,7 @@ ReadReply judgeReadReply(const QByteArray &reply, quint8 requestService)
 }
 
 ReadOutcome readTag(const QByteArray &session, const QByteArray &pathBytes, quint16 count,
-                    int maxValueBytes, const Exchange &exchange, QByteArray *out)
+                    int maxValueBytes, const Exchange &exchange, QByteArray *out, int minValueBytes)
 {
     ReadOutcome o;
     // Two or more elements are asked for in parts from the start; a single
@@ -194,13 +194,22 @@ ReadOutcome readTag(const QByteArray &session, const QByteArray &pathBytes, quin
             return o;
         }
         valueBytes += j.value.size();
-        if (valueBytes > maxValueBytes) {
+        // The bound is there to stop fragment following; one reply is
+        // bounded by its frame already (a LINT read as one byte is fine).
+        if (o.parts > 1 && valueBytes > maxValueBytes) {
             o.rc = -1;
             o.failure = Failure::TooLarge;
             return o;
         }
         gathered.append(j.value);
         if (j.verdict == Verdict::Accepted) {
+            // Missing elements would otherwise be decoded as zeros and
+            // reported as read.
+            if (valueBytes < minValueBytes) {
+                o.rc = -1;
+                o.failure = Failure::TooShort;
+                return o;
+            }
             out->append(gathered);
             return o;
         }

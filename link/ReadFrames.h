@@ -94,7 +94,8 @@ enum class Failure {
     Rejected,    // the reply failed judgeReadReply; see `judged`
     EmptyPart,   // a partial reply that carries no value bytes
     PartChanged, // a later part announces another data type or structure
-    TooLarge     // the value bytes would exceed the caller's bound
+    TooLarge,    // the value bytes would exceed the caller's bound
+    TooShort     // fewer value bytes than the elements asked for need
 };
 
 struct ReadOutcome {
@@ -109,9 +110,12 @@ struct ReadOutcome {
 // Reads `count` elements at `pathBytes`, following partial transfers until
 // the controller reports the data complete. On success `out` gains the
 // first part's structure handle (if any) and all value bytes, as a single
-// reply would carry them; on failure `out` is untouched.
+// reply would carry them; on failure `out` is untouched. `maxValueBytes`
+// bounds the fragments followed (a single reply is taken whole, as it
+// comes); fewer than `minValueBytes` value bytes in all is a failure.
 ReadOutcome readTag(const QByteArray &session, const QByteArray &pathBytes, quint16 count,
-                    int maxValueBytes, const Exchange &exchange, QByteArray *out);
+                    int maxValueBytes, const Exchange &exchange, QByteArray *out,
+                    int minValueBytes = 0);
 
 } // namespace tagread
 

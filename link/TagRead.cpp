@@ -72,7 +72,7 @@ void warnRejected(const CmdQuorvex &link, const tagread::ReadReply &judged, cons
 }
 
 void warnOutcome(const CmdQuorvex &link, const tagread::ReadOutcome &o, int count,
-                 const QString &tag, int maxValueBytes)
+                 const QString &tag, int maxValueBytes, int minValueBytes)
 {
     using tagread::Failure;
     switch (o.failure) {
@@ -92,6 +92,11 @@ void warnOutcome(const CmdQuorvex &link, const tagread::ReadOutcome &o, int coun
         qWarning().noquote() << readLine(
             "lib[Quorvex]读取数据超出上限 %1:%2  %3 len = %4 limit = %5 msg : %6", link, tag, count,
             QString::number(maxValueBytes), hex(o.reply));
+        break;
+    case Failure::TooShort:
+        qWarning().noquote() << readLine(
+            "lib[Quorvex]报文数据长度不足 %1:%2  %3 len = %4 need = %5 msg : %6", link, tag, count,
+            QString::number(minValueBytes), hex(o.reply));
         break;
     }
 }
@@ -116,7 +121,8 @@ static int tracedExchange(CmdQuorvex &link, QByteArray request, QByteArray &repl
     return rc;
 }
 
-int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag, int maxValueBytes)
+int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag, int maxValueBytes,
+                          int minValueBytes)
 {
     if (Connection_status() == -3)
         return -3;
@@ -137,8 +143,8 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
         [&](const QByteArray &request, QByteArray &reply) {
             return tracedExchange(*this, request, reply, count, tag);
         },
-        &gathered);
-    warnOutcome(*this, o, count, tag, maxValueBytes);
+        &gathered, minValueBytes);
+    warnOutcome(*this, o, count, tag, maxValueBytes, minValueBytes);
     if (o.rc == 0 && out)
         out->append(gathered);
     return o.rc;

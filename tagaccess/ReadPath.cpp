@@ -41,6 +41,31 @@ int valueByteBound(DataType type, int count)
     return int(std::min<qint64>(bound, CmdQuorvex::DefaultMaxValueBytes));
 }
 
+// Value bytes a reply must carry for `count` numeric elements of `type`.
+// Booleans and texts are bounded by their own data and keep their zero
+// padding; so do codes without a decoder.
+int valueByteNeed(DataType type, int count)
+{
+    switch (type) {
+    case DT_Int8:
+    case DT_UInt8:
+        return count;
+    case DT_Int16:
+    case DT_UInt16:
+        return 2 * count;
+    case DT_Int32:
+    case DT_UInt32:
+    case DT_Float:
+        return 4 * count;
+    case DT_Int64:
+    case DT_UInt64:
+    case DT_Double:
+        return 8 * count;
+    default:
+        return 0;
+    }
+}
+
 } // namespace
 
 CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type)
@@ -85,7 +110,8 @@ CLabelVariable LibQuorvex::Read_data(QString area, DataType type, int count, QSt
     CLabelVariable t;
     const int n = getBytelen(type, count);
     QByteArray bytes;
-    const int rc = link.Read_area(area, n, &bytes, name, valueByteBound(type, n));
+    const int rc =
+        link.Read_area(area, n, &bytes, name, valueByteBound(type, n), valueByteNeed(type, n));
     switch (rc) {
     case 0:
         t.timestamp = QDateTime::currentDateTime();

@@ -127,6 +127,8 @@ private slots:
                               << listOf<long long>({1234567890123LL});
         QTest::newRow("ULINT") << "UlintTag" << int(DT_UInt64) << 1
                                << listOf<unsigned long long>({18000000000000000000ULL});
+        // one reply is taken whole however long: a LINT read as one byte
+        QTest::newRow("LINT as one byte") << "LintTag" << int(DT_Int8) << 1 << listOf<char>({-53});
         QTest::newRow("LREAL") << "LrealTag" << int(DT_Double) << 1 << listOf<double>({2.25});
         QTest::newRow("STRING") << "StringTag" << int(DT_String) << 1
                                 << listOf<QString>({QStringLiteral("Hello, PLC")});
@@ -226,6 +228,8 @@ private slots:
         QTest::newRow("count past the end") << "DintArray" << 11 << "0xff";
         QTest::newRow("index past the end, 16-bit") << "BigArray[20000]" << 1 << "0xff";
         QTest::newRow("dimension past the end") << "Grid[4,0]" << 1 << "0xff";
+        // one byte where a DINT needs four is no DINT
+        QTest::newRow("too few value bytes") << "SintTag" << 1 << "need = 4";
     }
 
     void controllerErrorsAreFailures()

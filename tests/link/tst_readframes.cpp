@@ -296,6 +296,7 @@ private slots:
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("maxValueBytes");
+        QTest::addColumn<int>("minValueBytes");
         QTest::addColumn<QList<QByteArray>>("replies");
         QTest::addColumn<int>("rc");
         QTest::addColumn<tagread::Failure>("failure");
@@ -305,65 +306,85 @@ private slots:
         const int big = 1 << 20;
         const QByteArray a = filler(8, 'a'), b = filler(4, 'A');
         QTest::newRow("one reply, one element")
-            << 1 << big << QList<QByteArray>{readReply(0xCC, 0, {}, typed(0xC4, b))} << 0
+            << 1 << big << 0 << QList<QByteArray>{readReply(0xCC, 0, {}, typed(0xC4, b))} << 0
             << Failure::None << QList<int>{0x4C} << QList<int>{-1} << b;
         QTest::newRow("DINT array in two parts")
-            << 3 << big
+            << 3 << big << 0
             << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a)),
                                  readReply(0xD2, 0, {}, typed(0xC4, b))}
             << 0 << Failure::None << QList<int>{0x52, 0x52} << QList<int>{0, 8} << a + b;
         const QByteArray s1 = filler(100, 1), s2 = filler(50, 2), s3 = filler(26, 3);
         QTest::newRow("structures: handle kept once, not counted")
-            << 2 << big
+            << 2 << big << 0
             << QList<QByteArray>{readReply(0xD2, 6, {}, structured(0x0FCE, s1)),
                                  readReply(0xD2, 6, {}, structured(0x0FCE, s2)),
                                  readReply(0xD2, 0, {}, structured(0x0FCE, s3))}
             << 0 << Failure::None << QList<int>{0x52, 0x52, 0x52} << QList<int>{0, 100, 150}
             << QByteArray::fromHex("ce0f") + s1 + s2 + s3;
         QTest::newRow("one element too big for a reply")
-            << 1 << big
+            << 1 << big << 0
             << QList<QByteArray>{readReply(0xCC, 6, {}, structured(0x1234, a)),
                                  readReply(0xD2, 0, {}, structured(0x1234, b))}
             << 0 << Failure::None << QList<int>{0x4C, 0x52} << QList<int>{-1, 8}
             << QByteArray::fromHex("3412") + a + b;
         QTest::newRow("partial part without value bytes")
-            << 2 << big << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, QByteArray()))}
+            << 2 << big << 0 << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, QByteArray()))}
             << -1 << Failure::EmptyPart << QList<int>{0x52} << QList<int>{0} << QByteArray();
         QTest::newRow("beyond the bound")
-            << 4 << 12
+            << 4 << 12 << 0
             << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a)),
                                  readReply(0xD2, 0, {}, typed(0xC4, a))}
             << -1 << Failure::TooLarge << QList<int>{0x52, 0x52} << QList<int>{0, 8}
             << QByteArray();
         QTest::newRow("exactly the bound")
-            << 3 << 12
+            << 3 << 12 << 0
             << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a)),
                                  readReply(0xD2, 0, {}, typed(0xC4, b))}
             << 0 << Failure::None << QList<int>{0x52, 0x52} << QList<int>{0, 8} << a + b;
         QTest::newRow("no such tag midway")
-            << 3 << big
+            << 3 << big << 0
             << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a)),
                                  readReply(0xD2, 0x05, {}, QByteArray())}
             << -1 << Failure::Rejected << QList<int>{0x52, 0x52} << QList<int>{0, 8}
             << QByteArray();
         QTest::newRow("silence midway")
-            << 3 << big << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a))} << -2
+            << 3 << big << 0 << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a))} << -2
             << Failure::NoReply << QList<int>{0x52, 0x52} << QList<int>{0, 8} << QByteArray();
         QTest::newRow("type changes midway")
-            << 3 << big
+            << 3 << big << 0
             << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a)),
                                  readReply(0xD2, 0, {}, typed(0xCA, b))}
             << -1 << Failure::PartChanged << QList<int>{0x52, 0x52} << QList<int>{0, 8}
             << QByteArray();
         QTest::newRow("error with extended status")
-            << 1 << big << QList<QByteArray>{readReply(0xCC, 0xFF, {0x2105}, typed(0xC4, b))} << -1
-            << Failure::Rejected << QList<int>{0x4C} << QList<int>{-1} << QByteArray();
+            << 1 << big << 0 << QList<QByteArray>{readReply(0xCC, 0xFF, {0x2105}, typed(0xC4, b))}
+            << -1 << Failure::Rejected << QList<int>{0x4C} << QList<int>{-1} << QByteArray();
+        // A single reply is taken as it comes, however long: the bound only
+        // stops fragment following (a LINT read as one byte).
+        QTest::newRow("one reply longer than the bound")
+            << 1 << 1 << 1 << QList<QByteArray>{readReply(0xCC, 0, {}, typed(0xC5, a))} << 0
+            << Failure::None << QList<int>{0x4C} << QList<int>{-1} << a;
+        // Missing elements are not made up as zeros.
+        QTest::newRow("one DINT for three")
+            << 3 << big << 12 << QList<QByteArray>{readReply(0xD2, 0, {}, typed(0xC4, b))} << -1
+            << Failure::TooShort << QList<int>{0x52} << QList<int>{0} << QByteArray();
+        QTest::newRow("type code only")
+            << 4 << big << 16
+            << QList<QByteArray>{readReply(0xD2, 0, {}, typed(0xC4, QByteArray()))} << -1
+            << Failure::TooShort << QList<int>{0x52} << QList<int>{0} << QByteArray();
+        QTest::newRow("short over two parts")
+            << 4 << big << 16
+            << QList<QByteArray>{readReply(0xD2, 6, {}, typed(0xC4, a)),
+                                 readReply(0xD2, 0, {}, typed(0xC4, b))}
+            << -1 << Failure::TooShort << QList<int>{0x52, 0x52} << QList<int>{0, 8}
+            << QByteArray();
     }
 
     void fragments()
     {
         QFETCH(int, count);
         QFETCH(int, maxValueBytes);
+        QFETCH(int, minValueBytes);
         QFETCH(QList<QByteArray>, replies);
         QFETCH(int, rc);
         QFETCH(tagread::Failure, failure);
@@ -375,8 +396,8 @@ private slots:
         const QString area = areaFromHex("4162");
         const QByteArray path = requestPath(area, 2);
         QByteArray got("keep");
-        const ReadOutcome o =
-            readTag(Session, path, quint16(count), maxValueBytes, peer.exchange(), &got);
+        const ReadOutcome o = readTag(Session, path, quint16(count), maxValueBytes, peer.exchange(),
+                                      &got, minValueBytes);
         QCOMPARE(o.rc, rc);
         QCOMPARE(o.failure, failure);
         QCOMPARE(got.toHex(), (QByteArray("keep") + out).toHex());

@@ -116,29 +116,34 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("maxValueBytes");
+        QTest::addColumn<int>("minValueBytes");
+        QTest::addColumn<int>("parts"); // the reply is sent for this many requests
         QTest::addColumn<int>("rc");
         QTest::addColumn<QString>("line"); // %P host:port, %R the reply's hex
         const QByteArray dint = QByteArray::fromHex("c4002a000000");
-        QTest::newRow("length") << readReply(0xCC, 0, {}, QByteArray()) << 1 << 100 << -1
+        QTest::newRow("length") << readReply(0xCC, 0, {}, QByteArray()) << 1 << 100 << 0 << 1 << -1
                                 << "lib[Quorvex]报文返回长度错误 %P  T len = 1 msg : %R";
-        QTest::newRow("reply service") << readReply(0xD2, 0, {}, dint) << 1 << 100 << -1
+        QTest::newRow("reply service") << readReply(0xD2, 0, {}, dint) << 1 << 100 << 0 << 1 << -1
                                        << "lib[Quorvex]报文返回标志位错误 %P  T len = 1 msg : %R";
         QTest::newRow("status with extended status")
-            << readReply(0xCC, 0xFF, {0x2105}, QByteArray()) << 1 << 100 << -1
+            << readReply(0xCC, 0xFF, {0x2105}, QByteArray()) << 1 << 100 << 0 << 1 << -1
             << "lib[Quorvex]报文返回状态错误 %P  T len = 1 status = 0xff ext = 0x2105 msg : %R";
         QTest::newRow("status without extended status")
-            << readReply(0xD2, 0x05, {}, QByteArray()) << 2 << 100 << -1
+            << readReply(0xD2, 0x05, {}, QByteArray()) << 2 << 100 << 0 << 1 << -1
             << "lib[Quorvex]报文返回状态错误 %P  T len = 2 status = 0x05 ext = none msg : %R";
         QTest::newRow("encapsulation")
-            << readReply(0xCC, 0, {}, dint, 0x6F, 0x64) << 1 << 100 << -1
+            << readReply(0xCC, 0, {}, dint, 0x6F, 0x64) << 1 << 100 << 0 << 1 << -1
             << "lib[Quorvex]报文封装错误 %P  T len = 1 command = 0x006f status = 0x00000064 msg "
                ": %R";
         QTest::newRow("partial without value bytes")
-            << readReply(0xD2, 0x06, {}, QByteArray::fromHex("c400")) << 2 << 100 << -1
+            << readReply(0xD2, 0x06, {}, QByteArray::fromHex("c400")) << 2 << 100 << 0 << 1 << -1
             << "lib[Quorvex]分段读取错误 %P  T len = 2 offset = 0 msg : %R";
         QTest::newRow("beyond the bound")
-            << readReply(0xD2, 0, {}, QByteArray::fromHex("c4000100000002000000")) << 2 << 4 << -1
-            << "lib[Quorvex]读取数据超出上限 %P  T len = 2 limit = 4 msg : %R";
+            << readReply(0xD2, 0x06, {}, QByteArray::fromHex("c4000100000002000000")) << 8 << 12
+            << 0 << 2 << -1 << "lib[Quorvex]读取数据超出上限 %P  T len = 8 limit = 12 msg : %R";
+        QTest::newRow("fewer value bytes than the elements")
+            << readReply(0xD2, 0, {}, dint) << 3 << 100 << 12 << 1 << -1
+            << "lib[Quorvex]报文数据长度不足 %P  T len = 3 need = 12 msg : %R";
     }
 
     void warnings()
@@ -146,12 +151,17 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(int, count);
         QFETCH(int, maxValueBytes);
+        QFETCH(int, minValueBytes);
+        QFETCH(int, parts);
         QFETCH(int, rc);
         QFETCH(QString, line);
-        peer->enqueue(PeerStep::reply(reply));
+        for (int i = 0; i < parts; ++i)
+            peer->enqueue(PeerStep::reply(reply));
         MessageCapture cap;
         QByteArray out("keep");
-        QCOMPARE(link->Read_area(areaFromHex("5400"), count, &out, "T", maxValueBytes), rc);
+        QCOMPARE(
+            link->Read_area(areaFromHex("5400"), count, &out, "T", maxValueBytes, minValueBytes),
+            rc);
         QCOMPARE(out, QByteArray("keep"));
         line.replace("%P", prefix).replace("%R", QString::fromLatin1(reply.toHex()));
         QCOMPARE(linkLines(cap, QtWarningMsg), QStringList{line});
