@@ -164,6 +164,9 @@ QVector<int> expectedStatuses(Fault f)
     case Fault::Split:
         return {LR_Success};
     case Fault::Garbage:
+        // Nonsense that cannot start a frame is dropped unread, as if
+        // nothing came; what looks like a frame start is judged and refused.
+        return {LR_LinkFailed, LR_NoReply};
     case Fault::ErrorStatus:
         return {LR_LinkFailed};
     case Fault::Silence:
@@ -415,6 +418,45 @@ private slots:
                      qPrintable(QStringLiteral("resident memory grew by %1 KiB")
                                     .arg((rssAtEnd - rssAtQuarter) / 1024)));
         }
+    }
+
+    // A slow controller: every reply takes 300 ms +- 250 ms. Replies inside
+    // the wait are read; one past it is missed, and the read after it still
+    // gets its own value or a refusal, never the late one.
+    void readsFromASlowController()
+    {
+        QRandomGenerator rng(20261208u);
+        CDriveBaseClass *d = host.newDriver();
+        QCOMPARE(d->ConnectDrive(sim->address()), 0);
+        const QtMessageHandler previous = qInstallMessageHandler(countingHandler);
+        Tally t;
+        bool afterLate = false;
+        int lastTag = -1;
+        const int reads = sanitized() ? 15 : 40;
+        for (int i = 0; i < reads; ++i) {
+            qsim::SimFaults f;
+            f.delayMs = 50 + rng.bounded(501);
+            // the wait is 550 ms from the send; near it, either outcome
+            const bool nearTheEnd = f.delayMs > 520;
+            sim->setFaults(f);
+            int tag = rng.bounded(tags.size());
+            if (afterLate && tag == lastTag)
+                tag = (tag + 1) % tags.size();
+            readAndCheck(d, tag, Fault::None, afterLate, t,
+                         nearTheEnd ? QVector<int>{LR_Success, LR_NoReply}
+                                    : QVector<int>{LR_Success});
+            afterLate = nearTheEnd;
+            lastTag = tag;
+        }
+        sim->setFaults(qsim::SimFaults());
+        qInstallMessageHandler(previous);
+        for (const QString &e : qAsConst(t.examples))
+            qInfo("%s", qPrintable(e));
+        QCOMPARE(t.badLabel, 0);
+        QCOMPARE(t.corrupt, 0);
+        QCOMPARE(t.foreignElsewhere, 0);
+        QCOMPARE(t.foreignAfterLate, 0);
+        QCOMPARE(t.wrongStatus, 0);
     }
 };
 
