@@ -148,7 +148,6 @@ private slots:
                                 << option;
         };
         ok("network as today", "127.0.0.1:44818", "127.0.0.1:44818", "0100");
-        ok("host name as today", "plc.local:44818", "plc.local:44818", "0100");
         ok("serial as today", "/dev/x,9600,8,1,N", "/dev/x,9600,8,1,N", "0100");
         ok("serial with a colon as today", "COM1:x,4800,8,1,O", "COM1:x,4800,8,1,O", "0100");
         ok("slot", "10.0.0.5:44818;slot=3", "10.0.0.5:44818", "0103", off, 0, "slot=3");

@@ -261,21 +261,34 @@ void TstCliPcap::fragmentOffset()
 void TstCliPcap::connectedFramesDissect_data()
 {
     QTest::addColumn<QList<QByteArray>>("frames");
-    QTest::addColumn<QString>("shows");
+    QTest::addColumn<QStringList>("shows");
     const QByteArray session = QByteArray::fromHex("11223344");
-    const char *rrHead =
-        "11223344 00000000 0000000000000000 00000000 00000000 0000 0200 0000 0000 b200";
     auto rr = [&](const char *length, const char *item, const char *mr) {
-        return QByteArray::fromHex(QByteArray("6f00") + length + rrHead + item + mr);
+        return QByteArray::fromHex(QByteArray("6f00") + length +
+                                   "11223344 00000000 0000000000000000 00000000 00000000 0000 "
+                                   "0200 0000 0000 b200" +
+                                   item + mr);
     };
+    const QByteArray read = QByteArray::fromHex("4c04 9103427566002807 0100");
     connmgr::OpenRequest open;
     open.toConnectionId = 0xA1B2C3D4;
     open.serial = 0x1234;
-    const QByteArray fo = messaging::sendRRData(session, connmgr::forwardOpenRequest(open));
-    const QByteArray foReply = rr("2e00", "1e00",
-                                  "d4000000 0df00d60 d4c3b2a1 3412 feff 01005651 "
-                                  "80841e00 80841e00 00 00");
-    QTest::newRow("forward open") << QList<QByteArray>{fo, foReply} << "Forward Open";
+    QTest::newRow("open, read on the connection, close")
+        << QList<QByteArray>{messaging::sendRRData(session, connmgr::forwardOpenRequest(open)),
+                             rr("2e00", "1e00",
+                                "d4000000 0df00d60 d4c3b2a1 3412 feff 01005651 "
+                                "80841e00 80841e00 00 00"),
+                             unitdata::frame(session, 0x600DF00D, 1, read),
+                             QByteArray::fromHex("70002000 11223344 00000000 0000000000000000 "
+                                                 "00000000 00000000 0000 0200 a100 0400 d4c3b2a1 "
+                                                 "b100 0c00 0100 cc000000 c4002a000000"),
+                             messaging::sendRRData(
+                                 session, connmgr::forwardCloseRequest({0x1234, route::Route()})),
+                             rr("1e00", "0e00", "ce000000 3412 feff 01005651 00 00")}
+        // Both unit data frames are matched to the Forward Open, frame 4
+        // after the TCP handshake.
+        << QStringList{"Forward Open (Response)", "Forward Open Request In: 4",
+                       "Forward Open Request In: 4", "Forward Close (Response)"};
 
     connmgr::OpenRequest large;
     large.large = true;
@@ -288,34 +301,20 @@ void TstCliPcap::connectedFramesDissect_data()
                              rr("2e00", "1e00",
                                 "db000000 0df00d60 04030201 0100 feff 01005651 "
                                 "80841e00 80841e00 00 00")}
-        << "Large Forward Open";
-
-    QTest::newRow("forward close")
-        << QList<QByteArray>{messaging::sendRRData(
-                                 session, connmgr::forwardCloseRequest({0x1234, route::Route()})),
-                             rr("1e00", "0e00", "ce000000 3412 feff 01005651 00 00")}
-        << "Forward Close";
-
-    const QByteArray read = QByteArray::fromHex("4c04 9103427566002807 0100");
-    QTest::newRow("unit data on the opened connection")
-        << QList<QByteArray>{fo, foReply, unitdata::frame(session, 0x600DF00D, 1, read),
-                             QByteArray::fromHex("70002000 11223344 00000000 0000000000000000 "
-                                                 "00000000 00000000 0000 0200 a100 0400 d4c3b2a1 "
-                                                 "b100 0c00 0100 cc000000 c4002a000000")}
-        << "Forward Open Request In";
+        << QStringList{"Large Forward Open (Response)", "Connection Size: 4002"};
 
     route::Route bridged;
     QVERIFY(route::parseRoute("1,2,2,10.0.0.7,300,10.0.0.17,18,5", &bridged));
     QTest::newRow("routed read, wide ports")
         << QList<QByteArray>{messaging::unconnectedFrame(session, bridged, read),
                              rr("1a00", "0a00", "cc000000 c4002a000000")}
-        << "Port Extended: 0x012c";
+        << QStringList{"Port Extended: 0x012c", "Port Extended: 0x0012"};
 }
 
 void TstCliPcap::connectedFramesDissect()
 {
     QFETCH(QList<QByteArray>, frames);
-    QFETCH(QString, shows);
+    QFETCH(QStringList, shows);
     const QString tshark = QStandardPaths::findExecutable("tshark");
     if (tshark.isEmpty())
         QSKIP("tshark is not installed");
@@ -342,7 +341,8 @@ void TstCliPcap::connectedFramesDissect()
             complaints << line.trimmed();
     }
     QVERIFY2(complaints.isEmpty(), qPrintable(complaints.join('\n')));
-    QVERIFY2(out.contains(shows), qPrintable(out.right(3000)));
+    for (const QString &text : shows)
+        QVERIFY2(out.count(text) >= shows.count(text), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TstCliPcap)
