@@ -8,8 +8,7 @@
 
 // EtherNet/IP encapsulation and CIP constants, named once for the driver,
 // the simulator, the tools and the tests.
-namespace eip
-{
+namespace eip {
 
 enum Command : quint16 {
     ListServices = 0x0004,
@@ -74,8 +73,7 @@ inline int completeFrameSize(const QByteArray &buf)
 
 } // namespace eip
 
-namespace cip
-{
+namespace cip {
 
 enum Service : quint8 {
     ReadTag = 0x4C,

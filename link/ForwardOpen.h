@@ -5,6 +5,7 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include "EipProtocol.h"
 #include "Messaging.h"
 #include "RoutePath.h"
 
@@ -22,6 +23,9 @@ constexpr quint32 OriginatorSerial = 0x51560001;
 // and a short pause: 2 s x (4 << 2) = 32 s without traffic.
 constexpr quint32 RequestedRpiUs = 2000000;
 constexpr quint8 TimeoutMultiplier = 2;
+constexpr quint64 IdleLimitUs =
+    quint64(RequestedRpiUs) * (cip::TimeoutMultiplierBase << TimeoutMultiplier);
+static_assert(IdleLimitUs >= 30000000, "an idle HMI must not lose its connection");
 // The largest sizes each request can ask for.
 constexpr int SmallConnectionSize = 500;
 constexpr int LargeConnectionSize = 4002;
@@ -30,6 +34,8 @@ struct OpenRequest {
     bool large = false;
     quint32 toConnectionId = 0; // T->O id, chosen by us
     quint16 serial = 0;         // connection serial, new for each attempt
+    // Bytes: 1..511 for Forward Open, 1..65535 for Large Forward Open
+    // (the network parameters have no room for more).
     int connectionSize = SmallConnectionSize;
     route::Route route;
 };

@@ -10,7 +10,11 @@ namespace messaging
 namespace
 {
 
-constexpr int PathWords = 2;
+// Class and instance segments of one byte each.
+constexpr int LogicalPathSize = 4;
+// Unconnected Send bytes around the embedded request: service, path size,
+// path, tick, ticks, embedded size, route size, reserved.
+constexpr int UcsFixedSize = 2 + LogicalPathSize + 2 + 2 + 2;
 // Interface handle, time-out, item count, two item headers.
 constexpr int CpfHeaderSize = eip::OffCipMessage - eip::HeaderSize;
 // A reply's type code, and the handle that follows a structure's.
@@ -19,16 +23,13 @@ constexpr int TypeAndHandleSize = 4;
 QByteArray logicalPath(quint8 cls, quint8 instance)
 {
     QByteArray p;
+    p.reserve(LogicalPathSize);
     le::put8(p, cip::SegClass8);
     le::put8(p, cls);
     le::put8(p, cip::SegInstance8);
     le::put8(p, instance);
     return p;
 }
-
-// Unconnected Send bytes around the embedded request: service, path size,
-// path, tick, ticks, embedded size, route size, reserved.
-constexpr int UcsFixedSize = 2 + PathWords * 2 + 2 + 2 + 2;
 
 } // namespace
 
