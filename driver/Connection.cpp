@@ -1,6 +1,8 @@
 #include "ConnectionString.h"
 #include "LibQuorvex.h"
 
+#include <QDebug>
+
 void LibQuorvex::SetConnectPar(QString text)
 {
     connectPar = text.toUInt(nullptr, 10);
@@ -9,6 +11,13 @@ void LibQuorvex::SetConnectPar(QString text)
 int LibQuorvex::ConnectDrive(QString text)
 {
     const ConnectionString c = parseConnectionString(text);
+    if (c.form != ConnectionString::Form::None) {
+        // A refused string leaves no options of an earlier one behind.
+        options = c.optionsValid ? c.options : LinkOptions();
+        if (!c.optionsValid)
+            qWarning().noquote() << QStringLiteral("lib[Quorvex]连接参数无效 %1 : %2")
+                                        .arg(c.optionError.option, c.optionError.reason);
+    }
     switch (c.form) {
     case ConnectionString::Form::Serial:
         // Each form overwrites only its own fields.

@@ -3,9 +3,12 @@
 
 #include <QString>
 
+#include "LinkOptions.h"
+
 // The host's connection string: "PORT,BAUD,BITS,STOP,PARITY" opens a serial
-// port, "ADDRESS:PORT" a TCP connection. Parsing is kept apart from
-// connecting so that it can be checked (and fuzzed) without any I/O.
+// port, "ADDRESS:PORT" a TCP connection; either may be followed by ";" and
+// link options. Parsing is kept apart from connecting so that it can be
+// checked (and fuzzed) without any I/O.
 struct ConnectionString {
     enum class Form { None, Serial, Network };
     Form form = Form::None;
@@ -18,8 +21,15 @@ struct ConnectionString {
     // network form
     QString ipAddress;
     int ipPort = 0;
+    // A ";" before any ":" leaves no place for options: refused as before.
+    bool semicolonFirst = false;
+    // after the first ";"
+    LinkOptions options;
+    bool optionsValid = true;
+    OptionError optionError;
 
-    // Whether the fields of its form are complete enough to try a connect.
+    // Whether the fields of its form are complete, and its options valid,
+    // enough to try a connect.
     bool usable() const;
 };
 

@@ -9,6 +9,7 @@
 #include "CDriveBaseClass.h"
 #include "CLabelVariable.h"
 #include "CmdQuorvex.h"
+#include "LinkOptions.h"
 
 // The driver facade the host gets from getSharedLibrary(). QObject comes
 // first, the host interface second; qt_metacast("CDriveBaseClass") yields
@@ -64,6 +65,9 @@ public:
     QString parity;
     QString ipAddress;
     int ipPort = 0;
+    // Options after the connection string's first ";", kept until the next
+    // ConnectDrive; the defaults when that string had none or was refused.
+    LinkOptions options;
 
     // Which transport the last parsed connection string named, so that a
     // disconnect closes that one and not merely the first ever configured.

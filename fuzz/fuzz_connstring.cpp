@@ -22,11 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
              : QString::fromUtf8(raw);
 
     const ConnectionString c = parseConnectionString(text);
-    const bool comma = text.contains(QLatin1Char(','));
-    const bool network = text.contains(QLatin1Char(':')) || text.contains(QLatin1Char(';'));
+    // Options may hold any separator: the text before the first ";" decides.
+    const QString head = text.left(text.indexOf(QLatin1Char(';')));
+    const bool semicolon = text.contains(QLatin1Char(';'));
+    const bool comma = head.contains(QLatin1Char(','));
+    const bool network = head.contains(QLatin1Char(':')) || semicolon;
+    if (semicolon && !comma && !head.contains(QLatin1Char(':')))
+        FUZZ_CHECK(!c.usable());
     if (comma) {
         FUZZ_CHECK(c.form == ConnectionString::Form::Serial);
-        FUZZ_CHECK(text.startsWith(c.portName + QLatin1Char(',')));
+        FUZZ_CHECK(head.startsWith(c.portName + QLatin1Char(',')));
         FUZZ_CHECK(c.parity.size() <= text.size());
     } else if (network) {
         FUZZ_CHECK(c.form == ConnectionString::Form::Network);

@@ -30,7 +30,12 @@ enum Status : quint32 {
     StatusUnsupportedProtocol = 0x0069
 };
 
-enum ItemType : quint16 { ItemNullAddress = 0x0000, ItemUnconnectedData = 0x00B2 };
+enum ItemType : quint16 {
+    ItemNullAddress = 0x0000,
+    ItemConnectedAddress = 0x00A1,
+    ItemConnectedData = 0x00B1,
+    ItemUnconnectedData = 0x00B2
+};
 
 constexpr int HeaderSize = 24;
 constexpr int OffCommand = 0;
@@ -41,6 +46,10 @@ constexpr int OffContext = 12;
 constexpr int OffOptions = 20;
 // SendRRData: interface handle, time-out, item count, two item headers.
 constexpr int OffCipMessage = 40;
+// SendUnitData: the connected address item carries a connection id, the
+// connected data item a sequence count before the message.
+constexpr int ConnectionIdSize = 4;
+constexpr int SequenceCountSize = 2;
 constexpr quint16 ProtocolVersion = 1;
 constexpr int ContextSize = 8;
 constexpr int SessionHandleSize = 4;
@@ -70,12 +79,16 @@ enum Service : quint8 {
     ReadTag = 0x4C,
     ReadTagFragmented = 0x52,
     UnconnectedSend = 0x52,
+    ForwardOpen = 0x54,
+    LargeForwardOpen = 0x5B,
+    ForwardClose = 0x4E,
     ReplyBit = 0x80
 };
 
 enum GeneralStatus : quint8 {
     Success = 0x00,
     ConnectionFailure = 0x01,
+    ResourceUnavailable = 0x02,
     PathSegmentError = 0x04,
     PathDestinationUnknown = 0x05,
     PartialTransfer = 0x06,
@@ -87,10 +100,30 @@ enum GeneralStatus : quint8 {
     GeneralError = 0xFF
 };
 
-enum ExtendedStatus : quint16 { ExtBeyondEnd = 0x2105, ExtTypeMismatch = 0x2107 };
+enum ExtendedStatus : quint16 {
+    // Connection Manager, with general status 0x01
+    ExtConnectionInUse = 0x0100,
+    ExtTransportNotSupported = 0x0103,
+    ExtConnectionNotFound = 0x0107,
+    ExtInvalidConnectionSize = 0x0109, // a second word: the largest size accepted
+    ExtRpiNotSupported = 0x0111,
+    ExtOutOfConnections = 0x0113,
+    ExtConnectionTimedOut = 0x0203,
+    ExtUnconnectedTimedOut = 0x0204,
+    ExtPortNotAvailable = 0x0311,
+    ExtLinkAddressInvalid = 0x0312,
+    ExtInvalidSegment = 0x0315,
+    // with general status 0xFF
+    ExtBeyondEnd = 0x2105,
+    ExtTypeMismatch = 0x2107
+};
 
 enum Segment : quint8 {
     SegPort1 = 0x01,
+    // Port segment: the port in the low bits (this value: a 16-bit port
+    // follows), and a flag for a link address longer than one byte.
+    SegPortWide = 0x0F,
+    SegPortLongLink = 0x10,
     SegClass8 = 0x20,
     SegInstance8 = 0x24,
     SegElement8 = 0x28,
@@ -117,6 +150,19 @@ enum TypeCode : quint16 {
 
 constexpr quint8 ConnectionManagerClass = 0x06;
 constexpr quint8 ConnectionManagerInstance = 0x01;
+constexpr quint8 MessageRouterClass = 0x02;
+constexpr quint8 MessageRouterInstance = 0x01;
+// Forward Open: class 3, server, application triggered.
+constexpr quint8 TransportClass3Server = 0xA3;
+// Connection network parameters, 16-bit (Forward Open) and 32-bit (Large).
+constexpr quint16 NetPointToPoint16 = 0x4000;
+constexpr quint16 NetVariableSize16 = 0x0200;
+constexpr quint16 NetSizeMask16 = 0x01FF;
+constexpr quint32 NetPointToPoint32 = 0x40000000;
+constexpr quint32 NetVariableSize32 = 0x02000000;
+constexpr quint32 NetSizeMask32 = 0x0000FFFF;
+// Time-out multiplier code k: the target waits RPI x (4 << k).
+constexpr int TimeoutMultiplierBase = 4;
 constexpr quint16 StringHandle = 0x0FCE;
 constexpr int StringSize = 88;
 constexpr int StringDataSize = 82;

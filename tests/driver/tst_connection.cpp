@@ -5,7 +5,9 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include "ConnectionString.h"
 #include "LibQuorvex.h"
+#include "MessageCapture.h"
 
 namespace
 {
@@ -30,7 +32,22 @@ struct Pty {
     }
 };
 
+// The fields before the first ";", written back in their form's syntax.
+QString fieldsText(const ConnectionString &c)
+{
+    if (c.form == ConnectionString::Form::Serial)
+        return QStringLiteral("%1,%2,%3,%4,%5")
+            .arg(c.portName)
+            .arg(c.baudRate)
+            .arg(c.dataBits)
+            .arg(c.stopBits)
+            .arg(c.parity);
+    return QStringLiteral("%1:%2").arg(c.ipAddress).arg(c.ipPort);
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(ConnectedMode)
 
 class TestConnection : public QObject
 {
@@ -104,6 +121,145 @@ private slots:
         QCOMPARE(d.ipPort, ipPort);
         // Refused strings never reach a transport.
         QCOMPARE(d.link.Connection_status(), -3);
+    }
+
+    // Valid strings: the fields before the first ";" and the options after
+    // it, with their canonical text. Refused ones (an empty `fields`): -1,
+    // a warning naming the option, and no transport ever created.
+    void connectionOptions_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("fields");
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<bool>("direct");
+        QTest::addColumn<ConnectedMode>("mode");
+        QTest::addColumn<int>("timeout");
+        QTest::addColumn<QString>("canonical");
+        QTest::addColumn<QString>("badOption");
+        const auto off = ConnectedMode::Off;
+        auto ok = [&](const char *name, const char *text, const char *fields, const char *route,
+                      ConnectedMode mode = ConnectedMode::Off, int timeout = 0,
+                      const char *canonical = "") {
+            QTest::newRow(name) << text << fields << route << false << mode << timeout << canonical
+                                << QString();
+        };
+        auto bad = [&](const char *name, const char *text, const char *option) {
+            QTest::newRow(name) << text << QString() << QString() << false << off << 0 << QString()
+                                << option;
+        };
+        ok("network as today", "127.0.0.1:44818", "127.0.0.1:44818", "0100");
+        ok("serial as today", "/dev/x,9600,8,1,N", "/dev/x,9600,8,1,N", "0100");
+        ok("serial with a colon as today", "COM1:x,4800,8,1,O", "COM1:x,4800,8,1,O", "0100");
+        ok("slot", "10.0.0.5:44818;slot=3", "10.0.0.5:44818", "0103", off, 0, "slot=3");
+        ok("case and blanks", "10.0.0.5:44818;SLOT = 3 ;", "10.0.0.5:44818", "0103", off, 0,
+           "slot=3");
+        ok("slot 0 is the default", "10.0.0.5:44818;slot=0", "10.0.0.5:44818", "0100");
+        ok("bridged path", "10.0.0.5:44818;path=1,2,2,10.0.0.7,1,0", "10.0.0.5:44818",
+           "0102 1208 31302e302e302e37 0100", off, 0, "path=1,2,2,10.0.0.7,1,0");
+        ok("odd address is padded", "10.0.0.5:44818;path=2,10.0.0.17", "10.0.0.5:44818",
+           "1209 31302e302e302e3137 00", off, 0, "path=2,10.0.0.17");
+        ok("wide ports", "10.0.0.5:44818;path=18,5,300,10.0.0.7", "10.0.0.5:44818",
+           "0f1200 05 1f08 2c01 31302e302e302e37", off, 0, "path=18,5,300,10.0.0.7");
+        ok("path of slot form", "10.0.0.5:44818;path= 1 , 007", "10.0.0.5:44818", "0107", off, 0,
+           "slot=7");
+        QTest::newRow("path none")
+            << "10.0.0.5:44818;path=NONE"
+            << "10.0.0.5:44818" << QString() << true << off << 0 << "path=none" << QString();
+        ok("connected", "10.0.0.5:44818;connected=AUTO", "10.0.0.5:44818", "0100",
+           ConnectedMode::Auto, 0, "connected=auto");
+        ok("connected off", "10.0.0.5:44818;connected=off", "10.0.0.5:44818", "0100");
+        ok("shortest timeout", "10.0.0.5:44818;timeout=10", "10.0.0.5:44818", "0100", off, 10,
+           "timeout=10");
+        ok("longest timeout", "10.0.0.5:44818;timeout=60000", "10.0.0.5:44818", "0100", off, 60000,
+           "timeout=60000");
+        ok("all, canonical order", "10.0.0.5:44818;timeout=2500;connected=large;slot=2",
+           "10.0.0.5:44818", "0102", ConnectedMode::Large, 2500,
+           "slot=2;connected=large;timeout=2500");
+        ok("serial with options", "COM1,9600,8,1,N;connected=small", "COM1,9600,8,1,N", "0100",
+           ConnectedMode::Small, 0, "connected=small");
+        ok("parity before the semicolon", "COM1,9600,8,1,N;", "COM1,9600,8,1,N", "0100");
+        bad("timeout too short", "127.0.0.1:44818;timeout=9", "timeout=9");
+        bad("timeout too long", "127.0.0.1:44818;timeout=60001", "timeout=60001");
+        bad("timeout not decimal", "127.0.0.1:44818;timeout=+100", "timeout=+100");
+        bad("slot too large", "127.0.0.1:44818;slot=256", "slot=256");
+        bad("bare slot", "127.0.0.1:44818;slot", "slot");
+        bad("slot and path", "127.0.0.1:44818;slot=1;path=1,0", "path=1,0");
+        bad("slot twice", "127.0.0.1:44818;slot=1; SLOT=2", "SLOT=2");
+        bad("unknown", "127.0.0.1:44818;foo=1", "foo=1");
+        bad("odd path", "127.0.0.1:44818;path=1,2,2", "path=1,2,2");
+        bad("port 0", "127.0.0.1:44818;path=0,1", "path=0,1");
+        bad("port beyond 16 bits", "127.0.0.1:44818;path=65536,1", "path=65536,1");
+        bad("link beyond a byte", "127.0.0.1:44818;path=1,256", "path=1,256");
+        bad("not an address", "127.0.0.1:44818;path=2,10.0.0.256", "path=2,10.0.0.256");
+        bad("empty path", "127.0.0.1:44818;path=", "path=");
+        bad("unknown mode", "127.0.0.1:44818;connected=yes", "connected=yes");
+        bad("serial with a bad option", "/dev/quorvex-none,9600,8,1,N;window=2", "window=2");
+        bad("semicolon before the colon", "127.0.0.1;slot=1:44818", "");
+    }
+
+    void connectionOptions()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, fields);
+        QFETCH(QString, badOption);
+        const ConnectionString c = parseConnectionString(text);
+        if (fields.isEmpty()) {
+            QVERIFY(!c.usable());
+            LibQuorvex d;
+            MessageCapture cap;
+            QCOMPARE(d.ConnectDrive(text), -1);
+            QVERIFY(!d.link.tcpSocket && !d.link.serialPort);
+            QCOMPARE(d.options, LinkOptions());
+            const QStringList warnings = cap.lines(QtWarningMsg);
+            if (badOption.isEmpty()) {
+                QCOMPARE(warnings.size(), 0);
+            } else {
+                QCOMPARE(warnings.size(), 1);
+                const QString start =
+                    QStringLiteral("lib[Quorvex]连接参数无效 %1 : ").arg(badOption);
+                QVERIFY2(warnings.first().startsWith(start), qPrintable(warnings.first()));
+            }
+            return;
+        }
+        QFETCH(QString, route);
+        QFETCH(bool, direct);
+        QFETCH(ConnectedMode, mode);
+        QFETCH(int, timeout);
+        QFETCH(QString, canonical);
+        QVERIFY(c.usable());
+        QCOMPARE(fieldsText(c), fields);
+        QCOMPARE(c.options.route.bytes().toHex(), QByteArray::fromHex(route.toLatin1()).toHex());
+        QCOMPARE(c.options.route.direct, direct);
+        QCOMPARE(c.options.connected, mode);
+        QCOMPARE(c.options.replyTimeoutMs, timeout);
+        QCOMPARE(c.options.toString(), canonical);
+        LinkOptions again;
+        OptionError error;
+        QVERIFY(parseLinkOptions(canonical, &again, &error));
+        QCOMPARE(again, c.options);
+    }
+
+    // Options are the facade's until the next ConnectDrive, which replaces
+    // them, with the defaults when it is refused.
+    void optionsLastUntilTheNextConnect()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const QString closed = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+        probe.close();
+        LibQuorvex d;
+        QCOMPARE(d.ConnectDrive(closed + QStringLiteral(";slot=4;timeout=100")), -3);
+        QCOMPARE(d.options.toString(), QStringLiteral("slot=4;timeout=100"));
+        QCOMPARE(d.ConnectDrive(QStringLiteral("garbage")), -4);
+        QCOMPARE(d.options.toString(), QStringLiteral("slot=4;timeout=100"));
+        {
+            MessageCapture quiet;
+            QCOMPARE(d.ConnectDrive(closed + QStringLiteral(";slot=4;timeout=1")), -1);
+        }
+        QCOMPARE(d.options, LinkOptions());
+        QCOMPARE(d.ConnectDrive(closed + QStringLiteral(";connected=auto")), -3);
+        QCOMPARE(d.ConnectDrive(closed), -3);
+        QCOMPARE(d.options, LinkOptions());
     }
 
     void noSeparatorKeepsEarlierFields()

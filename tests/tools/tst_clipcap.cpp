@@ -1,10 +1,14 @@
 #include "PcapFile.h"
 
 #include "EipProtocol.h"
+#include "ForwardOpen.h"
 #include "Pcap.h"
 #include "RawClient.h"
 #include "TraceTap.h"
+#include "UnitData.h"
 
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -40,6 +44,8 @@ private slots:
     void tapCapturesAndKeepsWarnings();
     void fragmentOffset_data();
     void fragmentOffset();
+    void connectedFramesDissect_data();
+    void connectedFramesDissect();
 };
 
 void TstCliPcap::globalHeader()
@@ -248,6 +254,95 @@ void TstCliPcap::fragmentOffset()
     QFETCH(QByteArray, frame);
     QFETCH(int, position);
     QCOMPARE(fragmentOffsetPosition(frame), position);
+}
+
+// The driver's connection frames, with replies written by hand, as a
+// dissector written by others reads them. Requests and replies alternate.
+void TstCliPcap::connectedFramesDissect_data()
+{
+    QTest::addColumn<QList<QByteArray>>("frames");
+    QTest::addColumn<QStringList>("shows");
+    const QByteArray session = QByteArray::fromHex("11223344");
+    auto rr = [&](const char *length, const char *item, const char *mr) {
+        return QByteArray::fromHex(QByteArray("6f00") + length +
+                                   "11223344 00000000 0000000000000000 00000000 00000000 0000 "
+                                   "0200 0000 0000 b200" +
+                                   item + mr);
+    };
+    const QByteArray read = QByteArray::fromHex("4c04 9103427566002807 0100");
+    connmgr::OpenRequest open;
+    open.toConnectionId = 0xA1B2C3D4;
+    open.serial = 0x1234;
+    QTest::newRow("open, read on the connection, close")
+        << QList<QByteArray>{messaging::sendRRData(session, connmgr::forwardOpenRequest(open)),
+                             rr("2e00", "1e00",
+                                "d4000000 0df00d60 d4c3b2a1 3412 feff 01005651 "
+                                "80841e00 80841e00 00 00"),
+                             unitdata::frame(session, 0x600DF00D, 1, read),
+                             QByteArray::fromHex("70002000 11223344 00000000 0000000000000000 "
+                                                 "00000000 00000000 0000 0200 a100 0400 d4c3b2a1 "
+                                                 "b100 0c00 0100 cc000000 c4002a000000"),
+                             messaging::sendRRData(
+                                 session, connmgr::forwardCloseRequest({0x1234, route::Route()})),
+                             rr("1e00", "0e00", "ce000000 3412 feff 01005651 00 00")}
+        // Both unit data frames are matched to the Forward Open, frame 4
+        // after the TCP handshake.
+        << QStringList{"Forward Open (Response)", "Forward Open Request In: 4",
+                       "Forward Open Request In: 4", "Forward Close (Response)"};
+
+    connmgr::OpenRequest large;
+    large.large = true;
+    large.toConnectionId = 0x01020304;
+    large.serial = 1;
+    large.connectionSize = connmgr::LargeConnectionSize;
+    QVERIFY(route::parseRoute("1,2,2,10.0.0.7,1,0", &large.route));
+    QTest::newRow("large forward open")
+        << QList<QByteArray>{messaging::sendRRData(session, connmgr::forwardOpenRequest(large)),
+                             rr("2e00", "1e00",
+                                "db000000 0df00d60 04030201 0100 feff 01005651 "
+                                "80841e00 80841e00 00 00")}
+        << QStringList{"Large Forward Open (Response)", "Connection Size: 4002"};
+
+    route::Route bridged;
+    QVERIFY(route::parseRoute("1,2,2,10.0.0.7,300,10.0.0.17,18,5", &bridged));
+    QTest::newRow("routed read, wide ports")
+        << QList<QByteArray>{messaging::unconnectedFrame(session, bridged, read),
+                             rr("1a00", "0a00", "cc000000 c4002a000000")}
+        << QStringList{"Port Extended: 0x012c", "Port Extended: 0x0012"};
+}
+
+void TstCliPcap::connectedFramesDissect()
+{
+    QFETCH(QList<QByteArray>, frames);
+    QFETCH(QStringList, shows);
+    const QString tshark = QStandardPaths::findExecutable("tshark");
+    if (tshark.isEmpty())
+        QSKIP("tshark is not installed");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("connected.pcap");
+    PcapWriter w;
+    QString error;
+    QVERIFY2(w.open(path, &error), qPrintable(error));
+    qint64 usec = 1700000000LL * 1000000;
+    for (int i = 0; i < frames.size(); ++i)
+        w.write(i % 2 == 0, frames[i], usec += 1000);
+    w.close();
+
+    QProcess t;
+    t.start(tshark, {"-r", path, "-V", "-d", "tcp.port==44818,enip"});
+    QVERIFY(t.waitForFinished(60000));
+    QCOMPARE(t.exitCode(), 0);
+    const QString out = QString::fromUtf8(t.readAllStandardOutput());
+    QStringList complaints;
+    for (const QString &line : out.split('\n')) {
+        if (line.contains("Malformed") || line.contains("Expert Info (Warning") ||
+            line.contains("Expert Info (Error"))
+            complaints << line.trimmed();
+    }
+    QVERIFY2(complaints.isEmpty(), qPrintable(complaints.join('\n')));
+    for (const QString &text : shows)
+        QVERIFY2(out.count(text) >= shows.count(text), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TstCliPcap)

@@ -1,0 +1,187 @@
+#include "Messaging.h"
+
+#include "ByteOrder.h"
+#include "EipProtocol.h"
+#include "ReadFrames.h"
+
+namespace messaging
+{
+
+namespace
+{
+
+// Class and instance segments of one byte each.
+constexpr int LogicalPathSize = 4;
+// Unconnected Send bytes around the embedded request: service, path size,
+// path, tick, ticks, embedded size, route size, reserved.
+constexpr int UcsFixedSize = 2 + LogicalPathSize + 2 + 2 + 2;
+// Interface handle, time-out, item count, two item headers.
+constexpr int CpfHeaderSize = eip::OffCipMessage - eip::HeaderSize;
+// A reply's type code, and the handle that follows a structure's.
+constexpr int TypeAndHandleSize = 4;
+
+QByteArray logicalPath(quint8 cls, quint8 instance)
+{
+    QByteArray p;
+    p.reserve(LogicalPathSize);
+    le::put8(p, cip::SegClass8);
+    le::put8(p, cls);
+    le::put8(p, cip::SegInstance8);
+    le::put8(p, instance);
+    return p;
+}
+
+} // namespace
+
+QByteArray mrRequest(quint8 service, const QByteArray &path, const QByteArray &data)
+{
+    QByteArray r;
+    r.reserve(2 + path.size() + data.size());
+    le::put8(r, service);
+    le::put8(r, static_cast<quint8>(path.size() / 2));
+    r.append(path);
+    r.append(data);
+    return r;
+}
+
+QByteArray connectionManagerPath()
+{
+    return logicalPath(cip::ConnectionManagerClass, cip::ConnectionManagerInstance);
+}
+
+QByteArray messageRouterPath()
+{
+    return logicalPath(cip::MessageRouterClass, cip::MessageRouterInstance);
+}
+
+QByteArray sendRRData(const QByteArray &session, const QByteArray &cipMessage)
+{
+    QByteArray f;
+    f.reserve(eip::OffCipMessage + cipMessage.size());
+    le::put16(f, eip::SendRRData);
+    le::put16(f, static_cast<quint16>(CpfHeaderSize + cipMessage.size()));
+    f.append(tagread::sessionBytes(session));
+    le::put32(f, eip::StatusSuccess);
+    f.append(eip::ContextSize, '\0');
+    le::put32(f, 0); // options
+    le::put32(f, 0); // interface handle: CIP
+    le::put16(f, tagread::CpfTimeout);
+    le::put16(f, tagread::CpfItemCount);
+    le::put16(f, eip::ItemNullAddress);
+    le::put16(f, 0);
+    le::put16(f, eip::ItemUnconnectedData);
+    le::put16(f, static_cast<quint16>(cipMessage.size()));
+    f.append(cipMessage);
+    return f;
+}
+
+QByteArray unconnectedFrame(const QByteArray &session, const route::Route &route,
+                            const QByteArray &mrRequest)
+{
+    if (route.direct)
+        return sendRRData(session, mrRequest);
+    const QByteArray routeBytes = route.bytes();
+    QByteArray data;
+    data.reserve(mrRequest.size() + routeBytes.size() + 8);
+    le::put8(data, tagread::PriorityTick);
+    le::put8(data, tagread::TimeoutTicks);
+    le::put16(data, static_cast<quint16>(mrRequest.size()));
+    data.append(mrRequest);
+    if (mrRequest.size() % 2)
+        le::put8(data, 0);
+    le::put8(data, static_cast<quint8>(routeBytes.size() / 2));
+    le::put8(data, 0); // reserved
+    data.append(routeBytes);
+    return sendRRData(session,
+                      messaging::mrRequest(cip::UnconnectedSend, connectionManagerPath(), data));
+}
+
+Unwrapped unwrapUnconnected(const QByteArray &frame)
+{
+    Unwrapped u;
+    if (frame.isEmpty())
+        return u;
+    u.verdict = Verdict::Length;
+    le::Reader r(frame);
+    u.command = r.u16();
+    const quint16 length = r.u16();
+    r.skip(eip::SessionHandleSize);
+    u.encapStatus = r.u32();
+    r.skip(eip::ContextSize + 4); // context, options
+    if (!r.ok())
+        return u;
+    if (u.command != eip::SendRRData || u.encapStatus != eip::StatusSuccess) {
+        u.verdict = Verdict::Encapsulation;
+        return u;
+    }
+    if (length != frame.size() - eip::HeaderSize)
+        return u;
+    r.skip(4 + 2); // interface handle, time-out
+    const quint16 items = r.u16();
+    const quint16 addressType = r.u16();
+    const quint16 addressLength = r.u16();
+    const quint16 dataType = r.u16();
+    const quint16 dataLength = r.u16();
+    if (!r.ok())
+        return u;
+    if (items != tagread::CpfItemCount || addressType != eip::ItemNullAddress ||
+        addressLength != 0 || dataType != eip::ItemUnconnectedData) {
+        u.verdict = Verdict::Encapsulation;
+        return u;
+    }
+    if (dataLength != r.remaining())
+        return u;
+    u.mr = r.bytes(dataLength);
+    u.verdict = Verdict::Ok;
+    return u;
+}
+
+MrReply parseMrReply(const QByteArray &mr)
+{
+    MrReply m;
+    le::Reader r(mr);
+    m.service = r.u8();
+    r.skip(1); // reserved
+    m.generalStatus = r.u8();
+    const int words = r.u8();
+    for (int i = 0; i < words && r.ok(); ++i)
+        m.ext.append(r.u16());
+    if (!r.ok()) {
+        m.ext.clear();
+        return m;
+    }
+    m.data = r.bytes(r.remaining());
+    m.verdict = Verdict::Ok;
+    return m;
+}
+
+bool connectionGone(const MrReply &reply)
+{
+    if (reply.verdict != Verdict::Ok || reply.generalStatus != cip::ConnectionFailure ||
+        reply.ext.isEmpty())
+        return false;
+    return reply.ext.first() == cip::ExtConnectionNotFound ||
+           reply.ext.first() == cip::ExtConnectionTimedOut;
+}
+
+MessageLimits unconnectedLimits(const route::Route &route)
+{
+    MessageLimits l;
+    l.request = tagread::MaxUnconnectedMessage;
+    if (!route.direct)
+        l.request -= UcsFixedSize + route.bytes().size();
+    l.reply = tagread::MaxUnconnectedMessage;
+    l.value = l.reply - cip::ReplyHeaderSize - TypeAndHandleSize;
+    return l;
+}
+
+MessageLimits connectedLimits(int connectionSize)
+{
+    MessageLimits l;
+    l.request = qMax(0, connectionSize - eip::SequenceCountSize);
+    l.reply = qMax(0, connectionSize);
+    l.value = qMax(0, l.reply - cip::ReplyHeaderSize - TypeAndHandleSize);
+    return l;
+}
+
+} // namespace messaging

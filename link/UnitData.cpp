@@ -1,0 +1,101 @@
+#include "UnitData.h"
+
+#include "ByteOrder.h"
+#include "EipProtocol.h"
+#include "ReadFrames.h"
+
+namespace unitdata
+{
+
+namespace
+{
+
+// Interface handle, time-out, item count, the address item, the data item
+// header.
+constexpr int CpfSize = 4 + 2 + 2 + 4 + eip::ConnectionIdSize + 4;
+// SendUnitData waits for nothing: the connection's own time-out governs.
+constexpr quint16 UnitTimeout = 0;
+
+using messaging::Verdict;
+
+} // namespace
+
+QByteArray frame(const QByteArray &session, quint32 otConnectionId, quint16 sequence,
+                 const QByteArray &mrRequest)
+{
+    const int dataLength = eip::SequenceCountSize + mrRequest.size();
+    QByteArray f;
+    f.reserve(eip::HeaderSize + CpfSize + dataLength);
+    le::put16(f, eip::SendUnitData);
+    le::put16(f, static_cast<quint16>(CpfSize + dataLength));
+    f.append(tagread::sessionBytes(session));
+    le::put32(f, eip::StatusSuccess);
+    f.append(eip::ContextSize, '\0');
+    le::put32(f, 0); // options
+    le::put32(f, 0); // interface handle: CIP
+    le::put16(f, UnitTimeout);
+    le::put16(f, tagread::CpfItemCount);
+    le::put16(f, eip::ItemConnectedAddress);
+    le::put16(f, eip::ConnectionIdSize);
+    le::put32(f, otConnectionId);
+    le::put16(f, eip::ItemConnectedData);
+    le::put16(f, static_cast<quint16>(dataLength));
+    le::put16(f, sequence);
+    f.append(mrRequest);
+    return f;
+}
+
+Unwrapped unwrap(const QByteArray &frame, const Expect &expect)
+{
+    Unwrapped u;
+    if (frame.isEmpty())
+        return u;
+    u.verdict = Verdict::Length;
+    le::Reader r(frame);
+    const quint16 command = r.u16();
+    const quint16 length = r.u16();
+    r.skip(eip::SessionHandleSize);
+    const quint32 status = r.u32();
+    r.skip(eip::ContextSize + 4); // context, options
+    if (!r.ok())
+        return u;
+    if (command != eip::SendUnitData || status != eip::StatusSuccess) {
+        u.verdict = Verdict::Encapsulation;
+        return u;
+    }
+    if (length != frame.size() - eip::HeaderSize)
+        return u;
+    r.skip(4 + 2); // interface handle, time-out
+    const quint16 items = r.u16();
+    const quint16 addressType = r.u16();
+    const quint16 addressLength = r.u16();
+    u.connectionId = r.u32();
+    const quint16 dataType = r.u16();
+    const quint16 dataLength = r.u16();
+    if (!r.ok())
+        return u;
+    if (items != tagread::CpfItemCount || addressType != eip::ItemConnectedAddress ||
+        addressLength != eip::ConnectionIdSize || dataType != eip::ItemConnectedData) {
+        u.verdict = Verdict::Encapsulation;
+        return u;
+    }
+    if (dataLength != r.remaining() || dataLength < eip::SequenceCountSize)
+        return u;
+    u.sequence = r.u16();
+    const QByteArray mr = r.bytes(r.remaining());
+    if (u.connectionId == expect.toConnectionId) {
+        u.verdict = u.sequence == expect.sequence ? Verdict::Ok : Verdict::Stale;
+    } else {
+        const messaging::MrReply m = messaging::parseMrReply(mr);
+        const bool notFound = m.verdict == Verdict::Ok &&
+                              m.generalStatus == cip::ConnectionFailure && !m.ext.isEmpty() &&
+                              m.ext.first() == cip::ExtConnectionNotFound;
+        u.verdict =
+            u.connectionId == expect.otConnectionId && notFound ? Verdict::Lost : Verdict::Stale;
+    }
+    if (u.verdict != Verdict::Stale)
+        u.mr = mr;
+    return u;
+}
+
+} // namespace unitdata
