@@ -32,9 +32,10 @@ void setPcapEndpoints(PcapWriter &w, const QString &connection)
     constexpr quint32 Loopback = 0x7F000001;
     constexpr quint32 DocClient = 0xC0000201, DocController = 0xC0000202; // 192.0.2.x
     bool ok = false;
-    const quint32 controller = connection.contains(QLatin1Char(','))
-                                   ? 0
-                                   : ipv4(connection.section(QLatin1Char(':'), 0, 0), &ok);
+    // Options after the first ";" may hold "," and ":" of their own.
+    const QString head = connection.section(QLatin1Char(';'), 0, 0);
+    const quint32 controller =
+        head.contains(QLatin1Char(',')) ? 0 : ipv4(head.section(QLatin1Char(':'), 0, 0), &ok);
     if (!ok)
         w.setEndpoints(DocClient, DocController);
     else
