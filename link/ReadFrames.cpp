@@ -39,85 +39,65 @@ QByteArray requestPath(const QString &area, int firstNameLen)
     return path;
 }
 
+QByteArray readRequest(const QByteArray &pathBytes, quint16 count, bool fragmented, quint32 offset)
+{
+    QByteArray data;
+    data.reserve(6);
+    le::put16(data, count);
+    if (fragmented)
+        le::put32(data, offset);
+    return messaging::mrRequest(fragmented ? cip::ReadTagFragmented : cip::ReadTag, pathBytes,
+                                data);
+}
+
 QByteArray buildReadFrame(const QByteArray &session4, const QByteArray &pathBytes, quint16 count,
                           bool fragmented, quint32 offset)
 {
-    // Sized up front: this runs for every read and every fragment.
-    QByteArray embedded;
-    embedded.reserve(pathBytes.size() + 8);
-    le::put8(embedded, fragmented ? cip::ReadTagFragmented : cip::ReadTag);
-    le::put8(embedded, static_cast<quint8>(pathBytes.size() / 2));
-    embedded.append(pathBytes);
-    le::put16(embedded, count);
-    if (fragmented)
-        le::put32(embedded, offset);
+    return messaging::unconnectedFrame(session4, route::Route(),
+                                       readRequest(pathBytes, count, fragmented, offset));
+}
 
-    QByteArray cipMsg;
-    cipMsg.reserve(embedded.size() + 16);
-    le::put8(cipMsg, cip::UnconnectedSend);
-    le::put8(cipMsg, UcsPathWords);
-    le::put8(cipMsg, cip::SegClass8);
-    le::put8(cipMsg, cip::ConnectionManagerClass);
-    le::put8(cipMsg, cip::SegInstance8);
-    le::put8(cipMsg, cip::ConnectionManagerInstance);
-    le::put8(cipMsg, PriorityTick);
-    le::put8(cipMsg, TimeoutTicks);
-    le::put16(cipMsg, static_cast<quint16>(embedded.size()));
-    cipMsg.append(embedded);
-    if (embedded.size() % 2)
-        le::put8(cipMsg, 0);
-    le::put8(cipMsg, RouteWords);
-    le::put8(cipMsg, 0);
-    le::put8(cipMsg, cip::SegPort1);
-    le::put8(cipMsg, RouteSlot);
-
-    QByteArray frame;
-    frame.reserve(eip::OffCipMessage + cipMsg.size());
-    le::put16(frame, eip::SendRRData);
-    le::put16(frame, static_cast<quint16>(eip::OffCipMessage - eip::HeaderSize + cipMsg.size()));
-    frame.append(sessionBytes(session4));
-    le::put32(frame, eip::StatusSuccess);
-    frame.append(eip::ContextSize, '\0');
-    le::put32(frame, 0); // options
-    le::put32(frame, 0); // interface handle: CIP
-    le::put16(frame, CpfTimeout);
-    le::put16(frame, CpfItemCount);
-    le::put16(frame, eip::ItemNullAddress);
-    le::put16(frame, 0);
-    le::put16(frame, eip::ItemUnconnectedData);
-    le::put16(frame, static_cast<quint16>(cipMsg.size()));
-    frame.append(cipMsg);
-    return frame;
+Envelope unconnectedEnvelope(const QByteArray &session, const route::Route &route)
+{
+    Envelope e;
+    e.wrap = [session, route](const QByteArray &mr) {
+        return messaging::unconnectedFrame(session, route, mr);
+    };
+    e.unwrap = [](const QByteArray &frame) { return messaging::unwrapUnconnected(frame); };
+    return e;
 }
 
 ReadReply judgeReadReply(const QByteArray &reply, quint8 requestService)
 {
+    return judgeUnwrapped(messaging::unwrapUnconnected(reply), requestService);
+}
+
+ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
+{
+    using messaging::Verdict;
     ReadReply r;
-    const int k = reply.size();
-    if (k == 0)
+    r.command = u.command;
+    r.encapStatus = u.encapStatus;
+    switch (u.verdict) {
+    case Verdict::Empty:
+        r.verdict = tagread::Verdict::Empty;
         return r;
-    r.verdict = Verdict::Length;
-    le::Reader head(reply);
-    r.command = head.u16();
-    const quint16 encapLength = head.u16();
-    head.skip(4);
-    r.encapStatus = head.u32();
-    if (!head.ok())
+    case Verdict::Encapsulation:
+        r.verdict = tagread::Verdict::Encapsulation;
         return r;
-    if (r.command != eip::SendRRData || r.encapStatus != eip::StatusSuccess) {
-        r.verdict = Verdict::Encapsulation;
+    case Verdict::Ok:
+    case Verdict::Lost: // carries the controller's "connection not found"
+        break;
+    default:
+        r.verdict = tagread::Verdict::Length;
         return r;
     }
-    // The lengths must describe exactly the bytes that came: a cut reply
-    // would otherwise be decoded with zeros in place of the missing bytes,
-    // and bytes of a following frame as values.
-    if (k < OffExtStatus || encapLength != k - eip::HeaderSize ||
-        le::getPadded(reply, OffItemLength, 2) != quint64(k - eip::OffCipMessage))
+    r.verdict = tagread::Verdict::Length;
+    const messaging::MrReply m = messaging::parseMrReply(u.mr);
+    if (m.verdict != Verdict::Ok)
         return r;
-
-    r.service = static_cast<quint8>(reply.at(OffReplyService));
-    r.generalStatus = static_cast<quint8>(reply.at(OffGeneralStatus));
-    const int extWords = static_cast<quint8>(reply.at(OffExtSize));
+    r.service = m.service;
+    r.generalStatus = m.generalStatus;
     // A routing failure is answered by the Connection Manager itself, as an
     // Unconnected Send reply with an error status: a controller error, not a
     // reply to some other request.
@@ -125,20 +105,15 @@ ReadReply judgeReadReply(const QByteArray &reply, quint8 requestService)
                               r.generalStatus != cip::Success &&
                               r.generalStatus != cip::PartialTransfer;
     if (r.service != (requestService | cip::ReplyBit) && !routingError) {
-        r.verdict = Verdict::Service;
+        r.verdict = tagread::Verdict::Service;
         return r;
     }
-    le::Reader body(reply, OffExtStatus);
-    for (int i = 0; i < extWords; ++i)
-        r.extStatus.append(body.u16());
-    if (!body.ok()) {
-        r.extStatus.clear();
-        return r;
-    }
+    r.extStatus = m.ext;
     if (r.generalStatus != cip::Success && r.generalStatus != cip::PartialTransfer) {
-        r.verdict = Verdict::Status;
+        r.verdict = tagread::Verdict::Status;
         return r;
     }
+    le::Reader body(m.data);
     r.dataType = body.u16();
     if (r.dataType == cip::TypeStructure) {
         r.hasHandle = true;
@@ -147,11 +122,19 @@ ReadReply judgeReadReply(const QByteArray &reply, quint8 requestService)
     if (!body.ok())
         return r;
     r.value = body.bytes(body.remaining());
-    r.verdict = r.generalStatus == cip::Success ? Verdict::Accepted : Verdict::Partial;
+    r.verdict =
+        r.generalStatus == cip::Success ? tagread::Verdict::Accepted : tagread::Verdict::Partial;
     return r;
 }
 
 ReadOutcome readTag(const QByteArray &session, const QByteArray &pathBytes, quint16 count,
+                    int maxValueBytes, const Exchange &exchange, QByteArray *out, int minValueBytes)
+{
+    return readTag(unconnectedEnvelope(session, route::Route()), pathBytes, count, maxValueBytes,
+                   exchange, out, minValueBytes);
+}
+
+ReadOutcome readTag(const Envelope &envelope, const QByteArray &pathBytes, quint16 count,
                     int maxValueBytes, const Exchange &exchange, QByteArray *out, int minValueBytes)
 {
     ReadOutcome o;
@@ -164,11 +147,12 @@ ReadOutcome readTag(const QByteArray &session, const QByteArray &pathBytes, quin
     quint16 firstHandle = 0;
     for (;;) {
         const quint8 service = fragmented ? cip::ReadTagFragmented : cip::ReadTag;
-        const QByteArray request = buildReadFrame(session, pathBytes, count, fragmented, o.offset);
+        const QByteArray request =
+            envelope.wrap(readRequest(pathBytes, count, fragmented, o.offset));
         o.reply.clear();
         const int rc = exchange(request, o.reply);
         ++o.parts;
-        o.judged = judgeReadReply(o.reply, service);
+        o.judged = judgeUnwrapped(envelope.unwrap(o.reply), service);
         if (o.reply.isEmpty()) {
             o.rc = -2;
             o.failure = Failure::NoReply;

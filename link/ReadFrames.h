@@ -7,6 +7,9 @@
 #include <QtGlobal>
 #include <functional>
 
+#include "Messaging.h"
+#include "RoutePath.h"
+
 // Tag read frames as plain functions over byte arrays: the request builder,
 // the reply judge and the fragment loop, so that all of it can be exercised
 // with canned replies and without a transport.
@@ -55,8 +58,11 @@ int firstNameLength(const QString &tag, const QString &area);
 // (characters above U+00FF go as 0x00).
 QByteArray requestPath(const QString &area, int firstNameLen);
 
-// One SendRRData frame with a Read Tag (or, when `fragmented`, a Read Tag
-// Fragmented at `offset`) request for `count` elements.
+// The Message Router request: Read Tag, or, when `fragmented`, Read Tag
+// Fragmented at `offset`, for `count` elements.
+QByteArray readRequest(const QByteArray &pathBytes, quint16 count, bool fragmented, quint32 offset);
+
+// One SendRRData frame with that request, routed through port 1 to slot 0.
 QByteArray buildReadFrame(const QByteArray &session4, const QByteArray &pathBytes, quint16 count,
                           bool fragmented, quint32 offset);
 
@@ -83,7 +89,20 @@ struct ReadReply {
     QByteArray value; // after the type code and, for structures, the handle
 };
 
+// A reply frame to an unconnected read.
 ReadReply judgeReadReply(const QByteArray &reply, quint8 requestService);
+// What an envelope took out of a reply frame, judged as a read reply.
+ReadReply judgeUnwrapped(const messaging::Unwrapped &unwrapped, quint8 requestService);
+
+// How requests travel: the frame around a Message Router request, and the
+// Message Router reply taken out of a reply frame.
+struct Envelope {
+    std::function<QByteArray(const QByteArray &mrRequest)> wrap;
+    std::function<messaging::Unwrapped(const QByteArray &frame)> unwrap;
+};
+
+// SendRRData, through `route` (or to the controller itself when direct).
+Envelope unconnectedEnvelope(const QByteArray &session, const route::Route &route);
 
 // The exchange of one request: 0 when reply bytes came (appended to reply).
 using Exchange = std::function<int(const QByteArray &request, QByteArray &reply)>;
@@ -113,6 +132,10 @@ struct ReadOutcome {
 // reply would carry them; on failure `out` is untouched. `maxValueBytes`
 // bounds the fragments followed (a single reply is taken whole, as it
 // comes); fewer than `minValueBytes` value bytes in all is a failure.
+ReadOutcome readTag(const Envelope &envelope, const QByteArray &pathBytes, quint16 count,
+                    int maxValueBytes, const Exchange &exchange, QByteArray *out,
+                    int minValueBytes = 0);
+// The same, unconnected through port 1 to slot 0.
 ReadOutcome readTag(const QByteArray &session, const QByteArray &pathBytes, quint16 count,
                     int maxValueBytes, const Exchange &exchange, QByteArray *out,
                     int minValueBytes = 0);
