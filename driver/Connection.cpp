@@ -31,6 +31,7 @@ int LibQuorvex::ConnectDrive(QString text)
         if (!c.usable())
             return -1;
         lastNamed = Named::Serial;
+        link.setOptions(options);
         return link.serialConnectDrive(portName, baudRate, dataBits, stopBits, parity);
     case ConnectionString::Form::Network:
         ipAddress = c.ipAddress;
@@ -38,6 +39,7 @@ int LibQuorvex::ConnectDrive(QString text)
         if (!c.usable())
             return -1;
         lastNamed = Named::Network;
+        link.setOptions(options);
         return link.EthConnectDrive(ipAddress, ipPort);
     case ConnectionString::Form::None:
         break;

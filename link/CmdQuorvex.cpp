@@ -5,6 +5,7 @@
 #include "FrameSync.h"
 #include "ReadFrames.h"
 #include "SerialTiming.h"
+#include "UnitData.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -93,6 +94,7 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
     }
     if (!hostAddress.setAddress(host))
         return -1;
+    closeConnection();
     tcpSocket->abort();
     lateContexts.clear(); // a new connection owes nothing
     tcpSocket->connectToHost(hostAddress, static_cast<quint16>(tcpPort & 0xFFFF),
@@ -106,8 +108,10 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
     if (state == QAbstractSocket::ConnectedState)
         activeTransport = Transport::Tcp;
     if (state == QAbstractSocket::ConnectingState || state == QAbstractSocket::ConnectedState) {
-        if (send_reg() == 0)
-            return 0;
+        if (send_reg() == 0) {
+            largeRefused = smallRefused = false;
+            return openConnection();
+        }
     }
     activeTransport = before;
     return -3;
@@ -117,6 +121,8 @@ int CmdQuorvex::EthDisConnectDrive()
 {
     if (tcpSocket == nullptr)
         return 1;
+    if (useSocket())
+        closeConnection();
     tcpSocket->close();
     tcpSocket->disconnectFromHost();
     if (tcpSocket->state() != QAbstractSocket::UnconnectedState)
@@ -155,6 +161,7 @@ int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits,
 {
     if (serialPort == nullptr)
         serialPort = new QSerialPort(this);
+    closeConnection();
     if (serialPort->isOpen()) {
         if (frameTimer != nullptr)
             frameTimer->stop();
@@ -239,13 +246,16 @@ int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits,
         frameTimer->setSingleShot(false);
         connect(frameTimer, &QTimer::timeout, this, &CmdQuorvex::TimerTimeOut);
     }
-    return 0;
+    largeRefused = smallRefused = false;
+    return openConnection();
 }
 
 int CmdQuorvex::serialDisConnectDrive()
 {
     if (serialPort == nullptr || !serialPort->isOpen())
         return 1;
+    if (useSerial())
+        closeConnection();
     // A gap timer left running would read from the closed port.
     if (frameTimer != nullptr)
         frameTimer->stop();
@@ -357,7 +367,8 @@ bool CmdQuorvex::serialBytesOnHand() const
 // Takes the first whole frame that answers this request, dropping on the
 // way whatever cannot start a frame (the tail of a cut reply) and replies
 // owed to requests that timed out.
-bool CmdQuorvex::takeOwnFrame(const QByteArray &context, QByteArray &reply)
+bool CmdQuorvex::takeOwnFrame(const QByteArray &request, const QByteArray &context,
+                              QByteArray &reply)
 {
     const QByteArray session = tagread::sessionBytes(sessionHandle);
     for (;;) {
@@ -370,6 +381,13 @@ bool CmdQuorvex::takeOwnFrame(const QByteArray &context, QByteArray &reply)
         // A request that timed out may be answered after a later one was
         // sent; its reply echoes that request's context. Replies arrive in
         // order, so that context and every older one are settled.
+        // On a connection the sequence count tells: another one is owed
+        // to a request that timed out, or a duplicate.
+        if (cipConnection.open &&
+            unitdata::answersAnother(request, recvBuffer.left(frame), cipConnection.toId)) {
+            recvBuffer.remove(0, frame);
+            continue;
+        }
         const int owed = lateContexts.indexOf(encap::senderContext(recvBuffer.left(frame)));
         if (owed >= 0 && lateContexts.at(owed) != context) {
             lateContexts.erase(lateContexts.begin(), lateContexts.begin() + owed + 1);
@@ -436,7 +454,7 @@ int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
     const qint64 waitMs = replyTimeoutMs > 0 ? replyTimeoutMs : FirstReplyWaitMs + timeoutMs;
     SerialWatch watch;
     for (;;) {
-        if (takeOwnFrame(context, reply))
+        if (takeOwnFrame(request, context, reply))
             return 0;
         const qint64 now = clock.elapsed();
         qint64 deadline = waitMs;

@@ -7,6 +7,9 @@
 #include <QObject>
 #include <QString>
 
+#include "LinkOptions.h"
+#include "ReadFrames.h"
+
 class QTcpSocket;
 class QSerialPort;
 class QTimer;
@@ -41,6 +44,21 @@ public:
     // ---- session ----
     int send_reg();
 
+    // ---- options and connected messaging (link/Connected.cpp) ----
+    // The options of the last ConnectDrive: route, messaging, reply wait.
+    void setOptions(const LinkOptions &o);
+    // After a transport connected: opens a class 3 connection when the
+    // options ask for one. 0 open, or unconnected as the options allow;
+    // -3 the controller refused what the options insist on.
+    int openConnection();
+    // Forward Close for an open connection; nothing when none is open.
+    void closeConnection();
+    // How the next request travels: on the open connection, else
+    // unconnected along the route.
+    tagread::Envelope envelope();
+    // The largest Message Router request and reply the messaging carries.
+    messaging::MessageLimits messageLimits() const;
+
     // ---- tag reads ----
     // maxValueBytes bounds what a read may gather over its fragments;
     // a reply with fewer than minValueBytes value bytes is rejected.
@@ -73,6 +91,22 @@ public:
     // > 0: the whole wait for one reply, counted from the send; otherwise
     // the first-reply wait plus the caller's time-out.
     int replyTimeoutMs = 0;
+
+    LinkOptions options;
+    struct CipConnection {
+        bool open = false;
+        quint32 otId = 0; // carried by our requests
+        quint32 toId = 0; // carried by the controller's replies
+        quint16 serial = 0;
+        quint16 sequence = 0; // of the last request sent
+        int size = 0;         // bytes the connection carries each way
+    };
+    CipConnection cipConnection;
+    // In auto mode a refused kind of Forward Open is not asked again until
+    // the next connect, so each refusal is met (and logged) once.
+    bool largeRefused = false;
+    bool smallRefused = false;
+    quint16 nextConnectionSerial = 0;
     quint64 contextSerial = 0;
     static constexpr int MaxLateContexts = 16;
 
@@ -90,7 +124,9 @@ private:
     void waitStep(int ms);
     void oweReply(bool sent, const QByteArray &context);
     bool serialBytesOnHand() const;
-    bool takeOwnFrame(const QByteArray &context, QByteArray &reply);
+    bool takeOwnFrame(const QByteArray &request, const QByteArray &context, QByteArray &reply);
+    bool tryForwardOpen(bool large);
+    int connectionExchange(const QByteArray &frame, QByteArray &reply);
     struct SerialWatch {
         qint64 have = 0;  // bytes seen so far
         qint64 endMs = 0; // when the frame they begin can be complete

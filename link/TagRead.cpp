@@ -121,29 +121,64 @@ static int tracedExchange(CmdQuorvex &link, QByteArray request, QByteArray &repl
     return rc;
 }
 
+namespace
+{
+
+// The controller no longer knows the connection (it dropped it, or it
+// timed out idle).
+bool connectionGone(const tagread::ReadOutcome &o)
+{
+    if (o.failure != tagread::Failure::Rejected || o.judged.verdict != tagread::Verdict::Status)
+        return false;
+    messaging::MrReply m;
+    m.verdict = messaging::Verdict::Ok;
+    m.generalStatus = o.judged.generalStatus;
+    m.ext = o.judged.extStatus;
+    return messaging::connectionGone(m);
+}
+
+// Service, path size, element count and fragment offset around the path.
+constexpr int ReadRequestOverhead = 2 + 2 + 4;
+// The symbolic segment's type and length bytes, which the area lacks.
+constexpr int SymbolHeader = 2;
+
+} // namespace
+
 int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag, int maxValueBytes,
                           int minValueBytes)
 {
     if (Connection_status() == -3)
         return -3;
+    // A connection the controller dropped is opened again before the read.
+    if (options.connected != ConnectedMode::Off && !cipConnection.open && openConnection() != 0)
+        return -1;
     // Requests that cannot be written as one well-formed frame are refused
     // before anything is sent: a count that does not fit its 16-bit field,
-    // or a path that would wrap the length fields or exceed one unconnected
-    // message.
-    if (count < 1 || count > 0xFFFF || area.isEmpty() || area.size() % 2 ||
-        area.size() > tagread::MaxAreaBytes) {
+    // or a path that would not fit one message of the messaging in use.
+    const int maxArea = messageLimits().request - ReadRequestOverhead - SymbolHeader;
+    if (count < 1 || count > 0xFFFF || area.isEmpty() || area.size() % 2 || area.size() > maxArea ||
+        area.size() > 0xFF * 2 - SymbolHeader) {
         qWarning().noquote() << readLine("lib[Quorvex]读请求无效 %1:%2  %3 len = %4 msg : %5",
                                          *this, tag, count, hex(area.toLatin1()));
         return -1;
     }
     const QByteArray path = tagread::requestPath(area, tagread::firstNameLength(tag, area));
     QByteArray gathered;
-    const tagread::ReadOutcome o = tagread::readTag(
-        sessionHandle, path, static_cast<quint16>(count), maxValueBytes,
-        [&](const QByteArray &request, QByteArray &reply) {
-            return tracedExchange(*this, request, reply, count, tag);
-        },
-        &gathered, minValueBytes);
+    const auto exchange = [&](const QByteArray &request, QByteArray &reply) {
+        return tracedExchange(*this, request, reply, count, tag);
+    };
+    tagread::ReadOutcome o = tagread::readTag(envelope(), path, static_cast<quint16>(count),
+                                              maxValueBytes, exchange, &gathered, minValueBytes);
+    // Once, transparently: the connection is opened anew and the read
+    // retried; a second failure is the read's.
+    if (cipConnection.open && connectionGone(o)) {
+        cipConnection = CipConnection();
+        if (openConnection() == 0) {
+            gathered.clear();
+            o = tagread::readTag(envelope(), path, static_cast<quint16>(count), maxValueBytes,
+                                 exchange, &gathered, minValueBytes);
+        }
+    }
     warnOutcome(*this, o, count, tag, maxValueBytes, minValueBytes);
     if (o.rc == 0 && out)
         out->append(gathered);

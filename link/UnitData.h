@@ -32,6 +32,11 @@ struct Unwrapped {
 // connection it does not know.
 Unwrapped unwrap(const QByteArray &frame, const Expect &expect);
 
+// Whether `reply`, a whole frame, is a reply on the connection whose
+// replies carry `toConnectionId` to another request than `request`: owed to
+// a request that timed out, or a duplicate. Such a reply is dropped unread.
+bool answersAnother(const QByteArray &request, const QByteArray &reply, quint32 toConnectionId);
+
 } // namespace unitdata
 
 #endif
