@@ -30,7 +30,12 @@ enum Status : quint32 {
     StatusUnsupportedProtocol = 0x0069
 };
 
-enum ItemType : quint16 { ItemNullAddress = 0x0000, ItemUnconnectedData = 0x00B2 };
+enum ItemType : quint16 {
+    ItemNullAddress = 0x0000,
+    ItemConnectedAddress = 0x00A1,
+    ItemConnectedData = 0x00B1,
+    ItemUnconnectedData = 0x00B2
+};
 
 constexpr int HeaderSize = 24;
 constexpr int OffCommand = 0;
@@ -70,6 +75,9 @@ enum Service : quint8 {
     ReadTag = 0x4C,
     ReadTagFragmented = 0x52,
     UnconnectedSend = 0x52,
+    ForwardClose = 0x4E,
+    ForwardOpen = 0x54,
+    LargeForwardOpen = 0x5B,
     ReplyBit = 0x80
 };
 
@@ -87,10 +95,29 @@ enum GeneralStatus : quint8 {
     GeneralError = 0xFF
 };
 
-enum ExtendedStatus : quint16 { ExtBeyondEnd = 0x2105, ExtTypeMismatch = 0x2107 };
+enum ExtendedStatus : quint16 {
+    ExtBeyondEnd = 0x2105,
+    ExtTypeMismatch = 0x2107,
+    // With general status 0x01 (connection failure), from the Connection Manager.
+    ExtConnectionInUse = 0x0100,
+    ExtTransportNotSupported = 0x0103,
+    ExtConnectionNotFound = 0x0107,
+    ExtInvalidConnectionSize = 0x0109,
+    ExtRpiNotSupported = 0x0111,
+    ExtOutOfConnections = 0x0113,
+    ExtPortNotAvailable = 0x0311,
+    ExtLinkAddressNotValid = 0x0312,
+    ExtInvalidConnectionSegment = 0x0315
+};
 
 enum Segment : quint8 {
     SegPort1 = 0x01,
+    // Port segment byte: segment type 0 in bits 5-7, port in bits 0-3 (15:
+    // a 16-bit port follows), bit 4: a link address of more than one byte.
+    SegTypeMask = 0xE0,
+    SegPortMask = 0x0F,
+    SegPortExtended = 0x0F,
+    SegPortLongLink = 0x10,
     SegClass8 = 0x20,
     SegInstance8 = 0x24,
     SegElement8 = 0x28,
@@ -117,6 +144,22 @@ enum TypeCode : quint16 {
 
 constexpr quint8 ConnectionManagerClass = 0x06;
 constexpr quint8 ConnectionManagerInstance = 0x01;
+constexpr quint8 MessageRouterClass = 0x02;
+constexpr quint8 MessageRouterInstance = 0x01;
+constexpr quint16 BackplanePort = 1;
+constexpr quint16 EthernetPort = 2;
+// Forward Open transport type/trigger: class 3, server, application triggered.
+constexpr quint8 TransportClass3Server = 0xA3;
+// Connection sizes in the network parameters: 9 bits (Forward Open), 16 bits
+// (Large Forward Open).
+constexpr quint32 ConnectionSizeMask = 0x01FF;
+constexpr quint32 LargeConnectionSizeMask = 0xFFFF;
+constexpr int MaxForwardOpenSize = 511;
+constexpr int MaxLargeConnectionSize = 4002;
+// The time-out multiplier k stands for x (4 << k); values above 7 are reserved.
+constexpr int MaxTimeoutMultiplier = 7;
+// Connected data item: the sequence count before the CIP message.
+constexpr int SequenceCountSize = 2;
 constexpr quint16 StringHandle = 0x0FCE;
 constexpr int StringSize = 88;
 constexpr int StringDataSize = 82;
