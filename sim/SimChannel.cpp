@@ -13,6 +13,10 @@ namespace
 constexpr qint64 MaxPendingOutput = 64 * 1024;
 // A pause this long on a serial line ends a request.
 constexpr int SerialQuietMs = 5;
+// Paced output is written at most this often; slower paces write one byte a
+// tick, faster ones the bytes that fell due since the last tick.
+constexpr int PaceTickMs = 1;
+constexpr qint64 UsPerMs = 1000;
 
 QByteArray garbageOf(int size, quint32 *seed)
 {
@@ -40,6 +44,8 @@ SimChannel::SimChannel(const TagDatabase &db, FaultControl &faults, quint32 *ses
         quietPassed = true;
         pump();
     });
+    paceTimer.setTimerType(Qt::PreciseTimer);
+    connect(&paceTimer, &QTimer::timeout, this, &SimChannel::paceTick);
 }
 
 QByteArray SimChannel::nextFrame()
@@ -129,23 +135,71 @@ void SimChannel::sendFirst()
     const int gap = pendingFaults.splitGapMs;
     if (gap >= 0 && pending.reply.size() > 1) {
         busy = true;
-        writeBytes(pending.reply.left(pending.reply.size() / 2));
-        QTimer::singleShot(gap, this, [this] {
-            sendSecond();
-            pump();
-        });
+        auto second = [this, gap] {
+            QTimer::singleShot(gap, this, [this] {
+                sendSecond();
+                pump();
+            });
+        };
+        if (transmit(pending.reply.left(pending.reply.size() / 2), second))
+            second();
         return;
     }
-    writeBytes(pending.reply);
-    finishReply();
+    if (transmit(pending.reply, [this] {
+            finishReply();
+            pump();
+        }))
+        finishReply();
+    else
+        busy = true;
 }
 
 void SimChannel::sendSecond()
 {
     if (closed)
         return;
-    writeBytes(pending.reply.mid(pending.reply.size() / 2));
-    finishReply();
+    if (transmit(pending.reply.mid(pending.reply.size() / 2), [this] {
+            finishReply();
+            pump();
+        }))
+        finishReply();
+}
+
+bool SimChannel::transmit(const QByteArray &bytes, std::function<void()> done)
+{
+    if (pendingFaults.byteDelayUs <= 0 || bytes.size() <= 1) {
+        writeBytes(bytes);
+        return true;
+    }
+    paced = bytes;
+    pacedSent = 0;
+    paceUs = pendingFaults.byteDelayUs;
+    pacedDone = std::move(done);
+    paceClock.start();
+    paceTimer.start(qMax<qint64>(PaceTickMs, paceUs / UsPerMs));
+    paceTick();
+    return false;
+}
+
+void SimChannel::paceTick()
+{
+    if (closed || paced.isEmpty()) {
+        paceTimer.stop();
+        return;
+    }
+    // Byte i is due i * paceUs after the first.
+    const qint64 due = qMin<qint64>(paced.size(), paceClock.nsecsElapsed() / 1000 / paceUs + 1);
+    if (due > pacedSent) {
+        writeBytes(paced.mid(pacedSent, static_cast<int>(due - pacedSent)));
+        pacedSent = static_cast<int>(due);
+    }
+    if (pacedSent < paced.size())
+        return;
+    paceTimer.stop();
+    paced.clear();
+    std::function<void()> done;
+    done.swap(pacedDone);
+    done();
 }
 
 void SimChannel::finishReply()
@@ -164,6 +218,9 @@ void SimChannel::close()
     closed = true;
     busy = false;
     quiet.stop();
+    paceTimer.stop();
+    paced.clear();
+    pacedDone = nullptr;
     closeTransport();
 }
 

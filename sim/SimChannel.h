@@ -4,8 +4,11 @@
 #include "FaultControl.h"
 #include "FrameHandler.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+
+#include <functional>
 
 class QSocketNotifier;
 class QTcpSocket;
@@ -48,6 +51,10 @@ private:
     void sendSecond();
     void finishReply();
     void close();
+    // Writes `bytes`, paced when byteDelayUs asks for it. True when they are
+    // all handed to the transport; otherwise `done` runs after the last one.
+    bool transmit(const QByteArray &bytes, std::function<void()> done);
+    void paceTick();
 
     const TagDatabase &db;
     FaultControl &faults;
@@ -65,6 +72,15 @@ private:
     quint64 generation = ~quint64(0);
     int answered = 0; // since the channel opened or the faults last changed
     quint32 garbageSeed = 1;
+
+    // Paced output: bytes are due at fixed intervals from the first one, so
+    // a late timer tick catches up and the average rate holds.
+    QTimer paceTimer;
+    QElapsedTimer paceClock;
+    QByteArray paced;
+    int pacedSent = 0;
+    int paceUs = 0;
+    std::function<void()> pacedDone;
 };
 
 class TcpChannel : public SimChannel

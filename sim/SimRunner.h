@@ -59,6 +59,7 @@ namespace qsim
 // Faults; all of them can be changed while the simulator runs.
 struct SimFaults {
     int delayMs = 0;      // hold every reply this long
+    int byteDelayUs = 0;  // > 0: write reply bytes this far apart (9600 baud 8N1: 1042)
     int splitGapMs = -1;  // >= 0: write every reply in two halves, this far apart
     int closeAfter = -1;  // >= 0: a connection answers this many requests, then closes
     int silentAfter = -1; // >= 0: a connection answers this many requests, then ignores the rest

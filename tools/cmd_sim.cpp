@@ -73,6 +73,10 @@ int runSim(const QStringList &args)
          QStringLiteral("n")},
         {QStringLiteral("delay-ms"), QStringLiteral("Hold every reply this long."),
          QStringLiteral("ms")},
+        {QStringLiteral("byte-delay-us"),
+         QStringLiteral("Write reply bytes this far apart, on the serial line and on TCP "
+                        "(1042 for 9600 baud 8N1, 521 for 19200)."),
+         QStringLiteral("us")},
         {QStringLiteral("split-gap-ms"),
          QStringLiteral("Write every reply in two halves, this far apart."), QStringLiteral("ms")},
         {QStringLiteral("close-after"),
@@ -112,6 +116,7 @@ int runSim(const QStringList &args)
     const int big = 24 * 3600 * 1000;
     if (!listenOption(p, &o) || !intOption(p, "max-seconds", 0, 24 * 3600, &o.maxSeconds) ||
         !intOption(p, "delay-ms", 0, big, &o.delayMs) ||
+        !intOption(p, "byte-delay-us", 0, big, &o.byteDelayUs) ||
         !intOption(p, "split-gap-ms", 0, big, &o.splitGapMs) ||
         !intOption(p, "close-after", 0, 1 << 30, &o.closeAfter) ||
         !intOption(p, "silent-after", 0, 1 << 30, &o.silentAfter) ||

@@ -66,6 +66,49 @@ public:
     QByteArray buffer;
 };
 
+// The client end of the simulator's pseudo-terminal, raw and blocking.
+class PtyClient
+{
+public:
+    ~PtyClient()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool open(const QString &path)
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
+        if (fd < 0)
+            return false;
+        struct termios raw = {};
+        ::tcgetattr(fd, &raw);
+        cfmakeraw(&raw);
+        return ::tcsetattr(fd, TCSANOW, &raw) == 0;
+    }
+    // The reply is whole when its length field is satisfied.
+    QByteArray exchange(const QByteArray &frame, int timeoutMs = WaitMs)
+    {
+        const ssize_t w = ::write(fd, frame.constData(), static_cast<size_t>(frame.size()));
+        Q_UNUSED(w);
+        QByteArray got;
+        QElapsedTimer t;
+        t.start();
+        while (eip::completeFrameSize(got) == 0 && t.elapsed() < timeoutMs) {
+            struct pollfd p = {fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0) {
+                char buf[4096];
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n > 0)
+                    got.append(buf, static_cast<int>(n));
+            }
+        }
+        return got;
+    }
+
+private:
+    int fd = -1;
+};
+
 const QByteArray DintTagReply = QByteArray::fromHex("cc000000c4002a000000");
 
 } // namespace
@@ -86,6 +129,8 @@ private slots:
     void untrustedInput();
     void badTagFileFailsToStart();
     void serialLine();
+    void pacedAndDelayedReplies_data();
+    void pacedAndDelayedReplies();
 };
 
 void TestSimRunner::servesSeveralConnections()
@@ -305,30 +350,9 @@ void TestSimRunner::serialLine()
     QVERIFY(sim.serialPath().startsWith(QLatin1String("/dev/")));
     QCOMPARE(sim.port(), quint16(0));
 
-    const int fd = ::open(QFile::encodeName(sim.serialPath()).constData(), O_RDWR | O_NOCTTY);
-    QVERIFY(fd >= 0);
-    struct termios raw = {};
-    ::tcgetattr(fd, &raw);
-    cfmakeraw(&raw);
-    ::tcsetattr(fd, TCSANOW, &raw);
-    auto exchange = [fd](const QByteArray &frame) {
-        const ssize_t w = ::write(fd, frame.constData(), static_cast<size_t>(frame.size()));
-        Q_UNUSED(w);
-        QByteArray got;
-        QElapsedTimer t;
-        t.start();
-        // The reply is whole when its length field is satisfied.
-        while (eip::completeFrameSize(got) == 0 && t.elapsed() < WaitMs) {
-            struct pollfd p = {fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) > 0) {
-                char buf[4096];
-                const ssize_t n = ::read(fd, buf, sizeof buf);
-                if (n > 0)
-                    got.append(buf, static_cast<int>(n));
-            }
-        }
-        return got;
-    };
+    PtyClient line;
+    QVERIFY(line.open(sim.serialPath()));
+    auto exchange = [&line](const QByteArray &frame) { return line.exchange(frame); };
     // No registration on a serial line: any handle is accepted.
     const QByteArray reply = exchange(sendRR(0xCAFEF00D, routed(readTag(sym("DintTag"), 1))));
     QCOMPARE(sessionOf(reply), 0xCAFEF00Du);
@@ -339,8 +363,72 @@ void TestSimRunner::serialLine()
     QCOMPARE(statusOf(exchange(cut)), quint32(eip::StatusInvalidLength));
     QCOMPARE(cipOf(exchange(sendRR(1, readTag(sym("IntTag"), 1)))).toHex(),
              QByteArray("cc000000c3002efb"));
-    ::close(fd);
     sim.stop();
+}
+
+void TestSimRunner::pacedAndDelayedReplies_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("byteDelayUs");
+    QTest::addColumn<bool>("atRunTime");
+
+    QTest::newRow("pty at 9600 baud") << true << 0 << 1042 << false;
+    QTest::newRow("pty at 19200 baud, set at run time") << true << 0 << 521 << true;
+    QTest::newRow("pty delayed reply") << true << 300 << 0 << false;
+    QTest::newRow("pty delayed and paced, set at run time") << true << 100 << 1042 << true;
+    QTest::newRow("tcp paced") << false << 0 << 1042 << false;
+    QTest::newRow("tcp delayed, set at run time") << false << 300 << 0 << true;
+}
+
+// The reply comes whole and exact, and not before its delay plus its bytes
+// at the paced rate (a loose bound: 60 % of the nominal time).
+void TestSimRunner::pacedAndDelayedReplies()
+{
+    QFETCH(bool, serial);
+    QFETCH(int, delayMs);
+    QFETCH(int, byteDelayUs);
+    QFETCH(bool, atRunTime);
+
+    qsim::SimOptions o;
+    o.serial = serial;
+    qsim::SimFaults f;
+    f.delayMs = delayMs;
+    f.byteDelayUs = byteDelayUs;
+    if (!atRunTime)
+        static_cast<qsim::SimFaults &>(o) = f;
+    qsim::SimRunner sim(o);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    if (atRunTime)
+        sim.setFaults(f);
+
+    // 100 INTs: a 246-byte reply, a quarter of a second at 9600 baud.
+    const QByteArray request = routed(readFrag(sym("IntArray"), 100, 0));
+    QByteArray expected = QByteArray::fromHex("d2000000c300");
+    for (int i = 0; i < 100; ++i)
+        le::put16(expected, static_cast<quint16>(i - 150));
+
+    PtyClient line;
+    Client tcp;
+    quint32 session = 1;
+    if (serial) {
+        QVERIFY(line.open(sim.serialPath()));
+    } else {
+        QVERIFY(tcp.connectTo(sim.port()));
+        sim.setFaults(qsim::SimFaults()); // registration unhurried
+        session = tcp.registerSession();
+        QVERIFY(session != 0);
+        sim.setFaults(f);
+    }
+    QElapsedTimer t;
+    t.start();
+    const QByteArray reply =
+        serial ? line.exchange(sendRR(session, request)) : tcp.exchange(sendRR(session, request));
+    const qint64 elapsedUs = t.nsecsElapsed() / 1000;
+    QCOMPARE(cipOf(reply).toHex(), expected.toHex());
+    const qint64 nominalUs = qint64(delayMs) * 1000 + qint64(reply.size()) * byteDelayUs;
+    QVERIFY2(elapsedUs >= nominalUs * 6 / 10,
+             qPrintable(QStringLiteral("%1 us for a nominal %2").arg(elapsedUs).arg(nominalUs)));
 }
 
 QTEST_GUILESS_MAIN(TestSimRunner)
