@@ -73,11 +73,18 @@ QByteArray unconnectedSend(const QByteArray &data, const TagDatabase &db, const 
     const QByteArray embedded = r.bytes(size);
     if (size % 2)
         r.skip(1);
-    const int routeWords = r.u8();
+    const quint8 words = r.u8();
     r.skip(1);
-    r.skip(2 * routeWords);
-    if (!r.ok() || size < 2 || routeWords == 0)
+    const QByteArray routeBytes = r.bytes(2 * words);
+    if (!r.ok() || size < 2 || words == 0)
         return cipError(cip::UnconnectedSend, cip::NotEnoughData);
+    // A controller addressed directly has no Connection Manager that routes.
+    if (options.route.direct)
+        return routeFailure(cip::UnconnectedSend, cip::ExtPortNotAvailable, words);
+    QVector<PortSegment> route;
+    if (!options.route.anyRoute() &&
+        (!parseRoute(routeBytes, &route) || checkRoute(route, options.route) != 0))
+        return routeFailure(cip::UnconnectedSend, cip::ExtLinkAddressNotValid, words);
     return dispatch(embedded, db, options, true);
 }
 
@@ -113,6 +120,13 @@ QByteArray cipError(quint8 service, quint8 status, quint16 extStatus)
     le::put8(reply, extStatus ? 1 : 0);
     if (extStatus)
         le::put16(reply, extStatus);
+    return reply;
+}
+
+QByteArray routeFailure(quint8 service, quint16 extStatus, quint8 routeWords)
+{
+    QByteArray reply = cipError(service, cip::ConnectionFailure, extStatus);
+    le::put8(reply, routeWords);
     return reply;
 }
 

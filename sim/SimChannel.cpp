@@ -34,9 +34,10 @@ QByteArray garbageOf(int size, quint32 *seed)
 
 } // namespace
 
-SimChannel::SimChannel(const TagDatabase &db, FaultControl &faults, quint32 *sessionCounter,
+SimChannel::SimChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared,
                        bool serial, QObject *parent)
-    : QObject(parent), db(db), faults(faults), sessions(sessionCounter), serial(serial)
+    : QObject(parent), db(db), faults(faults), shared(shared), sessions(&shared.sessionCounter),
+      serial(serial)
 {
     quiet.setSingleShot(true);
     quiet.setInterval(SerialQuietMs);
@@ -105,6 +106,7 @@ void SimChannel::process(const QByteArray &frame)
     FrameOptions options;
     options.requireSession = !serial;
     options.rejectRegister = f.rejectRegister;
+    options.cip = shared.cip;
     options.cip.forcedStatus = f.errorStatus;
     pending = handleFrame(frame, sessions, db, options);
     pendingFaults = f;

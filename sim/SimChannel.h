@@ -16,6 +16,12 @@ class QTcpSocket;
 namespace qsim
 {
 
+// What the channels of one server share; they all run in its thread.
+struct ServerShared {
+    CipOptions cip;             // the controller's setup (routes); faults come per request
+    quint32 sessionCounter = 0; // session handles, unique across connections
+};
+
 // One client of the simulated controller: cuts the incoming bytes into
 // frames, answers them one after the other and applies the faults. The
 // transport (TCP socket or pseudo-terminal) is a subclass.
@@ -23,7 +29,7 @@ class SimChannel : public QObject
 {
     Q_OBJECT
 public:
-    SimChannel(const TagDatabase &db, FaultControl &faults, quint32 *sessionCounter, bool serial,
+    SimChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared, bool serial,
                QObject *parent = nullptr);
 
 signals:
@@ -58,6 +64,7 @@ private:
 
     const TagDatabase &db;
     FaultControl &faults;
+    ServerShared &shared;
     SessionTable sessions;
     const bool serial;
 
@@ -88,7 +95,7 @@ class TcpChannel : public SimChannel
     Q_OBJECT
 public:
     TcpChannel(QTcpSocket *socket, const TagDatabase &db, FaultControl &faults,
-               quint32 *sessionCounter, QObject *parent = nullptr);
+               ServerShared &shared, QObject *parent = nullptr);
 
 protected:
     QByteArray readSome(int max) override;
@@ -106,7 +113,7 @@ class PtyChannel : public SimChannel
 {
     Q_OBJECT
 public:
-    PtyChannel(const TagDatabase &db, FaultControl &faults, quint32 *sessionCounter,
+    PtyChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared,
                QObject *parent = nullptr);
     ~PtyChannel() override;
     bool open(QString *error);

@@ -78,6 +78,11 @@ struct SimOptions : SimFaults {
     QString tagFile;     // JSON tag database; empty: the default set above
     int maxSeconds = 0;  // > 0: stop by itself after this long
     bool serial = false; // a pseudo-terminal instead of TCP, see serialPath()
+
+    // Routes. Without any of these every route is taken.
+    int slot = -1;       // 0..255: the processor's slot; a route must be port 1 link `slot`
+    QString bridge;      // "A.B.C.D": routes must go port 1 link K, port 2 A.B.C.D, port 1 slot
+    bool direct = false; // addressed directly: Unconnected Send and routed Forward Open refused
 };
 
 class SimRunner

@@ -18,8 +18,11 @@ SimServer::~SimServer() = default;
 
 bool SimServer::listen(const SimOptions &options, QString *error)
 {
+    shared.cip.route.slot = options.slot;
+    shared.cip.route.bridge = options.bridge.toLatin1();
+    shared.cip.route.direct = options.direct;
     if (options.serial) {
-        line = new PtyChannel(db, faults, &sessionCounter, this);
+        line = new PtyChannel(db, faults, shared, this);
         if (!line->open(error)) {
             delete line;
             line = nullptr;
@@ -51,7 +54,7 @@ void SimServer::accept()
 {
     while (QTcpSocket *socket = server->nextPendingConnection()) {
         ++faults.connections;
-        auto *channel = new TcpChannel(socket, db, faults, &sessionCounter, this);
+        auto *channel = new TcpChannel(socket, db, faults, shared, this);
         connect(channel, &SimChannel::finished, channel, &QObject::deleteLater);
         if (socket->state() != QAbstractSocket::ConnectedState)
             channel->deleteLater();

@@ -2,6 +2,7 @@
 #define QUORVEX_SIM_SIMSERVER_H
 
 #include "FaultControl.h"
+#include "SimChannel.h"
 #include "SimRunner.h"
 #include "TagDatabase.h"
 
@@ -11,8 +12,6 @@ class QTcpServer;
 
 namespace qsim
 {
-
-class PtyChannel;
 
 // The simulated controller in the thread that creates it: a TCP listener
 // with one channel per client, or one pseudo-terminal line.
@@ -34,7 +33,7 @@ private:
 
     const TagDatabase &db;
     FaultControl &faults;
-    quint32 sessionCounter = 0;
+    ServerShared shared;
     QTcpServer *server = nullptr;
     PtyChannel *line = nullptr;
     QString host;

@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QTimer>
 #include <cstdio>
@@ -51,6 +52,30 @@ bool listenOption(const QCommandLineParser &p, qsim::SimOptions *o)
     return true;
 }
 
+// --slot, --bridge, --direct: which routes reach the processor.
+bool routeOptions(const QCommandLineParser &p, qsim::SimOptions *o)
+{
+    if (!intOption(p, "slot", 0, 0xFF, &o->slot))
+        return false;
+    o->direct = p.isSet(QStringLiteral("direct"));
+    if (p.isSet(QStringLiteral("bridge"))) {
+        const QString v = p.value(QStringLiteral("bridge"));
+        QHostAddress a;
+        const QRegularExpression dotted(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
+        if (!dotted.match(v).hasMatch() || !a.setAddress(v) ||
+            a.protocol() != QAbstractSocket::IPv4Protocol) {
+            std::fprintf(stderr, "quorvex sim: --bridge needs an IPv4 address A.B.C.D\n");
+            return false;
+        }
+        o->bridge = v;
+    }
+    if (o->direct && (o->slot >= 0 || !o->bridge.isEmpty())) {
+        std::fprintf(stderr, "quorvex sim: --direct takes no --slot or --bridge\n");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int runSim(const QStringList &args)
@@ -89,6 +114,17 @@ int runSim(const QStringList &args)
          QStringLiteral("status")},
         {QStringLiteral("reject-register"),
          QStringLiteral("Refuse RegisterSession (status 0x69, handle 0).")},
+        {QStringLiteral("slot"),
+         QStringLiteral("The processor's backplane slot (0-255): only the route port 1 link n "
+                        "is taken, others get status 0x01/0x0312. Without it any route is."),
+         QStringLiteral("n")},
+        {QStringLiteral("bridge"),
+         QStringLiteral("Reached through an Ethernet bridge: only the route port 1 link k, "
+                        "port 2 A.B.C.D, port 1 link <slot> (0 without --slot) is taken."),
+         QStringLiteral("A.B.C.D")},
+        {QStringLiteral("direct"),
+         QStringLiteral("Addressed directly: bare requests only; Unconnected Send and a Forward "
+                        "Open with a route get status 0x01/0x0311.")},
     });
     if (!p.parse(QStringList{QStringLiteral("quorvex sim")} + args)) {
         std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(p.errorText()));
@@ -120,7 +156,7 @@ int runSim(const QStringList &args)
         !intOption(p, "split-gap-ms", 0, big, &o.splitGapMs) ||
         !intOption(p, "close-after", 0, 1 << 30, &o.closeAfter) ||
         !intOption(p, "silent-after", 0, 1 << 30, &o.silentAfter) ||
-        !intOption(p, "error-status", 0, 0xFF, &o.errorStatus))
+        !intOption(p, "error-status", 0, 0xFF, &o.errorStatus) || !routeOptions(p, &o))
         return ExitUsage;
 
     qsim::TagDatabase db;

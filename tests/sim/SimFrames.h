@@ -64,16 +64,24 @@ inline QByteArray readFrag(const QByteArray &path, quint16 count, quint32 offset
     return cipRequest(cip::ReadTagFragmented, path, d);
 }
 
-// Unconnected Send to the Connection Manager, routed to backplane slot 0.
-inline QByteArray routed(const QByteArray &embedded)
+// Unconnected Send to the Connection Manager along `route` (port segments).
+inline QByteArray routedVia(const QByteArray &embedded, const QByteArray &route)
 {
     QByteArray d = QByteArray::fromHex("0af0");
     le::put16(d, static_cast<quint16>(embedded.size()));
     d += embedded;
     if (embedded.size() % 2)
         d += '\0';
-    d += QByteArray::fromHex("01000100");
+    le::put8(d, static_cast<quint8>(route.size() / 2));
+    le::put8(d, 0);
+    d += route;
     return cipRequest(cip::UnconnectedSend, QByteArray::fromHex("20062401"), d);
+}
+
+// Unconnected Send to the Connection Manager, routed to backplane slot 0.
+inline QByteArray routed(const QByteArray &embedded)
+{
+    return routedVia(embedded, QByteArray::fromHex("0100"));
 }
 
 inline QByteArray sendRR(quint32 session, const QByteArray &cipMessage)

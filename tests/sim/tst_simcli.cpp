@@ -70,6 +70,19 @@ void TestSimCli::listensServesAndStopsOnSignal_data()
     QTest::newRow("fixed error status")
         << QStringList{QStringLiteral("--error-status"), QStringLiteral("0x05")}
         << QByteArray("DintTag") << QByteArray("cc000500") << false;
+    QTest::newRow("processor in slot 3 refuses the route to slot 0")
+        << QStringList{QStringLiteral("--slot"), QStringLiteral("3")} << QByteArray("DintTag")
+        << QByteArray("d2000101120301") << false;
+    QTest::newRow("bridge refuses a local route")
+        << QStringList{QStringLiteral("--bridge"), QStringLiteral("10.0.0.7")}
+        << QByteArray("DintTag") << QByteArray("d2000101120301") << false;
+    QTest::newRow("addressed directly refuses any route")
+        << QStringList{QStringLiteral("--direct")} << QByteArray("DintTag")
+        << QByteArray("d2000101110301") << false;
+    QTest::newRow("paced bytes") << QStringList{QStringLiteral("--byte-delay-us"),
+                                                QStringLiteral("1042")}
+                                 << QByteArray("DintTag") << QByteArray("cc000000c4002a000000")
+                                 << false;
 }
 
 void TestSimCli::listensServesAndStopsOnSignal()
@@ -150,6 +163,15 @@ void TestSimCli::refusesBadArguments_data()
         << QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1")} << 2;
     QTest::newRow("status out of range")
         << QStringList{QStringLiteral("--error-status"), QStringLiteral("0x100")} << 2;
+    QTest::newRow("slot out of range")
+        << QStringList{QStringLiteral("--slot"), QStringLiteral("256")} << 2;
+    QTest::newRow("bridge not an address")
+        << QStringList{QStringLiteral("--bridge"), QStringLiteral("10.0.0")} << 2;
+    QTest::newRow("direct with a slot")
+        << QStringList{QStringLiteral("--direct"), QStringLiteral("--slot"), QStringLiteral("1")}
+        << 2;
+    QTest::newRow("negative byte delay")
+        << QStringList{QStringLiteral("--byte-delay-us"), QStringLiteral("-1")} << 2;
     QTest::newRow("missing tag file")
         << QStringList{QStringLiteral("--tags"), QStringLiteral("/nonexistent.json")} << 1;
 }

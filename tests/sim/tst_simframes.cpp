@@ -2,6 +2,7 @@
 #include "SimFrames.h"
 
 #include "FrameHandler.h"
+#include "RoutePath.h"
 #include "TagDatabase.h"
 
 #include <QtTest>
@@ -50,6 +51,10 @@ private slots:
     void serialLineNeedsNoSession();
     void forcedStatus();
     void nonsenseNeverCrashes();
+    void routeParsing_data();
+    void routeParsing();
+    void routesUnderPolicy_data();
+    void routesUnderPolicy();
 };
 
 void TestSimFrames::goldenExchanges_data()
@@ -344,6 +349,122 @@ void TestSimFrames::nonsenseNeverCrashes()
             QCOMPARE(int(le::getPadded(reply, eip::OffLength, 2)) + eip::HeaderSize, reply.size());
         }
     }
+}
+
+void TestSimFrames::routeParsing_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<int>("consumed");
+    QTest::addColumn<QString>("segments");
+
+    QTest::newRow("backplane slot 3") << hx("0103") << 2 << "1:03";
+    QTest::newRow("bridged route") << hx("01021208") + QByteArray("10.0.0.7") + hx("0100") << 14
+                                   << "1:02 2:=31302e302e302e37 1:00";
+    QTest::newRow("odd address padded")
+        << hx("12093139322e302e322e310001") + hx("05") << 14 << "2:=3139322e302e322e31 1:05";
+    QTest::newRow("16-bit port") << hx("0f3412000107") << 6 << "4660:00 1:07";
+    QTest::newRow("16-bit port, long address") << hx("1f02cdab0a0b") << 6 << "43981:=0a0b";
+    QTest::newRow("stops at a logical segment") << hx("010020022401") << 2 << "1:00";
+    QTest::newRow("empty") << QByteArray() << 0 << "";
+    QTest::newRow("link byte missing") << hx("01") << -1 << "";
+    QTest::newRow("address past the end") << hx("120831302e30") << -1 << "";
+    QTest::newRow("pad byte missing") << hx("120131") << -1 << "";
+    QTest::newRow("16-bit port cut short") << hx("0f34") << -1 << "";
+    QTest::newRow("zero-length address") << hx("12000100") << -1 << "";
+}
+
+void TestSimFrames::routeParsing()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(int, consumed);
+    QFETCH(QString, segments);
+    QVector<qsim::PortSegment> route;
+    QCOMPARE(qsim::parsePortSegments(path, &route), consumed);
+    QCOMPARE(qsim::parseRoute(path, &route), consumed == path.size());
+    if (consumed < 0)
+        return;
+    qsim::parsePortSegments(path, &route);
+    QStringList shown;
+    for (const qsim::PortSegment &s : route)
+        shown << QStringLiteral("%1:%2%3")
+                     .arg(s.port)
+                     .arg(s.longLink ? "=" : "")
+                     .arg(QString::fromLatin1(s.link.toHex()));
+    QCOMPARE(shown.join(QLatin1Char(' ')), segments);
+}
+
+// An Unconnected Send around a read of DintTag, along `route`, to a
+// controller set up with a slot, a bridge or as addressed directly.
+void TestSimFrames::routesUnderPolicy_data()
+{
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<QByteArray>("bridge");
+    QTest::addColumn<bool>("direct");
+    QTest::addColumn<QByteArray>("route");
+    QTest::addColumn<QByteArray>("reply");
+
+    const QByteArray ok = hx("cc000000c4002a000000");
+    const QByteArray bridged = hx("01021208") + QByteArray("10.0.0.7") + hx("0100");
+    QTest::newRow("no setup, any route") << -1 << QByteArray() << false << hx("0109") << ok;
+    QTest::newRow("no setup, even nonsense") << -1 << QByteArray() << false << hx("ffff") << ok;
+    QTest::newRow("slot 2, route to 2") << 2 << QByteArray() << false << hx("0102") << ok;
+    QTest::newRow("slot 2, route to 0") << 2 << QByteArray() << false << hx("0100")
+                                        << hx("d20001011203"
+                                              "01");
+    QTest::newRow("slot 2, route through port 2") << 2 << QByteArray() << false << hx("0202")
+                                                  << hx("d20001011203"
+                                                        "01");
+    QTest::newRow("slot 2, longer route") << 2 << QByteArray() << false << hx("01020100")
+                                          << hx("d20001011203"
+                                                "02");
+    QTest::newRow("slot 2, slot as a long address") << 2 << QByteArray() << false << hx("11010200")
+                                                    << hx("d20001011203"
+                                                          "02");
+    QTest::newRow("bridge, module in slot 2")
+        << -1 << QByteArray("10.0.0.7") << false << bridged << ok;
+    QTest::newRow("bridge, processor slot 3")
+        << 3 << QByteArray("10.0.0.7") << false
+        << hx("01051208") + QByteArray("10.0.0.7") + hx("0103") << ok;
+    QTest::newRow("bridge, processor in the wrong slot")
+        << 3 << QByteArray("10.0.0.7") << false << bridged
+        << hx("d20001011203"
+              "07");
+    QTest::newRow("bridge, other address") << -1 << QByteArray("10.0.0.8") << false << bridged
+                                           << hx("d20001011203"
+                                                 "07");
+    QTest::newRow("bridge, route to the local slot")
+        << -1 << QByteArray("10.0.0.7") << false << hx("0100")
+        << hx("d20001011203"
+              "01");
+    QTest::newRow("direct refuses any route") << -1 << QByteArray() << true << hx("0100")
+                                              << hx("d20001011103"
+                                                    "01");
+    QTest::newRow("bridge, truncated route")
+        << -1 << QByteArray("10.0.0.7") << false << hx("01021208")
+        << hx("d20001011203"
+              "02");
+}
+
+void TestSimFrames::routesUnderPolicy()
+{
+    QFETCH(int, slot);
+    QFETCH(QByteArray, bridge);
+    QFETCH(bool, direct);
+    QFETCH(QByteArray, route);
+    QFETCH(QByteArray, reply);
+    qsim::FrameOptions options;
+    options.cip.route.slot = slot;
+    options.cip.route.bridge = bridge;
+    options.cip.route.direct = direct;
+    qsim::SessionTable sessions;
+    const quint32 h = registered(sessions);
+    const QByteArray request = sendRR(h, routedVia(readTag(sym("DintTag"), 1), route));
+    QCOMPARE(cipOf(qsim::handleFrame(request, sessions, db, options).reply).toHex(), reply.toHex());
+    // The bare request reaches the controller's own Message Router whatever the setup.
+    QCOMPARE(
+        cipOf(qsim::handleFrame(sendRR(h, readTag(sym("DintTag"), 1)), sessions, db, options).reply)
+            .toHex(),
+        QByteArray("cc000000c4002a000000"));
 }
 
 QTEST_GUILESS_MAIN(TestSimFrames)
