@@ -52,6 +52,8 @@ constexpr int SessionHandleSize = 4;
 // RegisterSession carries the protocol version and option flags after the
 // header; its sender context starts with this byte, the rest zero.
 constexpr int RegisterSessionDataSize = 4;
+// The connected address item holds the 32-bit connection id.
+constexpr int ConnectedAddressSize = 4;
 constexpr int RegisterSessionFrameSize = HeaderSize + RegisterSessionDataSize;
 constexpr quint8 RegisterSessionContext = 0x01;
 // The length field is 16 bits wide: no frame can be longer than this.

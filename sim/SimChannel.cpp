@@ -36,8 +36,8 @@ QByteArray garbageOf(int size, quint32 *seed)
 
 SimChannel::SimChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared,
                        bool serial, QObject *parent)
-    : QObject(parent), db(db), faults(faults), shared(shared), sessions(&shared.sessionCounter),
-      serial(serial)
+    : QObject(parent), db(db), faults(faults), shared(shared), owner(++shared.owners),
+      sessions(&shared.sessionCounter), serial(serial)
 {
     quiet.setSingleShot(true);
     quiet.setInterval(SerialQuietMs);
@@ -47,6 +47,18 @@ SimChannel::SimChannel(const TagDatabase &db, FaultControl &faults, ServerShared
     });
     paceTimer.setTimerType(Qt::PreciseTimer);
     connect(&paceTimer, &QTimer::timeout, this, &SimChannel::paceTick);
+}
+
+SimChannel::~SimChannel()
+{
+    dropConnections();
+}
+
+// CIP connections live no longer than the transport they were opened on.
+void SimChannel::dropConnections()
+{
+    shared.connections.dropOwner(owner);
+    faults.liveConnections = shared.connections.size();
 }
 
 QByteArray SimChannel::nextFrame()
@@ -108,7 +120,16 @@ void SimChannel::process(const QByteArray &frame)
     options.rejectRegister = f.rejectRegister;
     options.cip = shared.cip;
     options.cip.forcedStatus = f.errorStatus;
+    options.cip.client.connections = &shared.connections;
+    options.cip.client.owner = owner;
+    options.cip.client.nowMs = shared.nowMs();
+    options.cip.client.connectionTimeoutMs = f.connectionTimeoutMs;
     pending = handleFrame(frame, sessions, db, options);
+    faults.tagRequests += pending.effects.tagRequest ? 1 : 0;
+    faults.connectedRequests += pending.connected ? 1 : 0;
+    faults.forwardOpens += pending.effects.opened ? 1 : 0;
+    faults.forwardCloses += pending.effects.closed ? 1 : 0;
+    faults.liveConnections = shared.connections.size();
     pendingFaults = f;
     ++answered;
     if (pending.reply.isEmpty()) {
@@ -224,6 +245,7 @@ void SimChannel::close()
     paced.clear();
     pacedDone = nullptr;
     closeTransport();
+    dropConnections();
 }
 
 } // namespace qsim

@@ -1,6 +1,7 @@
 #ifndef QUORVEX_SIM_SIMCHANNEL_H
 #define QUORVEX_SIM_SIMCHANNEL_H
 
+#include "ConnectionTable.h"
 #include "FaultControl.h"
 #include "FrameHandler.h"
 
@@ -18,8 +19,14 @@ namespace qsim
 
 // What the channels of one server share; they all run in its thread.
 struct ServerShared {
+    ServerShared() { clock.start(); }
+    qint64 nowMs() const { return clock.elapsed(); }
+
     CipOptions cip;             // the controller's setup (routes); faults come per request
     quint32 sessionCounter = 0; // session handles, unique across connections
+    ConnectionTable connections;
+    quint64 owners = 0; // one per channel, for the connections it opens
+    QElapsedTimer clock;
 };
 
 // One client of the simulated controller: cuts the incoming bytes into
@@ -31,6 +38,7 @@ class SimChannel : public QObject
 public:
     SimChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared, bool serial,
                QObject *parent = nullptr);
+    ~SimChannel() override;
 
 signals:
     void finished(); // the transport is closed; the channel may be deleted
@@ -57,6 +65,7 @@ private:
     void sendSecond();
     void finishReply();
     void close();
+    void dropConnections();
     // Writes `bytes`, paced when byteDelayUs asks for it. True when they are
     // all handed to the transport; otherwise `done` runs after the last one.
     bool transmit(const QByteArray &bytes, std::function<void()> done);
@@ -65,6 +74,7 @@ private:
     const TagDatabase &db;
     FaultControl &faults;
     ServerShared &shared;
+    const quint64 owner;
     SessionTable sessions;
     const bool serial;
 

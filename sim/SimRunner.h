@@ -10,7 +10,9 @@
 // EtherNet/IP + CIP server (TCP, or a pseudo-terminal with --serial) that
 // answers RegisterSession, UnRegisterSession and SendRRData carrying Read Tag
 // (0x4C) and Read Tag Fragmented (0x52), bare or inside an Unconnected Send
-// (0x52 to class 6 instance 1; any route path is accepted).
+// (0x52 to class 6 instance 1; the routes taken follow `slot`, `bridge` and
+// `direct`), Forward Open / Large Forward Open / Forward Close, and
+// SendUnitData on the connections opened (README.md, simulator section).
 //
 // The runner owns its own thread: the driver blocks the calling thread while
 // it waits for a reply, so the simulator must never share that thread.
@@ -66,6 +68,9 @@ struct SimFaults {
     bool garbage = false; // replies are nonsense bytes of the right length
     int errorStatus = -1; // >= 0: every tag read answers with this CIP general status, no data
     bool rejectRegister = false; // RegisterSession answers status 0x69 and handle 0
+    // > 0: a CIP connection idle this long is dropped, instead of after its
+    // O->T RPI x (4 << time-out multiplier)
+    int connectionTimeoutMs = -1;
 };
 // closeAfter and silentAfter count the requests of each connection since it
 // was opened or since the last setFaults(), whichever came later: setting
@@ -83,6 +88,11 @@ struct SimOptions : SimFaults {
     int slot = -1;       // 0..255: the processor's slot; a route must be port 1 link `slot`
     QString bridge;      // "A.B.C.D": routes must go port 1 link K, port 2 A.B.C.D, port 1 slot
     bool direct = false; // addressed directly: Unconnected Send and routed Forward Open refused
+
+    // Connected messaging (Forward Open to the Connection Manager).
+    int maxConnectionSize = 4002;    // largest connection size; Forward Open: at most 511
+    bool noForwardOpen = false;      // 0x54 and 0x5B answer 0x08
+    bool noLargeForwardOpen = false; // 0x5B answers 0x08
 };
 
 class SimRunner
@@ -111,6 +121,11 @@ public:
     SimFaults faults() const;
     int requestsServed() const; // frames answered so far, all connections
     int connectionsAccepted() const;
+    int tagRequestsServed() const;       // Read Tag / Read Tag Fragmented, any transport
+    int connectedRequestsServed() const; // SendUnitData answered on a live CIP connection
+    int forwardOpensAccepted() const;    // Forward Open and Large Forward Open
+    int forwardClosesAccepted() const;
+    int liveConnections() const; // CIP connections open now
 
     struct Shared;
 

@@ -9,18 +9,41 @@
 namespace qsim
 {
 
+namespace
+{
+
+constexpr int SweepIntervalMs = 20;
+
+} // namespace
+
 SimServer::SimServer(const TagDatabase &db, FaultControl &faults, QObject *parent)
     : QObject(parent), db(db), faults(faults)
 {
+    connect(&sweep, &QTimer::timeout, this, &SimServer::expireConnections);
+    sweep.start(SweepIntervalMs);
 }
 
-SimServer::~SimServer() = default;
+SimServer::~SimServer()
+{
+    // The channels use `shared`, which goes before QObject deletes children.
+    qDeleteAll(findChildren<SimChannel *>(QString(), Qt::FindDirectChildrenOnly));
+    line = nullptr;
+}
+
+void SimServer::expireConnections()
+{
+    shared.connections.expire(shared.nowMs(), faults.get().connectionTimeoutMs);
+    faults.liveConnections = shared.connections.size();
+}
 
 bool SimServer::listen(const SimOptions &options, QString *error)
 {
     shared.cip.route.slot = options.slot;
     shared.cip.route.bridge = options.bridge.toLatin1();
     shared.cip.route.direct = options.direct;
+    shared.cip.maxConnectionSize = options.maxConnectionSize;
+    shared.cip.forwardOpen = !options.noForwardOpen;
+    shared.cip.largeForwardOpen = !options.noLargeForwardOpen;
     if (options.serial) {
         line = new PtyChannel(db, faults, shared, this);
         if (!line->open(error)) {

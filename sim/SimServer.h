@@ -7,6 +7,7 @@
 #include "TagDatabase.h"
 
 #include <QObject>
+#include <QTimer>
 
 class QTcpServer;
 
@@ -30,10 +31,12 @@ public:
 
 private:
     void accept();
+    void expireConnections();
 
     const TagDatabase &db;
     FaultControl &faults;
     ServerShared shared;
+    QTimer sweep; // idle connections go even when nobody asks
     QTcpServer *server = nullptr;
     PtyChannel *line = nullptr;
     QString host;

@@ -125,6 +125,18 @@ int runSim(const QStringList &args)
         {QStringLiteral("direct"),
          QStringLiteral("Addressed directly: bare requests only; Unconnected Send and a Forward "
                         "Open with a route get status 0x01/0x0311.")},
+        {QStringLiteral("max-connection-size"),
+         QStringLiteral("Largest connection size a Forward Open may ask for (default 4002; at most "
+                        "511 for the 16-bit Forward Open); larger gets 0x01/0x0109."),
+         QStringLiteral("bytes")},
+        {QStringLiteral("no-large-forward-open"),
+         QStringLiteral("Answer Large Forward Open (0x5B) with status 0x08.")},
+        {QStringLiteral("no-forward-open"),
+         QStringLiteral("Answer Forward Open and Large Forward Open with status 0x08.")},
+        {QStringLiteral("connection-timeout-ms"),
+         QStringLiteral("Drop a CIP connection idle this long, instead of after its O->T RPI x "
+                        "(4 << time-out multiplier)."),
+         QStringLiteral("ms")},
     });
     if (!p.parse(QStringList{QStringLiteral("quorvex sim")} + args)) {
         std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(p.errorText()));
@@ -149,6 +161,8 @@ int runSim(const QStringList &args)
     o.serial = p.isSet(QStringLiteral("serial"));
     o.garbage = p.isSet(QStringLiteral("garbage"));
     o.rejectRegister = p.isSet(QStringLiteral("reject-register"));
+    o.noForwardOpen = p.isSet(QStringLiteral("no-forward-open"));
+    o.noLargeForwardOpen = p.isSet(QStringLiteral("no-large-forward-open"));
     const int big = 24 * 3600 * 1000;
     if (!listenOption(p, &o) || !intOption(p, "max-seconds", 0, 24 * 3600, &o.maxSeconds) ||
         !intOption(p, "delay-ms", 0, big, &o.delayMs) ||
@@ -156,7 +170,9 @@ int runSim(const QStringList &args)
         !intOption(p, "split-gap-ms", 0, big, &o.splitGapMs) ||
         !intOption(p, "close-after", 0, 1 << 30, &o.closeAfter) ||
         !intOption(p, "silent-after", 0, 1 << 30, &o.silentAfter) ||
-        !intOption(p, "error-status", 0, 0xFF, &o.errorStatus) || !routeOptions(p, &o))
+        !intOption(p, "error-status", 0, 0xFF, &o.errorStatus) || !routeOptions(p, &o) ||
+        !intOption(p, "max-connection-size", 1, 0xFFFF, &o.maxConnectionSize) ||
+        !intOption(p, "connection-timeout-ms", 1, big, &o.connectionTimeoutMs))
         return ExitUsage;
 
     qsim::TagDatabase db;

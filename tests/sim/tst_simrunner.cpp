@@ -131,6 +131,8 @@ private slots:
     void serialLine();
     void pacedAndDelayedReplies_data();
     void pacedAndDelayedReplies();
+    void connectedMessaging_data();
+    void connectedMessaging();
 };
 
 void TestSimRunner::servesSeveralConnections()
@@ -429,6 +431,86 @@ void TestSimRunner::pacedAndDelayedReplies()
     const qint64 nominalUs = qint64(delayMs) * 1000 + qint64(reply.size()) * byteDelayUs;
     QVERIFY2(elapsedUs >= nominalUs * 6 / 10,
              qPrintable(QStringLiteral("%1 us for a nominal %2").arg(elapsedUs).arg(nominalUs)));
+}
+
+void TestSimRunner::connectedMessaging_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QString>("ending");
+
+    QTest::newRow("tcp, idle time-out") << false << "idle";
+    QTest::newRow("tcp, client closes") << false << "close";
+    QTest::newRow("tcp, forward close") << false << "forward close";
+    QTest::newRow("pty, idle time-out") << true << "idle";
+    QTest::newRow("pty, forward close") << true << "forward close";
+}
+
+// Open a connection, read on it, then end it one way or another; the
+// counters follow, and a read on the ended connection is refused.
+void TestSimRunner::connectedMessaging()
+{
+    QFETCH(bool, serial);
+    QFETCH(QString, ending);
+
+    qsim::SimOptions o;
+    o.serial = serial;
+    qsim::SimRunner sim(o);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    PtyClient line;
+    Client tcp;
+    quint32 session = 0;
+    if (serial) {
+        QVERIFY(line.open(sim.serialPath()));
+    } else {
+        QVERIFY(tcp.connectTo(sim.port()));
+        session = tcp.registerSession();
+        QVERIFY(session != 0);
+    }
+    auto exchange = [&](const QByteArray &frame) {
+        return serial ? line.exchange(frame) : tcp.exchange(frame);
+    };
+    const QByteArray path = QByteArray::fromHex("010020022401");
+    const quint32 id = openedId(
+        cipOf(exchange(sendRR(session, forwardOpen(true, 9, 0x42000FA2, 0x42000FA2, path)))));
+    QVERIFY(id != 0);
+    QCOMPARE(sim.forwardOpensAccepted(), 1);
+    QCOMPARE(sim.liveConnections(), 1);
+
+    quint32 toId = 0;
+    quint16 sequence = 0;
+    const QByteArray read = sendUnit(session, id, 3, readTag(sym("DintTag"), 1));
+    QCOMPARE(connectedCipOf(exchange(read), &toId, &sequence).toHex(), DintTagReply.toHex());
+    QCOMPARE(toId, 0x11223344u);
+    QCOMPARE(sequence, quint16(3));
+    QCOMPARE(sim.connectedRequestsServed(), 1);
+    QCOMPARE(sim.tagRequestsServed(), 1);
+
+    if (ending == QLatin1String("idle")) {
+        qsim::SimFaults f;
+        f.connectionTimeoutMs = 150;
+        sim.setFaults(f);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.liveConnections(), 0, WaitMs);
+    } else if (ending == QLatin1String("forward close")) {
+        QCOMPARE(cipOf(exchange(sendRR(session, forwardClose(9, path)))).left(4).toHex(),
+                 QByteArray("ce000000"));
+        QCOMPARE(sim.forwardClosesAccepted(), 1);
+        QCOMPARE(sim.liveConnections(), 0);
+    } else {
+        tcp.socket.disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(sim.liveConnections(), 0, WaitMs);
+        // The id was the old client's; a new one cannot use it.
+        Client again;
+        QVERIFY(again.connectTo(sim.port()));
+        session = again.registerSession();
+        QCOMPARE(
+            connectedCipOf(again.exchange(sendUnit(session, id, 4, readTag(sym("DintTag"), 1))))
+                .toHex(),
+            QByteArray("cc0001010701"));
+        return;
+    }
+    QCOMPARE(connectedCipOf(exchange(read), &toId).toHex(), QByteArray("cc0001010701"));
+    QCOMPARE(toId, id); // the refusal carries the id it got
+    QCOMPARE(sim.connectedRequestsServed(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSimRunner)
