@@ -37,6 +37,9 @@ public:
     std::atomic<int> forwardOpens{0};      // accepted
     std::atomic<int> forwardCloses{0};     // accepted
     std::atomic<int> liveConnections{0};
+    std::atomic<int> restarts{0};   // finished: listening again
+    std::atomic<int> blackholes{0}; // begun
+    std::atomic<bool> listening{true};
 
 private:
     mutable QMutex mutex;

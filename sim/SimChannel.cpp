@@ -100,6 +100,8 @@ void SimChannel::pump()
 
 void SimChannel::process(const QByteArray &frame)
 {
+    if (shared.muted())
+        return;
     quint64 gen = 0;
     const SimFaults f = faults.get(&gen);
     if (gen != generation) {
@@ -230,7 +232,18 @@ void SimChannel::finishReply()
     busy = false;
     ++faults.served;
     const int closeAfter = pendingFaults.closeAfter;
+    const bool tag = pending.effects.tagRequest;
     if (!serial && (pending.close || (closeAfter >= 0 && answered >= closeAfter)))
+        close();
+    if (tag)
+        emit tagAnswered();
+}
+
+void SimChannel::shutDown()
+{
+    if (serial)
+        dropConnections();
+    else
         close();
 }
 

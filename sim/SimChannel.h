@@ -21,12 +21,14 @@ namespace qsim
 struct ServerShared {
     ServerShared() { clock.start(); }
     qint64 nowMs() const { return clock.elapsed(); }
+    bool muted() const { return nowMs() < mutedUntilMs; }
 
     CipOptions cip;             // the controller's setup (routes); faults come per request
     quint32 sessionCounter = 0; // session handles, unique across connections
     ConnectionTable connections;
     quint64 owners = 0; // one per channel, for the connections it opens
     QElapsedTimer clock;
+    qint64 mutedUntilMs = -1; // an outage: requests until then are dropped unanswered
 };
 
 // One client of the simulated controller: cuts the incoming bytes into
@@ -40,8 +42,13 @@ public:
                QObject *parent = nullptr);
     ~SimChannel() override;
 
+    // Ends the connection (a TCP one; a serial line only drops its CIP
+    // connections), as a controller that goes down does.
+    void shutDown();
+
 signals:
-    void finished(); // the transport is closed; the channel may be deleted
+    void finished();    // the transport is closed; the channel may be deleted
+    void tagAnswered(); // the reply to a tag request is out
 
 protected:
     // Reads at most `max` bytes that are already there.

@@ -198,4 +198,19 @@ int SimRunner::liveConnections() const
     return d->faults.liveConnections.load();
 }
 
+int SimRunner::restartsDone() const
+{
+    return d->faults.restarts.load();
+}
+
+int SimRunner::blackholesDone() const
+{
+    return d->faults.blackholes.load();
+}
+
+bool SimRunner::isListening() const
+{
+    return isRunning() && d->faults.listening.load();
+}
+
 } // namespace qsim

@@ -71,6 +71,13 @@ struct SimFaults {
     // > 0: a CIP connection idle this long is dropped, instead of after its
     // O->T RPI x (4 << time-out multiplier)
     int connectionTimeoutMs = -1;
+
+    // Outages, counted in tag requests answered by the whole simulator since
+    // the start, the last outage or the last setFaults(); again after every n.
+    int restartAfter = -1;   // > 0: then close every connection and stop listening,
+    int restartGapMs = 500;  //      for this long, and listen again on the same port
+    int blackholeAfter = -1; // > 0: then answer nothing, closing nothing,
+    int blackholeMs = 2000;  //      for this long
 };
 // closeAfter and silentAfter count the requests of each connection since it
 // was opened or since the last setFaults(), whichever came later: setting
@@ -126,6 +133,9 @@ public:
     int forwardOpensAccepted() const;    // Forward Open and Large Forward Open
     int forwardClosesAccepted() const;
     int liveConnections() const; // CIP connections open now
+    int restartsDone() const;    // restarts whose gap is over (listening again)
+    int blackholesDone() const;  // outages begun
+    bool isListening() const;    // false during a restart gap
 
     struct Shared;
 

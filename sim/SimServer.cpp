@@ -51,6 +51,7 @@ bool SimServer::listen(const SimOptions &options, QString *error)
             line = nullptr;
             return false;
         }
+        adopt(line);
         return true;
     }
     QHostAddress address;
@@ -69,8 +70,64 @@ bool SimServer::listen(const SimOptions &options, QString *error)
         return false;
     }
     host = address.toString();
+    listenAddress = address;
+    listenPort = server->serverPort();
     connect(server, &QTcpServer::newConnection, this, &SimServer::accept);
     return true;
+}
+
+void SimServer::adopt(SimChannel *channel)
+{
+    connect(channel, &SimChannel::tagAnswered, this, &SimServer::countTag);
+}
+
+void SimServer::countTag()
+{
+    quint64 gen = 0;
+    const SimFaults f = faults.get(&gen);
+    if (gen != generation) {
+        generation = gen;
+        tagsSinceOutage = 0;
+    }
+    ++tagsSinceOutage;
+    if (f.restartAfter > 0 && tagsSinceOutage >= f.restartAfter) {
+        tagsSinceOutage = 0;
+        // Not from inside the channel that has just answered.
+        const int gap = f.restartGapMs;
+        QTimer::singleShot(0, this, [this, gap] { restart(gap); });
+    } else if (f.blackholeAfter > 0 && tagsSinceOutage >= f.blackholeAfter) {
+        tagsSinceOutage = 0;
+        shared.mutedUntilMs = shared.nowMs() + f.blackholeMs;
+        ++faults.blackholes;
+    }
+}
+
+// A controller that goes down and comes back: the clients' connections end,
+// nothing listens for a while, then the same port is served again, with
+// fresh sessions and no CIP connections.
+void SimServer::restart(int gapMs)
+{
+    if (!faults.listening)
+        return;
+    faults.listening = false;
+    for (SimChannel *c : findChildren<SimChannel *>(QString(), Qt::FindDirectChildrenOnly))
+        c->shutDown();
+    if (server)
+        server->close();
+    else // a serial line stays; it drops what comes during the gap
+        shared.mutedUntilMs = shared.nowMs() + gapMs;
+    QTimer::singleShot(qMax(0, gapMs), this, &SimServer::listenAgain);
+}
+
+void SimServer::listenAgain()
+{
+    // The port was ours a moment ago; should another take it meanwhile, try again.
+    if (server && !server->listen(listenAddress, listenPort)) {
+        QTimer::singleShot(SweepIntervalMs, this, &SimServer::listenAgain);
+        return;
+    }
+    faults.listening = true;
+    ++faults.restarts;
 }
 
 void SimServer::accept()
@@ -79,6 +136,7 @@ void SimServer::accept()
         ++faults.connections;
         auto *channel = new TcpChannel(socket, db, faults, shared, this);
         connect(channel, &SimChannel::finished, channel, &QObject::deleteLater);
+        adopt(channel);
         if (socket->state() != QAbstractSocket::ConnectedState)
             channel->deleteLater();
     }

@@ -6,6 +6,7 @@
 #include "SimRunner.h"
 #include "TagDatabase.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <QTimer>
 
@@ -32,6 +33,10 @@ public:
 private:
     void accept();
     void expireConnections();
+    void adopt(SimChannel *channel);
+    void countTag();
+    void restart(int gapMs);
+    void listenAgain();
 
     const TagDatabase &db;
     FaultControl &faults;
@@ -40,6 +45,10 @@ private:
     QTcpServer *server = nullptr;
     PtyChannel *line = nullptr;
     QString host;
+    QHostAddress listenAddress;
+    quint16 listenPort = 0;
+    quint64 generation = ~quint64(0); // of the faults the tag count belongs to
+    int tagsSinceOutage = 0;
 };
 
 } // namespace qsim

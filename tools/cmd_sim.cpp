@@ -137,6 +137,19 @@ int runSim(const QStringList &args)
          QStringLiteral("Drop a CIP connection idle this long, instead of after its O->T RPI x "
                         "(4 << time-out multiplier)."),
          QStringLiteral("ms")},
+        {QStringLiteral("restart-after"),
+         QStringLiteral("After every n tag requests close every connection and stop listening "
+                        "for --restart-gap-ms, then listen on the same port again."),
+         QStringLiteral("n")},
+        {QStringLiteral("restart-gap-ms"),
+         QStringLiteral("How long a restart keeps the port closed (default 500)."),
+         QStringLiteral("ms")},
+        {QStringLiteral("blackhole-after"),
+         QStringLiteral("After every n tag requests answer nothing, closing nothing, for "
+                        "--blackhole-ms."),
+         QStringLiteral("n")},
+        {QStringLiteral("blackhole-ms"),
+         QStringLiteral("How long such an outage lasts (default 2000)."), QStringLiteral("ms")},
     });
     if (!p.parse(QStringList{QStringLiteral("quorvex sim")} + args)) {
         std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(p.errorText()));
@@ -172,7 +185,11 @@ int runSim(const QStringList &args)
         !intOption(p, "silent-after", 0, 1 << 30, &o.silentAfter) ||
         !intOption(p, "error-status", 0, 0xFF, &o.errorStatus) || !routeOptions(p, &o) ||
         !intOption(p, "max-connection-size", 1, 0xFFFF, &o.maxConnectionSize) ||
-        !intOption(p, "connection-timeout-ms", 1, big, &o.connectionTimeoutMs))
+        !intOption(p, "connection-timeout-ms", 1, big, &o.connectionTimeoutMs) ||
+        !intOption(p, "restart-after", 1, 1 << 30, &o.restartAfter) ||
+        !intOption(p, "restart-gap-ms", 0, big, &o.restartGapMs) ||
+        !intOption(p, "blackhole-after", 1, 1 << 30, &o.blackholeAfter) ||
+        !intOption(p, "blackhole-ms", 0, big, &o.blackholeMs))
         return ExitUsage;
 
     qsim::TagDatabase db;

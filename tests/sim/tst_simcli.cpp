@@ -192,6 +192,12 @@ void TestSimCli::refusesBadArguments_data()
         << QStringList{QStringLiteral("--max-connection-size"), QStringLiteral("0")} << 2;
     QTest::newRow("connection time-out 0")
         << QStringList{QStringLiteral("--connection-timeout-ms"), QStringLiteral("0")} << 2;
+    QTest::newRow("restart after 0 requests")
+        << QStringList{QStringLiteral("--restart-after"), QStringLiteral("0")} << 2;
+    QTest::newRow("negative black hole")
+        << QStringList{QStringLiteral("--blackhole-after"), QStringLiteral("1"),
+                       QStringLiteral("--blackhole-ms"), QStringLiteral("-5")}
+        << 2;
     QTest::newRow("missing tag file")
         << QStringList{QStringLiteral("--tags"), QStringLiteral("/nonexistent.json")} << 1;
 }

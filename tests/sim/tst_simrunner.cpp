@@ -133,6 +133,8 @@ private slots:
     void pacedAndDelayedReplies();
     void connectedMessaging_data();
     void connectedMessaging();
+    void outages_data();
+    void outages();
 };
 
 void TestSimRunner::servesSeveralConnections()
@@ -511,6 +513,75 @@ void TestSimRunner::connectedMessaging()
     QCOMPARE(connectedCipOf(exchange(read), &toId).toHex(), QByteArray("cc0001010701"));
     QCOMPARE(toId, id); // the refusal carries the id it got
     QCOMPARE(sim.connectedRequestsServed(), 1);
+}
+
+void TestSimRunner::outages_data()
+{
+    QTest::addColumn<bool>("restart"); // else a black hole
+
+    QTest::newRow("restart after every 2 tag requests") << true;
+    QTest::newRow("black hole after every 2 tag requests") << false;
+}
+
+// Twice in one run: two reads are answered, then the outage, then service
+// again. A restart ends the connection and its CIP connection; it comes
+// back on the same port with new sessions. A black hole closes nothing.
+void TestSimRunner::outages()
+{
+    QFETCH(bool, restart);
+    qsim::SimOptions o;
+    if (restart) {
+        o.restartAfter = 2;
+        o.restartGapMs = 1000;
+    } else {
+        o.blackholeAfter = 2;
+        o.blackholeMs = 500;
+    }
+    qsim::SimRunner sim(o);
+    QVERIFY(sim.start());
+    const quint16 port = sim.port();
+    const QByteArray open =
+        forwardOpen(false, 1, 0x43F4, 0x43F4, QByteArray::fromHex("010020022401"));
+
+    auto client = std::make_unique<Client>();
+    QVERIFY(client->connectTo(port));
+    quint32 session = client->registerSession();
+    QVERIFY(openedId(cipOf(client->exchange(sendRR(session, open)))) != 0);
+    int readsBeforeOutage = 2;
+    for (int round = 1; round <= 2; ++round) {
+        for (int i = 0; i < readsBeforeOutage; ++i)
+            QCOMPARE(client->read(session, sym("DintTag")).toHex(), DintTagReply.toHex());
+        if (restart) {
+            QVERIFY(client->waitClosed());
+            QTRY_COMPARE_WITH_TIMEOUT(sim.liveConnections(), 0, WaitMs);
+            Client early;
+            const bool refused = !early.connectTo(port);
+            if (!sim.isListening()) // the attempt fell into the gap
+                QVERIFY(refused);
+            QTRY_COMPARE_WITH_TIMEOUT(sim.restartsDone(), round, WaitMs);
+            QVERIFY(sim.isListening());
+            client = std::make_unique<Client>();
+            QVERIFY(client->connectTo(port));
+            const quint32 fresh = client->registerSession();
+            QVERIFY(fresh != 0 && fresh != session);
+            session = fresh;
+            // The same serial again: the old connection is gone.
+            QVERIFY(openedId(cipOf(client->exchange(sendRR(session, open)))) != 0);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(sim.blackholesDone(), round, WaitMs);
+            QVERIFY(client->read(session, sym("DintTag"), 100).isEmpty());
+            // Requests during the outage are dropped; after it they are answered.
+            QByteArray reply;
+            for (int i = 0; i < 50 && reply.isEmpty(); ++i)
+                reply = client->read(session, sym("DintTag"), 100);
+            QCOMPARE(reply.toHex(), DintTagReply.toHex());
+            QCOMPARE(client->socket.state(), QAbstractSocket::ConnectedState);
+            QCOMPARE(sim.liveConnections(), 1);
+            readsBeforeOutage = 1; // that read was the first of the next two
+        }
+    }
+    QCOMPARE(sim.restartsDone(), restart ? 2 : 0);
+    QCOMPARE(sim.blackholesDone(), restart ? 0 : 2);
 }
 
 QTEST_GUILESS_MAIN(TestSimRunner)
