@@ -1,6 +1,8 @@
 #ifndef QUORVEX_SIM_SIMRUNNER_H
 #define QUORVEX_SIM_SIMRUNNER_H
 
+#include "EipProtocol.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -97,9 +99,9 @@ struct SimOptions : SimFaults {
     bool direct = false; // addressed directly: Unconnected Send and routed Forward Open refused
 
     // Connected messaging (Forward Open to the Connection Manager).
-    int maxConnectionSize = 4002;    // largest connection size; Forward Open: at most 511
-    bool noForwardOpen = false;      // 0x54 and 0x5B answer 0x08
-    bool noLargeForwardOpen = false; // 0x5B answers 0x08
+    int maxConnectionSize = cip::MaxLargeConnectionSize; // Forward Open: at most 511
+    bool noForwardOpen = false;                          // 0x54 and 0x5B answer 0x08
+    bool noLargeForwardOpen = false;                     // 0x5B answers 0x08
 };
 
 class SimRunner

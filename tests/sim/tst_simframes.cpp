@@ -107,60 +107,23 @@ void TestSimFrames::goldenExchanges_data()
     // Forward Open, route port 1 slot 0 then the Message Router, 500 bytes
     // both ways; the reply carries the id the simulator picked.
     QTest::newRow("forward open")
-        << hx("6f004000b179379e00000000000000000000000000000000000000000a00020000000000b2003000"
-              "540220062401"
-              "0af0"
-              "00000000"
-              "44332211"
-              "4200"
-              "3412"
-              "efcdab89"
-              "00000000"
-              "80841e00"
-              "f443"
-              "80841e00"
-              "f443"
-              "a3"
-              "03"
-              "010020022401")
-        << hx("6f002e00b179379e00000000000000000000000000000000000000000000020000000000b2001e00"
-              "d4000000"
-              "91f44525"
-              "44332211"
-              "4200"
-              "3412"
-              "efcdab89"
-              "80841e00"
-              "80841e00"
-              "0000")
+        << hx("6f004000b179379e00000000000000000000000000000000000000000a00020000000000b2003000 "
+              "540220062401 0af0 00000000 44332211 4200 3412 efcdab89 00000000 80841e00 f443 "
+              "80841e00 f443 a3 03 010020022401")
+        << hx("6f002e00b179379e00000000000000000000000000000000000000000000020000000000b2001e00 "
+              "d4000000 91f44525 44332211 4200 3412 efcdab89 80841e00 80841e00 0000")
         << 1;
     QTest::newRow("connected read DintTag")
-        << hx("70002400b179379e0000000000000000000000000000000000000000000002"
-              "00a1000400"
-              "91f44525"
-              "b1001000"
-              "0700"
-              "4c05910744696e74546167000100")
-        << hx("70002000b179379e0000000000000000000000000000000000000000000002"
-              "00a1000400"
-              "44332211"
-              "b1000c00"
-              "0700"
-              "cc000000c4002a000000")
+        << hx("70002400b179379e0000000000000000000000000000000000000000000002 00a1000400 91f44525 "
+              "b1001000 0700 4c05910744696e74546167000100")
+        << hx("70002000b179379e0000000000000000000000000000000000000000000002 00a1000400 44332211 "
+              "b1000c00 0700 cc000000c4002a000000")
         << 2;
     QTest::newRow("connected read on an unknown id")
-        << hx("70002400b179379e0000000000000000000000000000000000000000000002"
-              "00a1000400"
-              "78563412"
-              "b1001000"
-              "0900"
-              "4c05910744696e74546167000100")
-        << hx("70001c00b179379e0000000000000000000000000000000000000000000002"
-              "00a1000400"
-              "78563412"
-              "b1000800"
-              "0900"
-              "cc0001010701")
+        << hx("70002400b179379e0000000000000000000000000000000000000000000002 00a1000400 78563412 "
+              "b1001000 0900 4c05910744696e74546167000100")
+        << hx("70001c00b179379e0000000000000000000000000000000000000000000002 00a1000400 78563412 "
+              "b1000800 0900 cc0001010701")
         << 2;
 }
 
@@ -489,44 +452,39 @@ void TestSimFrames::routesUnderPolicy_data()
 
     const QByteArray ok = hx("cc000000c4002a000000");
     const QByteArray bridged = hx("01021208") + QByteArray("10.0.0.7") + hx("0100");
+    const QByteArray ip = "10.0.0.7";
+    // 0xD2, status 0x01, one word of extended status, the route's words.
+    auto refused = [](quint16 ext, quint8 words) {
+        QByteArray r = hx("d2000101");
+        le::put16(r, ext);
+        le::put8(r, words);
+        return r;
+    };
+    const quint16 badLink = 0x0312;
     QTest::newRow("no setup, any route") << -1 << QByteArray() << false << hx("0109") << ok;
     QTest::newRow("no setup, even nonsense") << -1 << QByteArray() << false << hx("ffff") << ok;
     QTest::newRow("slot 2, route to 2") << 2 << QByteArray() << false << hx("0102") << ok;
-    QTest::newRow("slot 2, route to 0") << 2 << QByteArray() << false << hx("0100")
-                                        << hx("d20001011203"
-                                              "01");
-    QTest::newRow("slot 2, route through port 2") << 2 << QByteArray() << false << hx("0202")
-                                                  << hx("d20001011203"
-                                                        "01");
-    QTest::newRow("slot 2, longer route") << 2 << QByteArray() << false << hx("01020100")
-                                          << hx("d20001011203"
-                                                "02");
-    QTest::newRow("slot 2, slot as a long address") << 2 << QByteArray() << false << hx("11010200")
-                                                    << hx("d20001011203"
-                                                          "02");
-    QTest::newRow("bridge, module in slot 2")
-        << -1 << QByteArray("10.0.0.7") << false << bridged << ok;
+    QTest::newRow("slot 2, route to 0")
+        << 2 << QByteArray() << false << hx("0100") << refused(badLink, 1);
+    QTest::newRow("slot 2, route through port 2")
+        << 2 << QByteArray() << false << hx("0202") << refused(badLink, 1);
+    QTest::newRow("slot 2, longer route")
+        << 2 << QByteArray() << false << hx("01020100") << refused(badLink, 2);
+    QTest::newRow("slot 2, slot as a long address")
+        << 2 << QByteArray() << false << hx("11010200") << refused(badLink, 2);
+    QTest::newRow("bridge, module in slot 2") << -1 << ip << false << bridged << ok;
     QTest::newRow("bridge, processor slot 3")
-        << 3 << QByteArray("10.0.0.7") << false
-        << hx("01051208") + QByteArray("10.0.0.7") + hx("0103") << ok;
+        << 3 << ip << false << hx("01051208") + ip + hx("0103") << ok;
     QTest::newRow("bridge, processor in the wrong slot")
-        << 3 << QByteArray("10.0.0.7") << false << bridged
-        << hx("d20001011203"
-              "07");
-    QTest::newRow("bridge, other address") << -1 << QByteArray("10.0.0.8") << false << bridged
-                                           << hx("d20001011203"
-                                                 "07");
+        << 3 << ip << false << bridged << refused(badLink, 7);
+    QTest::newRow("bridge, other address")
+        << -1 << QByteArray("10.0.0.8") << false << bridged << refused(badLink, 7);
     QTest::newRow("bridge, route to the local slot")
-        << -1 << QByteArray("10.0.0.7") << false << hx("0100")
-        << hx("d20001011203"
-              "01");
-    QTest::newRow("direct refuses any route") << -1 << QByteArray() << true << hx("0100")
-                                              << hx("d20001011103"
-                                                    "01");
+        << -1 << ip << false << hx("0100") << refused(badLink, 1);
+    QTest::newRow("direct refuses any route")
+        << -1 << QByteArray() << true << hx("0100") << refused(0x0311, 1);
     QTest::newRow("bridge, truncated route")
-        << -1 << QByteArray("10.0.0.7") << false << hx("01021208")
-        << hx("d20001011203"
-              "02");
+        << -1 << ip << false << hx("01021208") << refused(badLink, 2);
 }
 
 void TestSimFrames::routesUnderPolicy()
@@ -561,18 +519,10 @@ void TestSimFrames::connectionManager_data()
     QTest::addColumn<QByteArray>("reply");
 
     const QByteArray toSlot0 = hx("010020022401");
-    const QByteArray triad = hx("0700"
-                                "3412"
-                                "efcdab89");
+    const QByteArray triad = hx("0700 3412 efcdab89");
     auto opened = [](const char *service, const QByteArray &otId) {
-        return hx(service) + hx("0000") + otId +
-               hx("44332211"
-                  "0700"
-                  "3412"
-                  "efcdab89") +
-               hx("80841e00"
-                  "80841e00"
-                  "0000");
+        return hx(service) + hx("0000") + otId + hx("44332211 0700 3412 efcdab89") +
+               hx("80841e00 80841e00 0000");
     };
     const QByteArray firstId = hx("91f44525");
     QTest::newRow("large forward open, 4002 bytes")
@@ -580,53 +530,34 @@ void TestSimFrames::connectionManager_data()
         << opened("db00", firstId);
     QTest::newRow("large forward open, 4003 bytes")
         << 4002 << -1 << false << 0 << forwardOpen(true, 7, 0x42000FA3, 0x42000FA2, toSlot0)
-        << hx("db000102"
-              "0901"
-              "a20f") +
-               triad + hx("0000");
+        << hx("db000102 0901 a20f") + triad + hx("0000");
     QTest::newRow("large forward open over a smaller maximum")
         << 1000 << -1 << false << 0 << forwardOpen(true, 7, 0x420001F4, 0x420003E9, toSlot0)
-        << hx("db000102"
-              "0901"
-              "e803") +
-               triad + hx("0000");
+        << hx("db000102 0901 e803") + triad + hx("0000");
     QTest::newRow("forward open, 511 bytes")
         << 4002 << -1 << false << 0 << forwardOpen(false, 7, 0x43FF, 0x43FF, toSlot0)
         << opened("d400", firstId);
     QTest::newRow("forward open over a maximum of 400")
         << 400 << -1 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x4300, toSlot0)
-        << hx("d4000102"
-              "0901"
-              "9001") +
-               triad + hx("0000");
+        << hx("d4000102 0901 9001") + triad + hx("0000");
     QTest::newRow("transport class 1")
         << 4002 << -1 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, toSlot0, 0x81)
-        << hx("d4000101"
-              "0301") +
-               triad + hx("0000");
+        << hx("d4000101 0301") + triad + hx("0000");
     QTest::newRow("path ends at the Connection Manager")
         << 4002 << -1 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, hx("010020062401"))
-        << hx("d4000101"
-              "1503") +
-               triad + hx("0300");
+        << hx("d4000101 1503") + triad + hx("0300");
     QTest::newRow("path without a target")
         << 4002 << -1 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, hx("0100"))
-        << hx("d4000101"
-              "1503") +
-               triad + hx("0100");
+        << hx("d4000101 1503") + triad + hx("0100");
     QTest::newRow("slot 2, route to slot 0")
         << 4002 << 2 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, toSlot0)
-        << hx("d4000101"
-              "1203") +
-               triad + hx("0300");
+        << hx("d4000101 1203") + triad + hx("0300");
     QTest::newRow("slot 2, route to slot 2")
         << 4002 << 2 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, hx("010220022401"))
         << opened("d400", firstId);
     QTest::newRow("direct, with a route")
         << 4002 << -1 << true << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, toSlot0)
-        << hx("d4000101"
-              "1103") +
-               triad + hx("0300");
+        << hx("d4000101 1103") + triad + hx("0300");
     QTest::newRow("direct, to the Message Router only")
         << 4002 << -1 << true << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, hx("20022401"))
         << opened("d400", firstId);
@@ -647,9 +578,7 @@ void TestSimFrames::connectionManager_data()
         << hx("d4000800");
     QTest::newRow("forward close of nothing")
         << 4002 << -1 << false << 0 << forwardClose(7, toSlot0)
-        << hx("ce000101"
-              "0701") +
-               triad + hx("0000");
+        << hx("ce000101 0701") + triad + hx("0000");
 }
 
 void TestSimFrames::connectionManager()
@@ -704,11 +633,7 @@ void TestSimFrames::connectionLifecycle()
              QByteArray("01010001"));
     QCOMPARE(cip(forwardOpen(false, 99, 0x43F4, 0x43F4, path)).mid(2, 4).toHex(),
              QByteArray("01011301"));
-    QCOMPARE(cip(forwardClose(5, path)).toHex(), QByteArray("ce000000"
-                                                            "0500"
-                                                            "3412"
-                                                            "efcdab89"
-                                                            "0000"));
+    QCOMPARE(cip(forwardClose(5, path)).toHex(), hx("ce000000 0500 3412 efcdab89 0000").toHex());
     QCOMPARE(cip(forwardClose(5, path)).mid(2, 4).toHex(), QByteArray("01010701"));
     const quint32 reopened = openedId(cip(forwardOpen(false, 5, 0x43F4, 0x43F4, path)));
     QVERIFY(reopened != 0 && !ids.contains(reopened)); // never an id used before
