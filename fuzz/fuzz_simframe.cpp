@@ -4,6 +4,7 @@
 // request paths. Replies are always well-formed frames.
 
 #include "CipService.h"
+#include "ConnectionTable.h"
 #include "EipProtocol.h"
 #include "FrameHandler.h"
 #include "FuzzSupport.h"
@@ -47,6 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qsim::FrameOptions options;
     options.requireSession = (mode & 0x20) == 0;
     options.cip.forcedStatus = forced;
+    // Route setups and connections, so that Forward Open and SendUnitData
+    // get past their first checks.
+    options.cip.route.slot = (mode & 0x10) ? 0 : -1;
+    options.cip.route.direct = (mode & 0x08) != 0;
+    if (mode & 0x04)
+        options.cip.route.bridge = QByteArrayLiteral("10.0.0.7");
+    qsim::ConnectionTable connections;
+    options.cip.client.connections = &connections;
     qsim::SessionTable sessions;
 
     switch (mode % 4) {

@@ -56,6 +56,8 @@ constexpr int SessionHandleSize = 4;
 // RegisterSession carries the protocol version and option flags after the
 // header; its sender context starts with this byte, the rest zero.
 constexpr int RegisterSessionDataSize = 4;
+// The connected address item holds the 32-bit connection id.
+constexpr int ConnectedAddressSize = 4;
 constexpr int RegisterSessionFrameSize = HeaderSize + RegisterSessionDataSize;
 constexpr quint8 RegisterSessionContext = 0x01;
 // The length field is 16 bits wide: no frame can be longer than this.
@@ -123,6 +125,8 @@ enum Segment : quint8 {
     // Port segment: the port in the low bits (this value: a 16-bit port
     // follows), and a flag for a link address longer than one byte.
     SegPortWide = 0x0F,
+    SegTypeMask = 0xE0, // segment type in bits 5-7 (0: port)
+    SegPortMask = 0x0F,
     SegPortLongLink = 0x10,
     SegClass8 = 0x20,
     SegInstance8 = 0x24,
@@ -163,6 +167,12 @@ constexpr quint32 NetVariableSize32 = 0x02000000;
 constexpr quint32 NetSizeMask32 = 0x0000FFFF;
 // Time-out multiplier code k: the target waits RPI x (4 << k).
 constexpr int TimeoutMultiplierBase = 4;
+constexpr quint16 BackplanePort = 1;
+constexpr quint16 EthernetPort = 2;
+constexpr int MaxForwardOpenSize = 511;
+constexpr int MaxLargeConnectionSize = 4002;
+// The time-out multiplier k stands for x (4 << k); values above 7 are reserved.
+constexpr int MaxTimeoutMultiplier = 7;
 constexpr quint16 StringHandle = 0x0FCE;
 constexpr int StringSize = 88;
 constexpr int StringDataSize = 82;

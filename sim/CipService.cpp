@@ -1,7 +1,7 @@
 #include "CipService.h"
 
 #include "ByteOrder.h"
-#include "EipProtocol.h"
+#include "ConnectionManager.h"
 #include "TagPath.h"
 
 namespace qsim
@@ -44,9 +44,14 @@ QByteArray readTag(quint8 service, const QByteArray &path, const QByteArray &dat
     if (count == 0 || count > target.available || offset >= total)
         return cipError(service, cip::GeneralError, cip::ExtBeyondEnd);
 
+    const QByteArray type = db.typeBytes(target.type);
+    const qint64 room = options.maxReplyBytes > 0
+                            ? options.maxReplyBytes - cip::ReplyHeaderSize - type.size()
+                            : MaxReplyValueBytes;
+    if (room <= 0)
+        return cipError(service, cip::ReplyDataTooLarge);
     // Parts hold whole elements whenever one element fits a reply.
-    const qint64 chunk = elemSize <= MaxReplyValueBytes ? MaxReplyValueBytes / elemSize * elemSize
-                                                        : MaxReplyValueBytes;
+    const qint64 chunk = elemSize <= room ? room / elemSize * elemSize : room;
     const qint64 part = qMin(total - offset, chunk);
     const bool more = offset + part < total;
 
@@ -55,17 +60,20 @@ QByteArray readTag(quint8 service, const QByteArray &path, const QByteArray &dat
     le::put8(reply, 0);
     le::put8(reply, more ? cip::PartialTransfer : cip::Success);
     le::put8(reply, 0);
-    reply += db.typeBytes(target.type);
+    reply += type;
     reply += target.tag->data.mid(static_cast<int>(target.offset + offset), static_cast<int>(part));
     return reply;
 }
 
+enum class Hop { Bare, Routed, Connected };
+
 QByteArray dispatch(const QByteArray &request, const TagDatabase &db, const CipOptions &options,
-                    bool routed);
+                    Hop hop, CipEffects *effects);
 
 // Priority/tick, time-out ticks, embedded size, embedded request, pad to an
 // even size, route path size in words, reserved, route path.
-QByteArray unconnectedSend(const QByteArray &data, const TagDatabase &db, const CipOptions &options)
+QByteArray unconnectedSend(const QByteArray &data, const TagDatabase &db, const CipOptions &options,
+                           CipEffects *effects)
 {
     le::Reader r(data);
     r.skip(2);
@@ -73,16 +81,29 @@ QByteArray unconnectedSend(const QByteArray &data, const TagDatabase &db, const 
     const QByteArray embedded = r.bytes(size);
     if (size % 2)
         r.skip(1);
-    const int routeWords = r.u8();
+    const quint8 words = r.u8();
     r.skip(1);
-    r.skip(2 * routeWords);
-    if (!r.ok() || size < 2 || routeWords == 0)
+    const QByteArray routeBytes = r.bytes(2 * words);
+    if (!r.ok() || size < 2 || words == 0)
         return cipError(cip::UnconnectedSend, cip::NotEnoughData);
-    return dispatch(embedded, db, options, true);
+    // A controller addressed directly has no Connection Manager that routes.
+    if (options.route.direct)
+        return routeFailure(cip::UnconnectedSend, cip::ExtPortNotAvailable, words);
+    QVector<PortSegment> route;
+    if (!options.route.anyRoute() &&
+        (!parseRoute(routeBytes, &route) || checkRoute(route, options.route) != 0))
+        return routeFailure(cip::UnconnectedSend, cip::ExtLinkAddressInvalid, words);
+    return dispatch(embedded, db, options, Hop::Routed, effects);
+}
+
+bool isConnectionManagerService(quint8 service)
+{
+    return service == cip::UnconnectedSend || service == cip::ForwardOpen ||
+           service == cip::LargeForwardOpen || service == cip::ForwardClose;
 }
 
 QByteArray dispatch(const QByteArray &request, const TagDatabase &db, const CipOptions &options,
-                    bool routed)
+                    Hop hop, CipEffects *effects)
 {
     le::Reader r(request);
     const quint8 service = r.u8();
@@ -91,14 +112,25 @@ QByteArray dispatch(const QByteArray &request, const TagDatabase &db, const CipO
     if (!r.ok())
         return cipError(service, cip::NotEnoughData);
     const QByteArray data = request.mid(r.position());
-    if (service == cip::UnconnectedSend && isConnectionManager(path)) {
+    if (isConnectionManagerService(service) && isConnectionManager(path)) {
         // A routed request that asks to be routed again goes nowhere.
-        if (routed)
+        if (hop == Hop::Routed && service == cip::UnconnectedSend)
             return cipError(service, cip::PathDestinationUnknown);
-        return unconnectedSend(data, db, options);
+        // Connections are opened from the originator's own side, and a
+        // connected request has already reached its target.
+        if (hop != Hop::Bare)
+            return cipError(service, cip::ServiceNotSupported);
+        if (service == cip::UnconnectedSend)
+            return unconnectedSend(data, db, options, effects);
+        if (service == cip::ForwardClose)
+            return forwardClose(data, options, effects);
+        return forwardOpen(service, data, options, effects);
     }
-    if (service == cip::ReadTag || service == cip::ReadTagFragmented)
+    if (service == cip::ReadTag || service == cip::ReadTagFragmented) {
+        if (effects)
+            effects->tagRequest = true;
         return readTag(service, path, data, db, options);
+    }
     return cipError(service, cip::ServiceNotSupported);
 }
 
@@ -116,9 +148,18 @@ QByteArray cipError(quint8 service, quint8 status, quint16 extStatus)
     return reply;
 }
 
-QByteArray handleCip(const QByteArray &request, const TagDatabase &db, const CipOptions &options)
+QByteArray routeFailure(quint8 service, quint16 extStatus, quint8 routeWords)
 {
-    return dispatch(request, db, options, false);
+    QByteArray reply = cipError(service, cip::ConnectionFailure, extStatus);
+    le::put8(reply, routeWords);
+    return reply;
+}
+
+QByteArray handleCip(const QByteArray &request, const TagDatabase &db, const CipOptions &options,
+                     CipEffects *effects, CipVia via)
+{
+    return dispatch(request, db, options, via == CipVia::Connected ? Hop::Connected : Hop::Bare,
+                    effects);
 }
 
 } // namespace qsim

@@ -32,6 +32,14 @@ public:
 
     std::atomic<int> served{0};
     std::atomic<int> connections{0};
+    std::atomic<int> tagRequests{0};       // Read Tag / Read Tag Fragmented answered
+    std::atomic<int> connectedRequests{0}; // SendUnitData answered on a live connection
+    std::atomic<int> forwardOpens{0};      // accepted
+    std::atomic<int> forwardCloses{0};     // accepted
+    std::atomic<int> liveConnections{0};
+    std::atomic<int> restarts{0};   // finished: listening again
+    std::atomic<int> blackholes{0}; // begun
+    std::atomic<bool> listening{true};
 
 private:
     mutable QMutex mutex;

@@ -1,6 +1,7 @@
 #include "FrameHandler.h"
 
 #include "ByteOrder.h"
+#include "ConnectionTable.h"
 #include "EipProtocol.h"
 
 namespace qsim
@@ -88,7 +89,8 @@ FrameResult sendRRData(const Header &h, le::Reader &r, const TagDatabase &db,
     if (!r.ok() || items != 2 || addressType != eip::ItemNullAddress || addressLength != 0 ||
         dataType != eip::ItemUnconnectedData || dataLength != r.remaining())
         return reply(h, h.session, eip::StatusPoorlyFormed);
-    const QByteArray cipReply = handleCip(r.bytes(dataLength), db, options.cip);
+    FrameResult res;
+    const QByteArray cipReply = handleCip(r.bytes(dataLength), db, options.cip, &res.effects);
 
     QByteArray data;
     le::put32(data, 0);
@@ -99,8 +101,63 @@ FrameResult sendRRData(const Header &h, le::Reader &r, const TagDatabase &db,
     le::put16(data, eip::ItemUnconnectedData);
     le::put16(data, static_cast<quint16>(cipReply.size()));
     data += cipReply;
-    FrameResult res = reply(h, h.session, eip::StatusSuccess, data);
+    res.reply = encapsulation(h, h.session, eip::StatusSuccess, data);
     res.tagRead = true;
+    return res;
+}
+
+// Interface handle, time-out, two items: the connected address (the O->T
+// connection id) and the connected data (sequence count, CIP request).
+FrameResult sendUnitData(const Header &h, le::Reader &r, const TagDatabase &db,
+                         const FrameOptions &options)
+{
+    r.skip(6);
+    const quint16 items = r.u16();
+    const quint16 addressType = r.u16();
+    const quint16 addressLength = r.u16();
+    const quint32 otId = r.u32();
+    const quint16 dataType = r.u16();
+    const quint16 dataLength = r.u16();
+    if (!r.ok() || items != 2 || addressType != eip::ItemConnectedAddress ||
+        addressLength != eip::ConnectedAddressSize || dataType != eip::ItemConnectedData ||
+        dataLength != r.remaining() || dataLength < eip::SequenceCountSize)
+        return reply(h, h.session, eip::StatusPoorlyFormed);
+    const quint16 sequence = r.u16();
+    const QByteArray request = r.bytes(dataLength - eip::SequenceCountSize);
+
+    FrameResult res;
+    const CipClient &client = options.cip.client;
+    Connection *c = nullptr;
+    if (client.connections) {
+        client.connections->expire(client.nowMs, client.connectionTimeoutMs);
+        c = client.connections->find(otId, client.owner);
+    }
+    QByteArray cipReply;
+    quint32 addressId = otId;
+    if (c) {
+        c->lastMs = client.nowMs;
+        addressId = c->toId;
+        CipOptions connected = options.cip;
+        connected.maxReplyBytes = qMax(1, c->toSize - eip::SequenceCountSize);
+        cipReply = handleCip(request, db, connected, &res.effects, CipVia::Connected);
+        res.connected = true;
+    } else {
+        const quint8 service = request.isEmpty() ? 0 : static_cast<quint8>(request.at(0));
+        cipReply = cipError(service, cip::ConnectionFailure, cip::ExtConnectionNotFound);
+    }
+
+    QByteArray data;
+    le::put32(data, 0);
+    le::put16(data, 0);
+    le::put16(data, 2);
+    le::put16(data, eip::ItemConnectedAddress);
+    le::put16(data, eip::ConnectedAddressSize);
+    le::put32(data, addressId);
+    le::put16(data, eip::ItemConnectedData);
+    le::put16(data, static_cast<quint16>(eip::SequenceCountSize + cipReply.size()));
+    le::put16(data, sequence);
+    data += cipReply;
+    res.reply = encapsulation(h, h.session, eip::StatusSuccess, data);
     return res;
 }
 
@@ -136,6 +193,10 @@ FrameResult handleFrame(const QByteArray &frame, SessionTable &sessions, const T
         if (options.requireSession && !sessions.contains(h.session))
             return reply(h, h.session, eip::StatusInvalidSession);
         return sendRRData(h, r, db, options);
+    case eip::SendUnitData:
+        if (options.requireSession && !sessions.contains(h.session))
+            return reply(h, h.session, eip::StatusInvalidSession);
+        return sendUnitData(h, r, db, options);
     default:
         return reply(h, h.session, eip::StatusInvalidCommand);
     }

@@ -40,14 +40,17 @@ struct FrameOptions {
 };
 
 struct FrameResult {
-    QByteArray reply;   // empty: nothing to send
-    bool close = false; // the connection should end (after the reply)
-    bool tagRead = false;
+    QByteArray reply;       // empty: nothing to send
+    bool close = false;     // the connection should end (after the reply)
+    bool tagRead = false;   // a SendRRData was answered
+    bool connected = false; // a SendUnitData on a live connection was answered
+    CipEffects effects;
 };
 
 // Answers one whole frame: a header whose length field matches the frame's
 // size, or anything else (short, long, nonsense), which gets an error reply
-// or, when not even a header is there, none.
+// or, when not even a header is there, none. SendUnitData is answered on the
+// connections in `options.cip.client.connections`.
 FrameResult handleFrame(const QByteArray &frame, SessionTable &sessions, const TagDatabase &db,
                         const FrameOptions &options = FrameOptions());
 

@@ -11,9 +11,9 @@
 namespace qsim
 {
 
-PtyChannel::PtyChannel(const TagDatabase &db, FaultControl &faults, quint32 *sessionCounter,
+PtyChannel::PtyChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared,
                        QObject *parent)
-    : SimChannel(db, faults, sessionCounter, true, parent)
+    : SimChannel(db, faults, shared, true, parent)
 {
 }
 

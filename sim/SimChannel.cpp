@@ -13,6 +13,10 @@ namespace
 constexpr qint64 MaxPendingOutput = 64 * 1024;
 // A pause this long on a serial line ends a request.
 constexpr int SerialQuietMs = 5;
+// Paced output is written at most this often; slower paces write one byte a
+// tick, faster ones the bytes that fell due since the last tick.
+constexpr int PaceTickMs = 1;
+constexpr qint64 UsPerMs = 1000;
 
 QByteArray garbageOf(int size, quint32 *seed)
 {
@@ -30,9 +34,10 @@ QByteArray garbageOf(int size, quint32 *seed)
 
 } // namespace
 
-SimChannel::SimChannel(const TagDatabase &db, FaultControl &faults, quint32 *sessionCounter,
+SimChannel::SimChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared,
                        bool serial, QObject *parent)
-    : QObject(parent), db(db), faults(faults), sessions(sessionCounter), serial(serial)
+    : QObject(parent), db(db), faults(faults), shared(shared), owner(++shared.owners),
+      sessions(&shared.sessionCounter), serial(serial)
 {
     quiet.setSingleShot(true);
     quiet.setInterval(SerialQuietMs);
@@ -40,6 +45,20 @@ SimChannel::SimChannel(const TagDatabase &db, FaultControl &faults, quint32 *ses
         quietPassed = true;
         pump();
     });
+    paceTimer.setTimerType(Qt::PreciseTimer);
+    connect(&paceTimer, &QTimer::timeout, this, &SimChannel::paceTick);
+}
+
+SimChannel::~SimChannel()
+{
+    dropConnections();
+}
+
+// CIP connections live no longer than the transport they were opened on.
+void SimChannel::dropConnections()
+{
+    shared.connections.dropOwner(owner);
+    faults.liveConnections = shared.connections.size();
 }
 
 QByteArray SimChannel::nextFrame()
@@ -81,6 +100,8 @@ void SimChannel::pump()
 
 void SimChannel::process(const QByteArray &frame)
 {
+    if (shared.muted())
+        return;
     quint64 gen = 0;
     const SimFaults f = faults.get(&gen);
     if (gen != generation) {
@@ -99,8 +120,18 @@ void SimChannel::process(const QByteArray &frame)
     FrameOptions options;
     options.requireSession = !serial;
     options.rejectRegister = f.rejectRegister;
+    options.cip = shared.cip;
     options.cip.forcedStatus = f.errorStatus;
+    options.cip.client.connections = &shared.connections;
+    options.cip.client.owner = owner;
+    options.cip.client.nowMs = shared.nowMs();
+    options.cip.client.connectionTimeoutMs = f.connectionTimeoutMs;
     pending = handleFrame(frame, sessions, db, options);
+    faults.tagRequests += pending.effects.tagRequest ? 1 : 0;
+    faults.connectedRequests += pending.connected ? 1 : 0;
+    faults.forwardOpens += pending.effects.opened ? 1 : 0;
+    faults.forwardCloses += pending.effects.closed ? 1 : 0;
+    faults.liveConnections = shared.connections.size();
     pendingFaults = f;
     ++answered;
     if (pending.reply.isEmpty()) {
@@ -129,23 +160,71 @@ void SimChannel::sendFirst()
     const int gap = pendingFaults.splitGapMs;
     if (gap >= 0 && pending.reply.size() > 1) {
         busy = true;
-        writeBytes(pending.reply.left(pending.reply.size() / 2));
-        QTimer::singleShot(gap, this, [this] {
-            sendSecond();
-            pump();
-        });
+        auto second = [this, gap] {
+            QTimer::singleShot(gap, this, [this] {
+                sendSecond();
+                pump();
+            });
+        };
+        if (transmit(pending.reply.left(pending.reply.size() / 2), second))
+            second();
         return;
     }
-    writeBytes(pending.reply);
-    finishReply();
+    if (transmit(pending.reply, [this] {
+            finishReply();
+            pump();
+        }))
+        finishReply();
+    else
+        busy = true;
 }
 
 void SimChannel::sendSecond()
 {
     if (closed)
         return;
-    writeBytes(pending.reply.mid(pending.reply.size() / 2));
-    finishReply();
+    if (transmit(pending.reply.mid(pending.reply.size() / 2), [this] {
+            finishReply();
+            pump();
+        }))
+        finishReply();
+}
+
+bool SimChannel::transmit(const QByteArray &bytes, std::function<void()> done)
+{
+    if (pendingFaults.byteDelayUs <= 0 || bytes.size() <= 1) {
+        writeBytes(bytes);
+        return true;
+    }
+    paced = bytes;
+    pacedSent = 0;
+    paceUs = pendingFaults.byteDelayUs;
+    pacedDone = std::move(done);
+    paceClock.start();
+    paceTimer.start(qMax<qint64>(PaceTickMs, paceUs / UsPerMs));
+    paceTick();
+    return false;
+}
+
+void SimChannel::paceTick()
+{
+    if (closed || paced.isEmpty()) {
+        paceTimer.stop();
+        return;
+    }
+    // Byte i is due i * paceUs after the first.
+    const qint64 due = qMin<qint64>(paced.size(), paceClock.nsecsElapsed() / 1000 / paceUs + 1);
+    if (due > pacedSent) {
+        writeBytes(paced.mid(pacedSent, static_cast<int>(due - pacedSent)));
+        pacedSent = static_cast<int>(due);
+    }
+    if (pacedSent < paced.size())
+        return;
+    paceTimer.stop();
+    paced.clear();
+    std::function<void()> done;
+    done.swap(pacedDone);
+    done();
 }
 
 void SimChannel::finishReply()
@@ -153,7 +232,18 @@ void SimChannel::finishReply()
     busy = false;
     ++faults.served;
     const int closeAfter = pendingFaults.closeAfter;
+    const bool tag = pending.effects.tagRequest;
     if (!serial && (pending.close || (closeAfter >= 0 && answered >= closeAfter)))
+        close();
+    if (tag)
+        emit tagAnswered();
+}
+
+void SimChannel::shutDown()
+{
+    if (serial)
+        dropConnections();
+    else
         close();
 }
 
@@ -164,7 +254,11 @@ void SimChannel::close()
     closed = true;
     busy = false;
     quiet.stop();
+    paceTimer.stop();
+    paced.clear();
+    pacedDone = nullptr;
     closeTransport();
+    dropConnections();
 }
 
 } // namespace qsim

@@ -1,17 +1,35 @@
 #ifndef QUORVEX_SIM_SIMCHANNEL_H
 #define QUORVEX_SIM_SIMCHANNEL_H
 
+#include "ConnectionTable.h"
 #include "FaultControl.h"
 #include "FrameHandler.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+
+#include <functional>
 
 class QSocketNotifier;
 class QTcpSocket;
 
 namespace qsim
 {
+
+// What the channels of one server share; they all run in its thread.
+struct ServerShared {
+    ServerShared() { clock.start(); }
+    qint64 nowMs() const { return clock.elapsed(); }
+    bool muted() const { return nowMs() < mutedUntilMs; }
+
+    CipOptions cip;             // the controller's setup (routes); faults come per request
+    quint32 sessionCounter = 0; // session handles, unique across connections
+    ConnectionTable connections;
+    quint64 owners = 0; // one per channel, for the connections it opens
+    QElapsedTimer clock;
+    qint64 mutedUntilMs = -1; // an outage: requests until then are dropped unanswered
+};
 
 // One client of the simulated controller: cuts the incoming bytes into
 // frames, answers them one after the other and applies the faults. The
@@ -20,11 +38,17 @@ class SimChannel : public QObject
 {
     Q_OBJECT
 public:
-    SimChannel(const TagDatabase &db, FaultControl &faults, quint32 *sessionCounter, bool serial,
+    SimChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared, bool serial,
                QObject *parent = nullptr);
+    ~SimChannel() override;
+
+    // Ends the connection (a TCP one; a serial line only drops its CIP
+    // connections), as a controller that goes down does.
+    void shutDown();
 
 signals:
-    void finished(); // the transport is closed; the channel may be deleted
+    void finished();    // the transport is closed; the channel may be deleted
+    void tagAnswered(); // the reply to a tag request is out
 
 protected:
     // Reads at most `max` bytes that are already there.
@@ -48,9 +72,16 @@ private:
     void sendSecond();
     void finishReply();
     void close();
+    void dropConnections();
+    // Writes `bytes`, paced when byteDelayUs asks for it. True when they are
+    // all handed to the transport; otherwise `done` runs after the last one.
+    bool transmit(const QByteArray &bytes, std::function<void()> done);
+    void paceTick();
 
     const TagDatabase &db;
     FaultControl &faults;
+    ServerShared &shared;
+    const quint64 owner;
     SessionTable sessions;
     const bool serial;
 
@@ -65,6 +96,15 @@ private:
     quint64 generation = ~quint64(0);
     int answered = 0; // since the channel opened or the faults last changed
     quint32 garbageSeed = 1;
+
+    // Paced output: bytes are due at fixed intervals from the first one, so
+    // a late timer tick catches up and the average rate holds.
+    QTimer paceTimer;
+    QElapsedTimer paceClock;
+    QByteArray paced;
+    int pacedSent = 0;
+    int paceUs = 0;
+    std::function<void()> pacedDone;
 };
 
 class TcpChannel : public SimChannel
@@ -72,7 +112,7 @@ class TcpChannel : public SimChannel
     Q_OBJECT
 public:
     TcpChannel(QTcpSocket *socket, const TagDatabase &db, FaultControl &faults,
-               quint32 *sessionCounter, QObject *parent = nullptr);
+               ServerShared &shared, QObject *parent = nullptr);
 
 protected:
     QByteArray readSome(int max) override;
@@ -90,7 +130,7 @@ class PtyChannel : public SimChannel
 {
     Q_OBJECT
 public:
-    PtyChannel(const TagDatabase &db, FaultControl &faults, quint32 *sessionCounter,
+    PtyChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared,
                QObject *parent = nullptr);
     ~PtyChannel() override;
     bool open(QString *error);

@@ -173,4 +173,44 @@ int SimRunner::connectionsAccepted() const
     return d->faults.connections.load();
 }
 
+int SimRunner::tagRequestsServed() const
+{
+    return d->faults.tagRequests.load();
+}
+
+int SimRunner::connectedRequestsServed() const
+{
+    return d->faults.connectedRequests.load();
+}
+
+int SimRunner::forwardOpensAccepted() const
+{
+    return d->faults.forwardOpens.load();
+}
+
+int SimRunner::forwardClosesAccepted() const
+{
+    return d->faults.forwardCloses.load();
+}
+
+int SimRunner::liveConnections() const
+{
+    return d->faults.liveConnections.load();
+}
+
+int SimRunner::restartsDone() const
+{
+    return d->faults.restarts.load();
+}
+
+int SimRunner::blackholesDone() const
+{
+    return d->faults.blackholes.load();
+}
+
+bool SimRunner::isListening() const
+{
+    return isRunning() && d->faults.listening.load();
+}
+
 } // namespace qsim

@@ -1,6 +1,8 @@
 #ifndef QUORVEX_SIM_SIMRUNNER_H
 #define QUORVEX_SIM_SIMRUNNER_H
 
+#include "EipProtocol.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -10,7 +12,9 @@
 // EtherNet/IP + CIP server (TCP, or a pseudo-terminal with --serial) that
 // answers RegisterSession, UnRegisterSession and SendRRData carrying Read Tag
 // (0x4C) and Read Tag Fragmented (0x52), bare or inside an Unconnected Send
-// (0x52 to class 6 instance 1; any route path is accepted).
+// (0x52 to class 6 instance 1; the routes taken follow `slot`, `bridge` and
+// `direct`), Forward Open / Large Forward Open / Forward Close, and
+// SendUnitData on the connections opened (README.md, simulator section).
 //
 // The runner owns its own thread: the driver blocks the calling thread while
 // it waits for a reply, so the simulator must never share that thread.
@@ -59,12 +63,23 @@ namespace qsim
 // Faults; all of them can be changed while the simulator runs.
 struct SimFaults {
     int delayMs = 0;      // hold every reply this long
+    int byteDelayUs = 0;  // > 0: write reply bytes this far apart (9600 baud 8N1: 1042)
     int splitGapMs = -1;  // >= 0: write every reply in two halves, this far apart
     int closeAfter = -1;  // >= 0: a connection answers this many requests, then closes
     int silentAfter = -1; // >= 0: a connection answers this many requests, then ignores the rest
     bool garbage = false; // replies are nonsense bytes of the right length
     int errorStatus = -1; // >= 0: every tag read answers with this CIP general status, no data
     bool rejectRegister = false; // RegisterSession answers status 0x69 and handle 0
+    // > 0: a CIP connection idle this long is dropped, instead of after its
+    // O->T RPI x (4 << time-out multiplier)
+    int connectionTimeoutMs = -1;
+
+    // Outages, counted in tag requests answered by the whole simulator since
+    // the start, the last outage or the last setFaults(); again after every n.
+    int restartAfter = -1;   // > 0: then close every connection and stop listening,
+    int restartGapMs = 500;  //      for this long, and listen again on the same port
+    int blackholeAfter = -1; // > 0: then answer nothing, closing nothing,
+    int blackholeMs = 2000;  //      for this long
 };
 // closeAfter and silentAfter count the requests of each connection since it
 // was opened or since the last setFaults(), whichever came later: setting
@@ -77,6 +92,16 @@ struct SimOptions : SimFaults {
     QString tagFile;     // JSON tag database; empty: the default set above
     int maxSeconds = 0;  // > 0: stop by itself after this long
     bool serial = false; // a pseudo-terminal instead of TCP, see serialPath()
+
+    // Routes. Without any of these every route is taken.
+    int slot = -1;       // 0..255: the processor's slot; a route must be port 1 link `slot`
+    QString bridge;      // "A.B.C.D": routes must go port 1 link K, port 2 A.B.C.D, port 1 slot
+    bool direct = false; // addressed directly: Unconnected Send and routed Forward Open refused
+
+    // Connected messaging (Forward Open to the Connection Manager).
+    int maxConnectionSize = cip::MaxLargeConnectionSize; // Forward Open: at most 511
+    bool noForwardOpen = false;                          // 0x54 and 0x5B answer 0x08
+    bool noLargeForwardOpen = false;                     // 0x5B answers 0x08
 };
 
 class SimRunner
@@ -105,6 +130,14 @@ public:
     SimFaults faults() const;
     int requestsServed() const; // frames answered so far, all connections
     int connectionsAccepted() const;
+    int tagRequestsServed() const;       // Read Tag / Read Tag Fragmented, any transport
+    int connectedRequestsServed() const; // SendUnitData answered on a live CIP connection
+    int forwardOpensAccepted() const;    // Forward Open and Large Forward Open
+    int forwardClosesAccepted() const;
+    int liveConnections() const; // CIP connections open now
+    int restartsDone() const;    // restarts whose gap is over (listening again)
+    int blackholesDone() const;  // outages begun
+    bool isListening() const;    // false during a restart gap
 
     struct Shared;
 

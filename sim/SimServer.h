@@ -2,17 +2,18 @@
 #define QUORVEX_SIM_SIMSERVER_H
 
 #include "FaultControl.h"
+#include "SimChannel.h"
 #include "SimRunner.h"
 #include "TagDatabase.h"
 
+#include <QHostAddress>
 #include <QObject>
+#include <QTimer>
 
 class QTcpServer;
 
 namespace qsim
 {
-
-class PtyChannel;
 
 // The simulated controller in the thread that creates it: a TCP listener
 // with one channel per client, or one pseudo-terminal line.
@@ -31,13 +32,23 @@ public:
 
 private:
     void accept();
+    void expireConnections();
+    void adopt(SimChannel *channel);
+    void countTag();
+    void restart(int gapMs);
+    void listenAgain();
 
     const TagDatabase &db;
     FaultControl &faults;
-    quint32 sessionCounter = 0;
+    ServerShared shared;
+    QTimer sweep; // idle connections go even when nobody asks
     QTcpServer *server = nullptr;
     PtyChannel *line = nullptr;
     QString host;
+    QHostAddress listenAddress;
+    quint16 listenPort = 0;
+    quint64 generation = ~quint64(0); // of the faults the tag count belongs to
+    int tagsSinceOutage = 0;
 };
 
 } // namespace qsim

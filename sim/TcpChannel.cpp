@@ -7,8 +7,8 @@ namespace qsim
 {
 
 TcpChannel::TcpChannel(QTcpSocket *socket, const TagDatabase &db, FaultControl &faults,
-                       quint32 *sessionCounter, QObject *parent)
-    : SimChannel(db, faults, sessionCounter, false, parent), socket(socket)
+                       ServerShared &shared, QObject *parent)
+    : SimChannel(db, faults, shared, false, parent), socket(socket)
 {
     socket->setParent(this);
     // Qt buffers at most one frame for us; the rest waits in the kernel.

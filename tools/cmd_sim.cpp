@@ -7,6 +7,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QTimer>
 #include <cstdio>
@@ -51,6 +52,30 @@ bool listenOption(const QCommandLineParser &p, qsim::SimOptions *o)
     return true;
 }
 
+// --slot, --bridge, --direct: which routes reach the processor.
+bool routeOptions(const QCommandLineParser &p, qsim::SimOptions *o)
+{
+    if (!intOption(p, "slot", 0, 0xFF, &o->slot))
+        return false;
+    o->direct = p.isSet(QStringLiteral("direct"));
+    if (p.isSet(QStringLiteral("bridge"))) {
+        const QString v = p.value(QStringLiteral("bridge"));
+        QHostAddress a;
+        const QRegularExpression dotted(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}$"));
+        if (!dotted.match(v).hasMatch() || !a.setAddress(v) ||
+            a.protocol() != QAbstractSocket::IPv4Protocol) {
+            std::fprintf(stderr, "quorvex sim: --bridge needs an IPv4 address A.B.C.D\n");
+            return false;
+        }
+        o->bridge = v;
+    }
+    if (o->direct && (o->slot >= 0 || !o->bridge.isEmpty())) {
+        std::fprintf(stderr, "quorvex sim: --direct takes no --slot or --bridge\n");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int runSim(const QStringList &args)
@@ -73,6 +98,10 @@ int runSim(const QStringList &args)
          QStringLiteral("n")},
         {QStringLiteral("delay-ms"), QStringLiteral("Hold every reply this long."),
          QStringLiteral("ms")},
+        {QStringLiteral("byte-delay-us"),
+         QStringLiteral("Write reply bytes this far apart, on the serial line and on TCP "
+                        "(1042 for 9600 baud 8N1, 521 for 19200)."),
+         QStringLiteral("us")},
         {QStringLiteral("split-gap-ms"),
          QStringLiteral("Write every reply in two halves, this far apart."), QStringLiteral("ms")},
         {QStringLiteral("close-after"),
@@ -85,6 +114,42 @@ int runSim(const QStringList &args)
          QStringLiteral("status")},
         {QStringLiteral("reject-register"),
          QStringLiteral("Refuse RegisterSession (status 0x69, handle 0).")},
+        {QStringLiteral("slot"),
+         QStringLiteral("The processor's backplane slot (0-255): only the route port 1 link n "
+                        "is taken, others get status 0x01/0x0312. Without it any route is."),
+         QStringLiteral("n")},
+        {QStringLiteral("bridge"),
+         QStringLiteral("Reached through an Ethernet bridge: only the route port 1 link k, "
+                        "port 2 A.B.C.D, port 1 link <slot> (0 without --slot) is taken."),
+         QStringLiteral("A.B.C.D")},
+        {QStringLiteral("direct"),
+         QStringLiteral("Addressed directly: bare requests only; Unconnected Send and a Forward "
+                        "Open with a route get status 0x01/0x0311.")},
+        {QStringLiteral("max-connection-size"),
+         QStringLiteral("Largest connection size a Forward Open may ask for (default 4002; at most "
+                        "511 for the 16-bit Forward Open); larger gets 0x01/0x0109."),
+         QStringLiteral("bytes")},
+        {QStringLiteral("no-large-forward-open"),
+         QStringLiteral("Answer Large Forward Open (0x5B) with status 0x08.")},
+        {QStringLiteral("no-forward-open"),
+         QStringLiteral("Answer Forward Open and Large Forward Open with status 0x08.")},
+        {QStringLiteral("connection-timeout-ms"),
+         QStringLiteral("Drop a CIP connection idle this long, instead of after its O->T RPI x "
+                        "(4 << time-out multiplier)."),
+         QStringLiteral("ms")},
+        {QStringLiteral("restart-after"),
+         QStringLiteral("After every n tag requests close every connection and stop listening "
+                        "for --restart-gap-ms, then listen on the same port again."),
+         QStringLiteral("n")},
+        {QStringLiteral("restart-gap-ms"),
+         QStringLiteral("How long a restart keeps the port closed (default 500)."),
+         QStringLiteral("ms")},
+        {QStringLiteral("blackhole-after"),
+         QStringLiteral("After every n tag requests answer nothing, closing nothing, for "
+                        "--blackhole-ms."),
+         QStringLiteral("n")},
+        {QStringLiteral("blackhole-ms"),
+         QStringLiteral("How long such an outage lasts (default 2000)."), QStringLiteral("ms")},
     });
     if (!p.parse(QStringList{QStringLiteral("quorvex sim")} + args)) {
         std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(p.errorText()));
@@ -109,13 +174,22 @@ int runSim(const QStringList &args)
     o.serial = p.isSet(QStringLiteral("serial"));
     o.garbage = p.isSet(QStringLiteral("garbage"));
     o.rejectRegister = p.isSet(QStringLiteral("reject-register"));
+    o.noForwardOpen = p.isSet(QStringLiteral("no-forward-open"));
+    o.noLargeForwardOpen = p.isSet(QStringLiteral("no-large-forward-open"));
     const int big = 24 * 3600 * 1000;
     if (!listenOption(p, &o) || !intOption(p, "max-seconds", 0, 24 * 3600, &o.maxSeconds) ||
         !intOption(p, "delay-ms", 0, big, &o.delayMs) ||
+        !intOption(p, "byte-delay-us", 0, big, &o.byteDelayUs) ||
         !intOption(p, "split-gap-ms", 0, big, &o.splitGapMs) ||
         !intOption(p, "close-after", 0, 1 << 30, &o.closeAfter) ||
         !intOption(p, "silent-after", 0, 1 << 30, &o.silentAfter) ||
-        !intOption(p, "error-status", 0, 0xFF, &o.errorStatus))
+        !intOption(p, "error-status", 0, 0xFF, &o.errorStatus) || !routeOptions(p, &o) ||
+        !intOption(p, "max-connection-size", 1, 0xFFFF, &o.maxConnectionSize) ||
+        !intOption(p, "connection-timeout-ms", 1, big, &o.connectionTimeoutMs) ||
+        !intOption(p, "restart-after", 1, 1 << 30, &o.restartAfter) ||
+        !intOption(p, "restart-gap-ms", 0, big, &o.restartGapMs) ||
+        !intOption(p, "blackhole-after", 1, 1 << 30, &o.blackholeAfter) ||
+        !intOption(p, "blackhole-ms", 0, big, &o.blackholeMs))
         return ExitUsage;
 
     qsim::TagDatabase db;

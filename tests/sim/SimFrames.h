@@ -64,16 +64,24 @@ inline QByteArray readFrag(const QByteArray &path, quint16 count, quint32 offset
     return cipRequest(cip::ReadTagFragmented, path, d);
 }
 
-// Unconnected Send to the Connection Manager, routed to backplane slot 0.
-inline QByteArray routed(const QByteArray &embedded)
+// Unconnected Send to the Connection Manager along `route` (port segments).
+inline QByteArray routedVia(const QByteArray &embedded, const QByteArray &route)
 {
     QByteArray d = QByteArray::fromHex("0af0");
     le::put16(d, static_cast<quint16>(embedded.size()));
     d += embedded;
     if (embedded.size() % 2)
         d += '\0';
-    d += QByteArray::fromHex("01000100");
+    le::put8(d, static_cast<quint8>(route.size() / 2));
+    le::put8(d, 0);
+    d += route;
     return cipRequest(cip::UnconnectedSend, QByteArray::fromHex("20062401"), d);
+}
+
+// Unconnected Send to the Connection Manager, routed to backplane slot 0.
+inline QByteArray routed(const QByteArray &embedded)
+{
+    return routedVia(embedded, QByteArray::fromHex("0100"));
 }
 
 inline QByteArray sendRR(quint32 session, const QByteArray &cipMessage)
@@ -86,6 +94,98 @@ inline QByteArray sendRR(quint32 session, const QByteArray &cipMessage)
     f += QByteArray::fromHex("000000000a00020000000000b200");
     le::put16(f, static_cast<quint16>(cipMessage.size()));
     return f + cipMessage;
+}
+
+// Vendor and originator serial of every Forward Open / Close built here.
+constexpr quint16 TestVendor = 0x1234;
+constexpr quint32 TestOriginatorSerial = 0x89ABCDEF;
+
+// Forward Open (16-bit network parameters) or Large Forward Open (32-bit) to
+// the Connection Manager; RPI 2 s both ways, the sizes in the parameters.
+inline QByteArray forwardOpen(bool large, quint16 serial, quint32 otParams, quint32 toParams,
+                              const QByteArray &path, quint8 transport = 0xA3,
+                              quint32 toId = 0x11223344, quint8 multiplier = 0)
+{
+    QByteArray d = QByteArray::fromHex("0af000000000");
+    le::put32(d, toId);
+    le::put16(d, serial);
+    le::put16(d, TestVendor);
+    le::put32(d, TestOriginatorSerial);
+    le::put8(d, multiplier);
+    d += QByteArray(3, '\0');
+    le::put32(d, 2000000);
+    large ? le::put32(d, otParams) : le::put16(d, static_cast<quint16>(otParams));
+    le::put32(d, 2000000);
+    large ? le::put32(d, toParams) : le::put16(d, static_cast<quint16>(toParams));
+    le::put8(d, transport);
+    le::put8(d, static_cast<quint8>(path.size() / 2));
+    d += path;
+    return cipRequest(large ? 0x5B : 0x54, QByteArray::fromHex("20062401"), d);
+}
+
+inline QByteArray forwardClose(quint16 serial, const QByteArray &path)
+{
+    QByteArray d = QByteArray::fromHex("0af0");
+    le::put16(d, serial);
+    le::put16(d, TestVendor);
+    le::put32(d, TestOriginatorSerial);
+    le::put8(d, static_cast<quint8>(path.size() / 2));
+    le::put8(d, 0);
+    d += path;
+    return cipRequest(0x4E, QByteArray::fromHex("20062401"), d);
+}
+
+// SendUnitData: the O->T connection id, then sequence count and request.
+inline QByteArray sendUnit(quint32 session, quint32 connectionId, quint16 sequence,
+                           const QByteArray &cipMessage)
+{
+    QByteArray f;
+    le::put16(f, eip::SendUnitData);
+    le::put16(f, static_cast<quint16>(22 + cipMessage.size()));
+    le::put32(f, session);
+    f += QByteArray(16, '\0');
+    f += QByteArray::fromHex("0000000000000200a1000400");
+    le::put32(f, connectionId);
+    f += QByteArray::fromHex("b100");
+    le::put16(f, static_cast<quint16>(2 + cipMessage.size()));
+    le::put16(f, sequence);
+    return f + cipMessage;
+}
+
+// The CIP reply of a SendUnitData reply and its connection id and sequence
+// count, or an empty array when the frame is not laid out as one.
+inline QByteArray connectedCipOf(const QByteArray &reply, quint32 *connectionId = nullptr,
+                                 quint16 *sequence = nullptr)
+{
+    le::Reader r(reply);
+    const quint16 command = r.u16();
+    const quint16 length = r.u16();
+    r.skip(20);
+    r.skip(6);
+    const quint16 items = r.u16();
+    const quint16 addressType = r.u16();
+    const quint16 addressLength = r.u16();
+    const quint32 id = r.u32();
+    const quint16 dataType = r.u16();
+    const quint16 dataLength = r.u16();
+    const quint16 seq = r.u16();
+    if (!r.ok() || command != eip::SendUnitData || length + eip::HeaderSize != reply.size() ||
+        items != 2 || addressType != 0xA1 || addressLength != 4 || dataType != 0xB1 ||
+        dataLength != r.remaining() + 2)
+        return QByteArray();
+    if (connectionId)
+        *connectionId = id;
+    if (sequence)
+        *sequence = seq;
+    return reply.mid(r.position());
+}
+
+// The O->T connection id of a successful Forward Open reply (0 otherwise).
+inline quint32 openedId(const QByteArray &cipReply)
+{
+    if (cipReply.size() < 8 || cipReply.at(2) != 0)
+        return 0;
+    return static_cast<quint32>(le::getPadded(cipReply, 4, 4));
 }
 
 inline QByteArray registerSession(quint16 version = 1)

@@ -57,25 +57,54 @@ private slots:
 void TestSimCli::listensServesAndStopsOnSignal_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QByteArray>("tag");
+    QTest::addColumn<QByteArray>("request"); // the CIP request, in SendRRData
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<bool>("interrupt");
 
-    QTest::newRow("default tags, SIGTERM")
-        << QStringList() << QByteArray("DintTag") << QByteArray("cc000000c4002a000000") << false;
+    QTest::newRow("default tags, SIGTERM") << QStringList() << routed(readTag(sym("DintTag"), 1))
+                                           << QByteArray("cc000000c4002a000000") << false;
     QTest::newRow("tag file, SIGINT")
         << QStringList{QStringLiteral("--tags"),
                        QStringLiteral(QUORVEX_SOURCE_DIR "/sim/example-tags.json")}
-        << QByteArray("Counter") << QByteArray("cc000000c40007000000") << true;
+        << routed(readTag(sym("Counter"), 1)) << QByteArray("cc000000c40007000000") << true;
     QTest::newRow("fixed error status")
         << QStringList{QStringLiteral("--error-status"), QStringLiteral("0x05")}
-        << QByteArray("DintTag") << QByteArray("cc000500") << false;
+        << routed(readTag(sym("DintTag"), 1)) << QByteArray("cc000500") << false;
+    QTest::newRow("processor in slot 3 refuses the route to slot 0")
+        << QStringList{QStringLiteral("--slot"), QStringLiteral("3")}
+        << routed(readTag(sym("DintTag"), 1)) << QByteArray("d2000101120301") << false;
+    QTest::newRow("bridge refuses a local route")
+        << QStringList{QStringLiteral("--bridge"), QStringLiteral("10.0.0.7")}
+        << routed(readTag(sym("DintTag"), 1)) << QByteArray("d2000101120301") << false;
+    QTest::newRow("addressed directly refuses any route")
+        << QStringList{QStringLiteral("--direct")} << routed(readTag(sym("DintTag"), 1))
+        << QByteArray("d2000101110301") << false;
+    QTest::newRow("paced bytes") << QStringList{QStringLiteral("--byte-delay-us"),
+                                                QStringLiteral("1042")}
+                                 << routed(readTag(sym("DintTag"), 1))
+                                 << QByteArray("cc000000c4002a000000") << false;
+    const QByteArray path = QByteArray::fromHex("010020022401");
+    QTest::newRow("no large forward open")
+        << QStringList{QStringLiteral("--no-large-forward-open")}
+        << forwardOpen(true, 1, 0x42000FA2, 0x42000FA2, path) << QByteArray("db000800") << false;
+    QTest::newRow("no forward open")
+        << QStringList{QStringLiteral("--no-forward-open")}
+        << forwardOpen(false, 1, 0x43F4, 0x43F4, path) << QByteArray("d4000800") << false;
+    QTest::newRow("smaller connections")
+        << QStringList{QStringLiteral("--max-connection-size"), QStringLiteral("1000")}
+        << forwardOpen(true, 1, 0x42000FA2, 0x42000FA2, path)
+        << QByteArray("db0001020901e803"
+                      "0100"
+                      "3412"
+                      "efcdab89"
+                      "0000")
+        << false;
 }
 
 void TestSimCli::listensServesAndStopsOnSignal()
 {
     QFETCH(QStringList, args);
-    QFETCH(QByteArray, tag);
+    QFETCH(QByteArray, request);
     QFETCH(QByteArray, reply);
     QFETCH(bool, interrupt);
 
@@ -107,7 +136,7 @@ void TestSimCli::listensServesAndStopsOnSignal()
     };
     const quint32 h = sessionOf(exchange(registerSession()));
     QVERIFY(h != 0);
-    QCOMPARE(cipOf(exchange(sendRR(h, routed(readTag(sym(tag), 1))))).toHex(), reply);
+    QCOMPARE(cipOf(exchange(sendRR(h, request))).toHex(), reply);
 
     ::kill(static_cast<pid_t>(p.processId()), interrupt ? SIGINT : SIGTERM);
     QVERIFY(p.waitForFinished(WaitMs));
@@ -150,6 +179,25 @@ void TestSimCli::refusesBadArguments_data()
         << QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1")} << 2;
     QTest::newRow("status out of range")
         << QStringList{QStringLiteral("--error-status"), QStringLiteral("0x100")} << 2;
+    QTest::newRow("slot out of range")
+        << QStringList{QStringLiteral("--slot"), QStringLiteral("256")} << 2;
+    QTest::newRow("bridge not an address")
+        << QStringList{QStringLiteral("--bridge"), QStringLiteral("10.0.0")} << 2;
+    QTest::newRow("direct with a slot")
+        << QStringList{QStringLiteral("--direct"), QStringLiteral("--slot"), QStringLiteral("1")}
+        << 2;
+    QTest::newRow("negative byte delay")
+        << QStringList{QStringLiteral("--byte-delay-us"), QStringLiteral("-1")} << 2;
+    QTest::newRow("connection size 0")
+        << QStringList{QStringLiteral("--max-connection-size"), QStringLiteral("0")} << 2;
+    QTest::newRow("connection time-out 0")
+        << QStringList{QStringLiteral("--connection-timeout-ms"), QStringLiteral("0")} << 2;
+    QTest::newRow("restart after 0 requests")
+        << QStringList{QStringLiteral("--restart-after"), QStringLiteral("0")} << 2;
+    QTest::newRow("negative black hole")
+        << QStringList{QStringLiteral("--blackhole-after"), QStringLiteral("1"),
+                       QStringLiteral("--blackhole-ms"), QStringLiteral("-5")}
+        << 2;
     QTest::newRow("missing tag file")
         << QStringList{QStringLiteral("--tags"), QStringLiteral("/nonexistent.json")} << 1;
 }

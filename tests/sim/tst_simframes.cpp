@@ -1,7 +1,10 @@
 // Byte-exact exchanges with the simulator's frame handler, without sockets.
 #include "SimFrames.h"
 
+#include "ConnectionManager.h"
+#include "ConnectionTable.h"
 #include "FrameHandler.h"
+#include "RoutePath.h"
 #include "TagDatabase.h"
 
 #include <QtTest>
@@ -50,22 +53,31 @@ private slots:
     void serialLineNeedsNoSession();
     void forcedStatus();
     void nonsenseNeverCrashes();
+    void routeParsing_data();
+    void routeParsing();
+    void routesUnderPolicy_data();
+    void routesUnderPolicy();
+    void connectionManager_data();
+    void connectionManager();
+    void connectionLifecycle();
+    void connectedReplyParts_data();
+    void connectedReplyParts();
 };
 
 void TestSimFrames::goldenExchanges_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<bool>("afterRegister");
+    QTest::addColumn<int>("setup"); // 0 nothing, 1 registered, 2 and a connection opened
 
     QTest::newRow("register session")
         << hx("65000400000000000000000001000000000000000000000001000000")
-        << hx("65000400b179379e0000000001000000000000000000000001000000") << false;
+        << hx("65000400b179379e0000000001000000000000000000000001000000") << 0;
     QTest::newRow("register with protocol version 2")
         << hx("65000400000000000000000001000000000000000000000002000000")
         << hx("650004000000000069000000010000000000000000000000"
               "01000000")
-        << false;
+        << 0;
     // The driver's frame: Unconnected Send to 06/01 around a Read Tag of
     // DintTag (odd name, one pad byte), routed to port 1 slot 0.
     QTest::newRow("read DintTag routed")
@@ -73,36 +85,66 @@ void TestSimFrames::goldenExchanges_data()
               "5202200624010af00e004c05910744696e7454616700010001000100")
         << hx("6f001a00b179379e00000000000000000000000000000000000000000000020000000000b2000a00"
               "cc000000c4002a000000")
-        << true;
+        << 1;
     QTest::newRow("read DintArray[7] count 3 fragmented")
         << hx("6f003400b179379e00000000000000000000000000000000000000000a00020000000000b2002400"
               "5202200624010af016005207910944696e74417272617900280703000000000001000100")
         << hx("6f002200b179379e00000000000000000000000000000000000000000000020000000000b2001200"
               "d2000000c40046000000500000005a000000")
-        << true;
+        << 1;
     QTest::newRow("read of an unknown tag")
         << hx("6f002800b179379e00000000000000000000000000000000000000000a00020000000000b2001800"
               "5202200624010af00a004c0391044e6f7065010001000100")
         << hx("6f001400b179379e00000000000000000000000000000000000000000000020000000000b2000400"
               "cc000500")
-        << true;
+        << 1;
     QTest::newRow("bare read IntTag, sender context echoed")
         << hx("6f001c00b179379e00000000112233445566778800000000000000000a00020000000000b2000c00"
               "4c049106496e745461670100")
         << hx("6f001800b179379e00000000112233445566778800000000000000000000020000000000b2000800"
               "cc000000c3002efb")
-        << true;
+        << 1;
+    // Forward Open, route port 1 slot 0 then the Message Router, 500 bytes
+    // both ways; the reply carries the id the simulator picked.
+    QTest::newRow("forward open")
+        << hx("6f004000b179379e00000000000000000000000000000000000000000a00020000000000b2003000 "
+              "540220062401 0af0 00000000 44332211 4200 3412 efcdab89 00000000 80841e00 f443 "
+              "80841e00 f443 a3 03 010020022401")
+        << hx("6f002e00b179379e00000000000000000000000000000000000000000000020000000000b2001e00 "
+              "d4000000 91f44525 44332211 4200 3412 efcdab89 80841e00 80841e00 0000")
+        << 1;
+    QTest::newRow("connected read DintTag")
+        << hx("70002400b179379e0000000000000000000000000000000000000000000002 00a1000400 91f44525 "
+              "b1001000 0700 4c05910744696e74546167000100")
+        << hx("70002000b179379e0000000000000000000000000000000000000000000002 00a1000400 44332211 "
+              "b1000c00 0700 cc000000c4002a000000")
+        << 2;
+    QTest::newRow("connected read on an unknown id")
+        << hx("70002400b179379e0000000000000000000000000000000000000000000002 00a1000400 78563412 "
+              "b1001000 0900 4c05910744696e74546167000100")
+        << hx("70001c00b179379e0000000000000000000000000000000000000000000002 00a1000400 78563412 "
+              "b1000800 0900 cc0001010701")
+        << 2;
 }
 
 void TestSimFrames::goldenExchanges()
 {
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, reply);
-    QFETCH(bool, afterRegister);
+    QFETCH(int, setup);
     qsim::SessionTable sessions;
-    if (afterRegister)
+    qsim::ConnectionTable connections;
+    qsim::FrameOptions options;
+    options.cip.client.connections = &connections;
+    if (setup >= 1)
         QCOMPARE(registered(sessions), FirstHandle);
-    QCOMPARE(qsim::handleFrame(request, sessions, db).reply.toHex(), reply.toHex());
+    if (setup >= 2) {
+        const QByteArray open = forwardOpen(true, 1, 0x42000FA2, 0x42000FA2, hx("010020022401"));
+        QVERIFY(openedId(cipOf(
+                    qsim::handleFrame(sendRR(FirstHandle, open), sessions, db, options).reply)) !=
+                0);
+    }
+    QCOMPARE(qsim::handleFrame(request, sessions, db, options).reply.toHex(), reply.toHex());
 }
 
 void TestSimFrames::atomicAndStringReads_data()
@@ -207,8 +249,18 @@ void TestSimFrames::encapsulationErrors_data()
 
     QTest::newRow("unknown session") << sendRR(0x12345678, readTag(sym("DintTag"), 1))
                                      << hx("6f0000007856341264000000000000000000000000000000");
-    QTest::newRow("unsupported command") << hx("70000000b179379e00000000000000000000000000000000")
-                                         << hx("70000000b179379e01000000000000000000000000000000");
+    QTest::newRow("unsupported command") << hx("64000000b179379e00000000000000000000000000000000")
+                                         << hx("64000000b179379e01000000000000000000000000000000");
+    QTest::newRow("SendUnitData without items")
+        << hx("70000000b179379e00000000000000000000000000000000")
+        << hx("70000000b179379e03000000000000000000000000000000");
+    QTest::newRow("SendUnitData with an unconnected data item")
+        << hx("70001400b179379e00000000000000000000000000000000000000000000020000000000b20004004c00"
+              "0100")
+        << hx("70000000b179379e03000000000000000000000000000000");
+    QTest::newRow("SendUnitData for an unknown session")
+        << sendUnit(0x12345678, 1, 1, readTag(sym("DintTag"), 1))
+        << hx("700000007856341264000000000000000000000000000000");
     QTest::newRow("one item only")
         << hx("6f000c00b179379e00000000000000000000000000000000000000000a00010000000000")
         << hx("6f000000b179379e03000000000000000000000000000000");
@@ -344,6 +396,326 @@ void TestSimFrames::nonsenseNeverCrashes()
             QCOMPARE(int(le::getPadded(reply, eip::OffLength, 2)) + eip::HeaderSize, reply.size());
         }
     }
+}
+
+void TestSimFrames::routeParsing_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<int>("consumed");
+    QTest::addColumn<QString>("segments");
+
+    QTest::newRow("backplane slot 3") << hx("0103") << 2 << "1:03";
+    QTest::newRow("bridged route") << hx("01021208") + QByteArray("10.0.0.7") + hx("0100") << 14
+                                   << "1:02 2:=31302e302e302e37 1:00";
+    QTest::newRow("odd address padded")
+        << hx("12093139322e302e322e310001") + hx("05") << 14 << "2:=3139322e302e322e31 1:05";
+    QTest::newRow("16-bit port") << hx("0f3412000107") << 6 << "4660:00 1:07";
+    QTest::newRow("16-bit port, long address") << hx("1f02cdab0a0b") << 6 << "43981:=0a0b";
+    QTest::newRow("stops at a logical segment") << hx("010020022401") << 2 << "1:00";
+    QTest::newRow("empty") << QByteArray() << 0 << "";
+    QTest::newRow("link byte missing") << hx("01") << -1 << "";
+    QTest::newRow("address past the end") << hx("120831302e30") << -1 << "";
+    QTest::newRow("pad byte missing") << hx("120131") << -1 << "";
+    QTest::newRow("16-bit port cut short") << hx("0f34") << -1 << "";
+    QTest::newRow("zero-length address") << hx("12000100") << -1 << "";
+}
+
+void TestSimFrames::routeParsing()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(int, consumed);
+    QFETCH(QString, segments);
+    QVector<qsim::PortSegment> route;
+    QCOMPARE(qsim::parsePortSegments(path, &route), consumed);
+    QCOMPARE(qsim::parseRoute(path, &route), consumed == path.size());
+    if (consumed < 0)
+        return;
+    qsim::parsePortSegments(path, &route);
+    QStringList shown;
+    for (const qsim::PortSegment &s : route)
+        shown << QStringLiteral("%1:%2%3")
+                     .arg(s.port)
+                     .arg(s.longLink ? "=" : "")
+                     .arg(QString::fromLatin1(s.link.toHex()));
+    QCOMPARE(shown.join(QLatin1Char(' ')), segments);
+}
+
+// An Unconnected Send around a read of DintTag, along `route`, to a
+// controller set up with a slot, a bridge or as addressed directly.
+void TestSimFrames::routesUnderPolicy_data()
+{
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<QByteArray>("bridge");
+    QTest::addColumn<bool>("direct");
+    QTest::addColumn<QByteArray>("route");
+    QTest::addColumn<QByteArray>("reply");
+
+    const QByteArray ok = hx("cc000000c4002a000000");
+    const QByteArray bridged = hx("01021208") + QByteArray("10.0.0.7") + hx("0100");
+    const QByteArray ip = "10.0.0.7";
+    // 0xD2, status 0x01, one word of extended status, the route's words.
+    auto refused = [](quint16 ext, quint8 words) {
+        QByteArray r = hx("d2000101");
+        le::put16(r, ext);
+        le::put8(r, words);
+        return r;
+    };
+    const quint16 badLink = 0x0312;
+    QTest::newRow("no setup, any route") << -1 << QByteArray() << false << hx("0109") << ok;
+    QTest::newRow("no setup, even nonsense") << -1 << QByteArray() << false << hx("ffff") << ok;
+    QTest::newRow("slot 2, route to 2") << 2 << QByteArray() << false << hx("0102") << ok;
+    QTest::newRow("slot 2, route to 0")
+        << 2 << QByteArray() << false << hx("0100") << refused(badLink, 1);
+    QTest::newRow("slot 2, route through port 2")
+        << 2 << QByteArray() << false << hx("0202") << refused(badLink, 1);
+    QTest::newRow("slot 2, longer route")
+        << 2 << QByteArray() << false << hx("01020100") << refused(badLink, 2);
+    QTest::newRow("slot 2, slot as a long address")
+        << 2 << QByteArray() << false << hx("11010200") << refused(badLink, 2);
+    QTest::newRow("bridge, module in slot 2") << -1 << ip << false << bridged << ok;
+    QTest::newRow("bridge, processor slot 3")
+        << 3 << ip << false << hx("01051208") + ip + hx("0103") << ok;
+    QTest::newRow("bridge, processor in the wrong slot")
+        << 3 << ip << false << bridged << refused(badLink, 7);
+    QTest::newRow("bridge, other address")
+        << -1 << QByteArray("10.0.0.8") << false << bridged << refused(badLink, 7);
+    QTest::newRow("bridge, route to the local slot")
+        << -1 << ip << false << hx("0100") << refused(badLink, 1);
+    QTest::newRow("direct refuses any route")
+        << -1 << QByteArray() << true << hx("0100") << refused(0x0311, 1);
+    QTest::newRow("bridge, truncated route")
+        << -1 << ip << false << hx("01021208") << refused(badLink, 2);
+}
+
+void TestSimFrames::routesUnderPolicy()
+{
+    QFETCH(int, slot);
+    QFETCH(QByteArray, bridge);
+    QFETCH(bool, direct);
+    QFETCH(QByteArray, route);
+    QFETCH(QByteArray, reply);
+    qsim::FrameOptions options;
+    options.cip.route.slot = slot;
+    options.cip.route.bridge = bridge;
+    options.cip.route.direct = direct;
+    qsim::SessionTable sessions;
+    const quint32 h = registered(sessions);
+    const QByteArray request = sendRR(h, routedVia(readTag(sym("DintTag"), 1), route));
+    QCOMPARE(cipOf(qsim::handleFrame(request, sessions, db, options).reply).toHex(), reply.toHex());
+    // The bare request reaches the controller's own Message Router whatever the setup.
+    QCOMPARE(
+        cipOf(qsim::handleFrame(sendRR(h, readTag(sym("DintTag"), 1)), sessions, db, options).reply)
+            .toHex(),
+        QByteArray("cc000000c4002a000000"));
+}
+
+void TestSimFrames::connectionManager_data()
+{
+    QTest::addColumn<int>("maxSize");
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<bool>("direct");
+    QTest::addColumn<int>("refuse"); // 1: no Large Forward Open, 2: no Forward Open at all
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+
+    const QByteArray toSlot0 = hx("010020022401");
+    const QByteArray triad = hx("0700 3412 efcdab89");
+    auto opened = [](const char *service, const QByteArray &otId) {
+        return hx(service) + hx("0000") + otId + hx("44332211 0700 3412 efcdab89") +
+               hx("80841e00 80841e00 0000");
+    };
+    const QByteArray firstId = hx("91f44525");
+    QTest::newRow("large forward open, 4002 bytes")
+        << 4002 << -1 << false << 0 << forwardOpen(true, 7, 0x42000FA2, 0x42000FA2, toSlot0)
+        << opened("db00", firstId);
+    QTest::newRow("large forward open, 4003 bytes")
+        << 4002 << -1 << false << 0 << forwardOpen(true, 7, 0x42000FA3, 0x42000FA2, toSlot0)
+        << hx("db000102 0901 a20f") + triad + hx("0000");
+    QTest::newRow("large forward open over a smaller maximum")
+        << 1000 << -1 << false << 0 << forwardOpen(true, 7, 0x420001F4, 0x420003E9, toSlot0)
+        << hx("db000102 0901 e803") + triad + hx("0000");
+    QTest::newRow("forward open, 511 bytes")
+        << 4002 << -1 << false << 0 << forwardOpen(false, 7, 0x43FF, 0x43FF, toSlot0)
+        << opened("d400", firstId);
+    QTest::newRow("forward open over a maximum of 400")
+        << 400 << -1 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x4300, toSlot0)
+        << hx("d4000102 0901 9001") + triad + hx("0000");
+    QTest::newRow("transport class 1")
+        << 4002 << -1 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, toSlot0, 0x81)
+        << hx("d4000101 0301") + triad + hx("0000");
+    QTest::newRow("path ends at the Connection Manager")
+        << 4002 << -1 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, hx("010020062401"))
+        << hx("d4000101 1503") + triad + hx("0300");
+    QTest::newRow("path without a target")
+        << 4002 << -1 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, hx("0100"))
+        << hx("d4000101 1503") + triad + hx("0100");
+    QTest::newRow("slot 2, route to slot 0")
+        << 4002 << 2 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, toSlot0)
+        << hx("d4000101 1203") + triad + hx("0300");
+    QTest::newRow("slot 2, route to slot 2")
+        << 4002 << 2 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, hx("010220022401"))
+        << opened("d400", firstId);
+    QTest::newRow("direct, with a route")
+        << 4002 << -1 << true << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, toSlot0)
+        << hx("d4000101 1103") + triad + hx("0300");
+    QTest::newRow("direct, to the Message Router only")
+        << 4002 << -1 << true << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, hx("20022401"))
+        << opened("d400", firstId);
+    QTest::newRow("large forward open refused")
+        << 4002 << -1 << false << 1 << forwardOpen(true, 7, 0x42000FA2, 0x42000FA2, toSlot0)
+        << hx("db000800");
+    QTest::newRow("forward open kept while only the large one is refused")
+        << 4002 << -1 << false << 1 << forwardOpen(false, 7, 0x43F4, 0x43F4, toSlot0)
+        << opened("d400", firstId);
+    QTest::newRow("no forward open at all")
+        << 4002 << -1 << false << 2 << forwardOpen(false, 7, 0x43F4, 0x43F4, toSlot0)
+        << hx("d4000800");
+    QTest::newRow("forward open cut short")
+        << 4002 << -1 << false << 0 << forwardOpen(false, 7, 0x43F4, 0x43F4, toSlot0).left(40)
+        << hx("d4001300");
+    QTest::newRow("forward open inside an unconnected send")
+        << 4002 << -1 << false << 0 << routed(forwardOpen(false, 7, 0x43F4, 0x43F4, toSlot0))
+        << hx("d4000800");
+    QTest::newRow("forward close of nothing")
+        << 4002 << -1 << false << 0 << forwardClose(7, toSlot0)
+        << hx("ce000101 0701") + triad + hx("0000");
+}
+
+void TestSimFrames::connectionManager()
+{
+    QFETCH(int, maxSize);
+    QFETCH(int, slot);
+    QFETCH(bool, direct);
+    QFETCH(int, refuse);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    qsim::ConnectionTable connections;
+    qsim::FrameOptions options;
+    options.cip.client.connections = &connections;
+    options.cip.maxConnectionSize = maxSize;
+    options.cip.route.slot = slot;
+    options.cip.route.direct = direct;
+    options.cip.largeForwardOpen = refuse == 0;
+    options.cip.forwardOpen = refuse < 2;
+    qsim::SessionTable sessions;
+    const quint32 h = registered(sessions);
+    QCOMPARE(cipOf(qsim::handleFrame(sendRR(h, request), sessions, db, options).reply).toHex(),
+             reply.toHex());
+    QCOMPARE(connections.size(), openedId(reply) ? 1 : 0);
+}
+
+// Opening, duplicates, the limit, closing, idle time-out and the end of the
+// client, with the time passed in.
+void TestSimFrames::connectionLifecycle()
+{
+    qsim::ConnectionTable connections;
+    qsim::FrameOptions options;
+    options.cip.client.connections = &connections;
+    options.cip.client.owner = 1;
+    qsim::SessionTable sessions;
+    const quint32 h = registered(sessions);
+    const QByteArray path = hx("010020022401");
+    auto cip = [&](const QByteArray &request) {
+        return cipOf(qsim::handleFrame(sendRR(h, request), sessions, db, options).reply);
+    };
+    auto unit = [&](quint32 id) {
+        return connectedCipOf(
+            qsim::handleFrame(sendUnit(h, id, 1, readTag(sym("DintTag"), 1)), sessions, db, options)
+                .reply);
+    };
+
+    QSet<quint32> ids;
+    for (quint16 serial = 1; serial <= qsim::ConnectionTable::MaxConnections; ++serial)
+        ids.insert(openedId(cip(forwardOpen(false, serial, 0x43F4, 0x43F4, path))));
+    QCOMPARE(ids.size(), qsim::ConnectionTable::MaxConnections);
+    QVERIFY(!ids.contains(0));
+    QCOMPARE(cip(forwardOpen(false, 5, 0x43F4, 0x43F4, path)).mid(2, 4).toHex(),
+             QByteArray("01010001"));
+    QCOMPARE(cip(forwardOpen(false, 99, 0x43F4, 0x43F4, path)).mid(2, 4).toHex(),
+             QByteArray("01011301"));
+    QCOMPARE(cip(forwardClose(5, path)).toHex(), hx("ce000000 0500 3412 efcdab89 0000").toHex());
+    QCOMPARE(cip(forwardClose(5, path)).mid(2, 4).toHex(), QByteArray("01010701"));
+    const quint32 reopened = openedId(cip(forwardOpen(false, 5, 0x43F4, 0x43F4, path)));
+    QVERIFY(reopened != 0 && !ids.contains(reopened)); // never an id used before
+    QCOMPARE(unit(reopened).toHex(), QByteArray("cc000000c4002a000000"));
+
+    // 2 s RPI x 4: idle for 8 s is still alive, a little longer is not.
+    options.cip.client.nowMs = 8000;
+    QCOMPARE(unit(reopened).toHex(), QByteArray("cc000000c4002a000000"));
+    options.cip.client.nowMs = 16001;
+    QCOMPARE(unit(reopened).toHex(), QByteArray("cc0001010701"));
+    QCOMPARE(connections.size(), 0);
+
+    // An override of the idle time, and connections end with their client.
+    options.cip.client.connectionTimeoutMs = 50;
+    const quint32 a = openedId(cip(forwardOpen(false, 1, 0x43F4, 0x43F4, path)));
+    options.cip.client.nowMs += 50;
+    QCOMPARE(unit(a).toHex(), QByteArray("cc000000c4002a000000"));
+    options.cip.client.owner = 2; // another client cannot use it
+    QCOMPARE(unit(a).toHex(), QByteArray("cc0001010701"));
+    QCOMPARE(connections.dropOwner(1), 1);
+    QCOMPARE(qsim::connectionTimeoutMs(2000000, 0), qint64(8000));
+    QCOMPARE(qsim::connectionTimeoutMs(10000, 3), qint64(320));
+    QCOMPARE(qsim::connectionTimeoutMs(500, 0), qint64(2));
+}
+
+// Connected replies are bounded by the T->O size: the CIP reply plus the
+// sequence count fit it, in whole elements; connected requests reach the
+// target itself, so routing and connection services are not there.
+void TestSimFrames::connectedReplyParts_data()
+{
+    QTest::addColumn<quint32>("toParams");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("replyStart");
+    QTest::addColumn<int>("replySize");
+
+    QTest::newRow("4002 bytes: 998 DINTs a part")
+        << 0x42000FA2u << readFrag(sym("BigArray"), 2000, 0) << hx("d2000600c400") << 6 + 3992;
+    QTest::newRow("4002 bytes: last part") << 0x42000FA2u << readFrag(sym("BigArray"), 1000, 3992)
+                                           << hx("d2000000c400e6030000") << 6 + 8;
+    QTest::newRow("500 bytes: 123 DINTs")
+        << 0x420001F4u << readTag(sym("BigArray"), 200) << hx("cc000600c4000000") << 6 + 492;
+    QTest::newRow("500 bytes: 5 STRINGs in one part")
+        << 0x420001F4u << readFrag(sym("Names"), 5, 0) << hx("d2000000a002ce0f") << 8 + 440;
+    QTest::newRow("400 bytes: 4 STRINGs a part")
+        << 0x42000190u << readFrag(sym("Names"), 5, 0) << hx("d2000600a002ce0f") << 8 + 352;
+    QTest::newRow("100 bytes: part of a structure")
+        << 0x42000064u << readTag(sym("Motor"), 1) << hx("cc000600a002018a") << 8 + 90;
+    QTest::newRow("8 bytes: no room for a value")
+        << 0x42000008u << readTag(sym("DintTag"), 1) << hx("cc001100") << 4;
+    QTest::newRow("unconnected send is not for a connection")
+        << 0x42000FA2u << routed(readTag(sym("DintTag"), 1)) << hx("d2000800") << 4;
+    QTest::newRow("nor a forward open")
+        << 0x42000FA2u << forwardOpen(false, 2, 0x43F4, 0x43F4, hx("20022401")) << hx("d4000800")
+        << 4;
+}
+
+void TestSimFrames::connectedReplyParts()
+{
+    QFETCH(quint32, toParams);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, replyStart);
+    QFETCH(int, replySize);
+    qsim::ConnectionTable connections;
+    qsim::FrameOptions options;
+    options.cip.client.connections = &connections;
+    qsim::SessionTable sessions;
+    const quint32 h = registered(sessions);
+    const quint32 id = openedId(cipOf(
+        qsim::handleFrame(sendRR(h, forwardOpen(true, 1, 0x42000FA2, toParams, hx("20022401"))),
+                          sessions, db, options)
+            .reply));
+    QVERIFY(id != 0);
+    quint32 toId = 0;
+    quint16 sequence = 0;
+    const QByteArray reply = connectedCipOf(
+        qsim::handleFrame(sendUnit(h, id, 0xBEEF, request), sessions, db, options).reply, &toId,
+        &sequence);
+    QCOMPARE(reply.left(replyStart.size()).toHex(), replyStart.toHex());
+    QCOMPARE(reply.size(), replySize);
+    QCOMPARE(toId, 0x11223344u);
+    QCOMPARE(sequence, quint16(0xBEEF));
+    QVERIFY(reply.size() + 2 <= int(toParams & 0xFFFF));
 }
 
 QTEST_GUILESS_MAIN(TestSimFrames)

@@ -66,6 +66,49 @@ public:
     QByteArray buffer;
 };
 
+// The client end of the simulator's pseudo-terminal, raw and blocking.
+class PtyClient
+{
+public:
+    ~PtyClient()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    bool open(const QString &path)
+    {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
+        if (fd < 0)
+            return false;
+        struct termios raw = {};
+        ::tcgetattr(fd, &raw);
+        cfmakeraw(&raw);
+        return ::tcsetattr(fd, TCSANOW, &raw) == 0;
+    }
+    // The reply is whole when its length field is satisfied.
+    QByteArray exchange(const QByteArray &frame, int timeoutMs = WaitMs)
+    {
+        const ssize_t w = ::write(fd, frame.constData(), static_cast<size_t>(frame.size()));
+        Q_UNUSED(w);
+        QByteArray got;
+        QElapsedTimer t;
+        t.start();
+        while (eip::completeFrameSize(got) == 0 && t.elapsed() < timeoutMs) {
+            struct pollfd p = {fd, POLLIN, 0};
+            if (::poll(&p, 1, 100) > 0) {
+                char buf[4096];
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n > 0)
+                    got.append(buf, static_cast<int>(n));
+            }
+        }
+        return got;
+    }
+
+private:
+    int fd = -1;
+};
+
 const QByteArray DintTagReply = QByteArray::fromHex("cc000000c4002a000000");
 
 } // namespace
@@ -86,6 +129,12 @@ private slots:
     void untrustedInput();
     void badTagFileFailsToStart();
     void serialLine();
+    void pacedAndDelayedReplies_data();
+    void pacedAndDelayedReplies();
+    void connectedMessaging_data();
+    void connectedMessaging();
+    void outages_data();
+    void outages();
 };
 
 void TestSimRunner::servesSeveralConnections()
@@ -305,30 +354,9 @@ void TestSimRunner::serialLine()
     QVERIFY(sim.serialPath().startsWith(QLatin1String("/dev/")));
     QCOMPARE(sim.port(), quint16(0));
 
-    const int fd = ::open(QFile::encodeName(sim.serialPath()).constData(), O_RDWR | O_NOCTTY);
-    QVERIFY(fd >= 0);
-    struct termios raw = {};
-    ::tcgetattr(fd, &raw);
-    cfmakeraw(&raw);
-    ::tcsetattr(fd, TCSANOW, &raw);
-    auto exchange = [fd](const QByteArray &frame) {
-        const ssize_t w = ::write(fd, frame.constData(), static_cast<size_t>(frame.size()));
-        Q_UNUSED(w);
-        QByteArray got;
-        QElapsedTimer t;
-        t.start();
-        // The reply is whole when its length field is satisfied.
-        while (eip::completeFrameSize(got) == 0 && t.elapsed() < WaitMs) {
-            struct pollfd p = {fd, POLLIN, 0};
-            if (::poll(&p, 1, 100) > 0) {
-                char buf[4096];
-                const ssize_t n = ::read(fd, buf, sizeof buf);
-                if (n > 0)
-                    got.append(buf, static_cast<int>(n));
-            }
-        }
-        return got;
-    };
+    PtyClient line;
+    QVERIFY(line.open(sim.serialPath()));
+    auto exchange = [&line](const QByteArray &frame) { return line.exchange(frame); };
     // No registration on a serial line: any handle is accepted.
     const QByteArray reply = exchange(sendRR(0xCAFEF00D, routed(readTag(sym("DintTag"), 1))));
     QCOMPARE(sessionOf(reply), 0xCAFEF00Du);
@@ -339,8 +367,221 @@ void TestSimRunner::serialLine()
     QCOMPARE(statusOf(exchange(cut)), quint32(eip::StatusInvalidLength));
     QCOMPARE(cipOf(exchange(sendRR(1, readTag(sym("IntTag"), 1)))).toHex(),
              QByteArray("cc000000c3002efb"));
-    ::close(fd);
     sim.stop();
+}
+
+void TestSimRunner::pacedAndDelayedReplies_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("byteDelayUs");
+    QTest::addColumn<bool>("atRunTime");
+
+    QTest::newRow("pty at 9600 baud") << true << 0 << 1042 << false;
+    QTest::newRow("pty at 19200 baud, set at run time") << true << 0 << 521 << true;
+    QTest::newRow("pty delayed reply") << true << 300 << 0 << false;
+    QTest::newRow("pty delayed and paced, set at run time") << true << 100 << 1042 << true;
+    QTest::newRow("tcp paced") << false << 0 << 1042 << false;
+    QTest::newRow("tcp delayed, set at run time") << false << 300 << 0 << true;
+}
+
+// The reply comes whole and exact, and not before its delay plus its bytes
+// at the paced rate (a loose bound: 60 % of the nominal time).
+void TestSimRunner::pacedAndDelayedReplies()
+{
+    QFETCH(bool, serial);
+    QFETCH(int, delayMs);
+    QFETCH(int, byteDelayUs);
+    QFETCH(bool, atRunTime);
+
+    qsim::SimOptions o;
+    o.serial = serial;
+    qsim::SimFaults f;
+    f.delayMs = delayMs;
+    f.byteDelayUs = byteDelayUs;
+    if (!atRunTime)
+        static_cast<qsim::SimFaults &>(o) = f;
+    qsim::SimRunner sim(o);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    if (atRunTime)
+        sim.setFaults(f);
+
+    // 100 INTs: a 246-byte reply, a quarter of a second at 9600 baud.
+    const QByteArray request = routed(readFrag(sym("IntArray"), 100, 0));
+    QByteArray expected = QByteArray::fromHex("d2000000c300");
+    for (int i = 0; i < 100; ++i)
+        le::put16(expected, static_cast<quint16>(i - 150));
+
+    PtyClient line;
+    Client tcp;
+    quint32 session = 1;
+    if (serial) {
+        QVERIFY(line.open(sim.serialPath()));
+    } else {
+        QVERIFY(tcp.connectTo(sim.port()));
+        sim.setFaults(qsim::SimFaults()); // registration unhurried
+        session = tcp.registerSession();
+        QVERIFY(session != 0);
+        sim.setFaults(f);
+    }
+    QElapsedTimer t;
+    t.start();
+    const QByteArray reply =
+        serial ? line.exchange(sendRR(session, request)) : tcp.exchange(sendRR(session, request));
+    const qint64 elapsedUs = t.nsecsElapsed() / 1000;
+    QCOMPARE(cipOf(reply).toHex(), expected.toHex());
+    const qint64 nominalUs = qint64(delayMs) * 1000 + qint64(reply.size()) * byteDelayUs;
+    QVERIFY2(elapsedUs >= nominalUs * 6 / 10,
+             qPrintable(QStringLiteral("%1 us for a nominal %2").arg(elapsedUs).arg(nominalUs)));
+}
+
+void TestSimRunner::connectedMessaging_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QString>("ending");
+
+    QTest::newRow("tcp, idle time-out") << false << "idle";
+    QTest::newRow("tcp, client closes") << false << "close";
+    QTest::newRow("tcp, forward close") << false << "forward close";
+    QTest::newRow("pty, idle time-out") << true << "idle";
+    QTest::newRow("pty, forward close") << true << "forward close";
+}
+
+// Open a connection, read on it, then end it one way or another; the
+// counters follow, and a read on the ended connection is refused.
+void TestSimRunner::connectedMessaging()
+{
+    QFETCH(bool, serial);
+    QFETCH(QString, ending);
+
+    qsim::SimOptions o;
+    o.serial = serial;
+    qsim::SimRunner sim(o);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    PtyClient line;
+    Client tcp;
+    quint32 session = 0;
+    if (serial) {
+        QVERIFY(line.open(sim.serialPath()));
+    } else {
+        QVERIFY(tcp.connectTo(sim.port()));
+        session = tcp.registerSession();
+        QVERIFY(session != 0);
+    }
+    auto exchange = [&](const QByteArray &frame) {
+        return serial ? line.exchange(frame) : tcp.exchange(frame);
+    };
+    const QByteArray path = QByteArray::fromHex("010020022401");
+    const quint32 id = openedId(
+        cipOf(exchange(sendRR(session, forwardOpen(true, 9, 0x42000FA2, 0x42000FA2, path)))));
+    QVERIFY(id != 0);
+    QCOMPARE(sim.forwardOpensAccepted(), 1);
+    QCOMPARE(sim.liveConnections(), 1);
+
+    quint32 toId = 0;
+    quint16 sequence = 0;
+    const QByteArray read = sendUnit(session, id, 3, readTag(sym("DintTag"), 1));
+    QCOMPARE(connectedCipOf(exchange(read), &toId, &sequence).toHex(), DintTagReply.toHex());
+    QCOMPARE(toId, 0x11223344u);
+    QCOMPARE(sequence, quint16(3));
+    QCOMPARE(sim.connectedRequestsServed(), 1);
+    QCOMPARE(sim.tagRequestsServed(), 1);
+
+    if (ending == QLatin1String("idle")) {
+        qsim::SimFaults f;
+        f.connectionTimeoutMs = 150;
+        sim.setFaults(f);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.liveConnections(), 0, WaitMs);
+    } else if (ending == QLatin1String("forward close")) {
+        QCOMPARE(cipOf(exchange(sendRR(session, forwardClose(9, path)))).left(4).toHex(),
+                 QByteArray("ce000000"));
+        QCOMPARE(sim.forwardClosesAccepted(), 1);
+        QCOMPARE(sim.liveConnections(), 0);
+    } else {
+        tcp.socket.disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(sim.liveConnections(), 0, WaitMs);
+        // The id was the old client's; a new one cannot use it.
+        Client again;
+        QVERIFY(again.connectTo(sim.port()));
+        session = again.registerSession();
+        QCOMPARE(
+            connectedCipOf(again.exchange(sendUnit(session, id, 4, readTag(sym("DintTag"), 1))))
+                .toHex(),
+            QByteArray("cc0001010701"));
+        return;
+    }
+    QCOMPARE(connectedCipOf(exchange(read), &toId).toHex(), QByteArray("cc0001010701"));
+    QCOMPARE(toId, id); // the refusal carries the id it got
+    QCOMPARE(sim.connectedRequestsServed(), 1);
+}
+
+void TestSimRunner::outages_data()
+{
+    QTest::addColumn<bool>("restart"); // else a black hole
+
+    QTest::newRow("restart after every 2 tag requests") << true;
+    QTest::newRow("black hole after every 2 tag requests") << false;
+}
+
+// Twice in one run: two reads are answered, then the outage, then service
+// again. A restart ends the connection and its CIP connection; it comes
+// back on the same port with new sessions. A black hole closes nothing.
+void TestSimRunner::outages()
+{
+    QFETCH(bool, restart);
+    qsim::SimOptions o;
+    if (restart) {
+        o.restartAfter = 2;
+        o.restartGapMs = 1000;
+    } else {
+        o.blackholeAfter = 2;
+        o.blackholeMs = 500;
+    }
+    qsim::SimRunner sim(o);
+    QVERIFY(sim.start());
+    const quint16 port = sim.port();
+    const QByteArray open =
+        forwardOpen(false, 1, 0x43F4, 0x43F4, QByteArray::fromHex("010020022401"));
+
+    auto client = std::make_unique<Client>();
+    QVERIFY(client->connectTo(port));
+    quint32 session = client->registerSession();
+    QVERIFY(openedId(cipOf(client->exchange(sendRR(session, open)))) != 0);
+    int readsBeforeOutage = 2;
+    for (int round = 1; round <= 2; ++round) {
+        for (int i = 0; i < readsBeforeOutage; ++i)
+            QCOMPARE(client->read(session, sym("DintTag")).toHex(), DintTagReply.toHex());
+        if (restart) {
+            QVERIFY(client->waitClosed());
+            QTRY_COMPARE_WITH_TIMEOUT(sim.liveConnections(), 0, WaitMs);
+            Client early;
+            const bool refused = !early.connectTo(port);
+            if (!sim.isListening()) // the attempt fell into the gap
+                QVERIFY(refused);
+            QTRY_COMPARE_WITH_TIMEOUT(sim.restartsDone(), round, WaitMs);
+            QVERIFY(sim.isListening());
+            client = std::make_unique<Client>();
+            QVERIFY(client->connectTo(port));
+            const quint32 fresh = client->registerSession();
+            QVERIFY(fresh != 0 && fresh != session);
+            session = fresh;
+            // The same serial again: the old connection is gone.
+            QVERIFY(openedId(cipOf(client->exchange(sendRR(session, open)))) != 0);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(sim.blackholesDone(), round, WaitMs);
+            QVERIFY(client->read(session, sym("DintTag"), 100).isEmpty());
+            // Requests during the outage are dropped; after it they are answered.
+            QByteArray reply;
+            for (int i = 0; i < 50 && reply.isEmpty(); ++i)
+                reply = client->read(session, sym("DintTag"), 100);
+            QCOMPARE(reply.toHex(), DintTagReply.toHex());
+            QCOMPARE(client->socket.state(), QAbstractSocket::ConnectedState);
+            QCOMPARE(sim.liveConnections(), 1);
+            readsBeforeOutage = 1; // that read was the first of the next two
+        }
+    }
+    QCOMPARE(sim.restartsDone(), restart ? 2 : 0);
+    QCOMPARE(sim.blackholesDone(), restart ? 0 : 2);
 }
 
 QTEST_GUILESS_MAIN(TestSimRunner)
