@@ -69,10 +69,10 @@ class TestEndToEnd : public QObject
         return d;
     }
 
-    CDriveBaseClass *connected()
+    CDriveBaseClass *connected(const QString &options = QString())
     {
         CDriveBaseClass *d = newDriver();
-        const int rc = d->ConnectDrive(sim->address());
+        const int rc = d->ConnectDrive(sim->address() + options);
         if (rc != 0)
             qWarning("connect failed: %d", rc);
         return d;
@@ -183,15 +183,18 @@ private slots:
         QFETCH(int, type);
         QFETCH(int, count);
         QFETCH(QVariant, expected);
-        CDriveBaseClass *d = connected();
-        const QDateTime before = QDateTime::currentDateTime();
-        const CLabelVariable v = d->ReadVariable(tag, DataType(type), count);
-        QCOMPARE(v.status, int(LR_Success));
-        QCOMPARE(v.tagName, tag);
-        QCOMPARE(int(v.type), type);
-        QCOMPARE(v.count, count);
-        QVERIFY(v.timestamp >= before.addMSecs(-1));
-        QCOMPARE(elements(v.values), elements(expected));
+        // unconnected, and over a connection: the same values either way
+        for (const char *options : {"", ";connected=large"}) {
+            CDriveBaseClass *d = connected(QLatin1String(options));
+            const QDateTime before = QDateTime::currentDateTime();
+            const CLabelVariable v = d->ReadVariable(tag, DataType(type), count);
+            QCOMPARE(v.status, int(LR_Success));
+            QCOMPARE(v.tagName, tag);
+            QCOMPARE(int(v.type), type);
+            QCOMPARE(v.count, count);
+            QVERIFY(v.timestamp >= before.addMSecs(-1));
+            QCOMPARE(elements(v.values), elements(expected));
+        }
     }
 
     void readsLargeArraysWhole()
@@ -519,6 +522,55 @@ private slots:
         QCOMPARE(d->ReadVariable(QStringLiteral("NoSuchTag"), DT_Int32).status, int(LR_LinkFailed));
         QCOMPARE(d->DisConnectDrive(), 0);
         QCOMPARE(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status, int(LR_NotConnected));
+    }
+
+    // A line at its real rate: the simulator writes each reply byte at the
+    // pace of the baud rate (8N1, 10 bits a byte).
+    void slowSerialLines_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("replyBytes"); // on the wire, all parts
+        QTest::newRow("9600: DINT") << 9600 << "DintTag" << int(DT_Int32) << 1 << 50;
+        QTest::newRow("9600: text") << 9600 << "StringTag" << int(DT_String) << 1 << 136;
+        QTest::newRow("9600: 1000 DINTs in parts")
+            << 9600 << "BigArray" << int(DT_Int32) << 1000 << 4000 + 9 * 46;
+        QTest::newRow("19200: text") << 19200 << "StringTag" << int(DT_String) << 1 << 136;
+        QTest::newRow("19200: 1000 DINTs in parts")
+            << 19200 << "BigArray" << int(DT_Int32) << 1000 << 4000 + 9 * 46;
+    }
+    void slowSerialLines()
+    {
+        QFETCH(int, baud);
+        QFETCH(QString, tag);
+        QFETCH(int, type);
+        QFETCH(int, count);
+        QFETCH(int, replyBytes);
+        qsim::SimOptions o;
+        o.serial = true;
+        o.byteDelayUs = 10 * 1000000 / baud;
+        qsim::SimRunner serial(o);
+        QVERIFY2(serial.start(), qPrintable(serial.errorString()));
+        CDriveBaseClass *d = newDriver();
+        QCOMPARE(d->ConnectDrive(serial.serialPath() + QStringLiteral(",%1,8,1,N").arg(baud)), 0);
+        QElapsedTimer clock;
+        clock.start();
+        const CLabelVariable v = d->ReadVariable(tag, DataType(type), count);
+        const qint64 ms = clock.elapsed();
+        QCOMPARE(v.status, int(LR_Success));
+        if (tag == "BigArray")
+            QCOMPARE(v.values.value<QList<int>>(),
+                     generated<int>(1000, [](int i) { return i; }).value<QList<int>>());
+        else if (tag == "DintTag")
+            QCOMPARE(v.values.value<QList<int>>(), QList<int>{42});
+        else
+            QCOMPARE(v.values.value<QList<QString>>(), QStringList{"Hello, PLC"});
+        // the bytes did take their time on the line (else this proves nothing)
+        const qint64 wireMs = qint64(replyBytes) * o.byteDelayUs / 1000;
+        qInfo("%lld ms for %d reply bytes (%lld ms on the wire)", ms, replyBytes, wireMs);
+        QVERIFY(ms >= wireMs * 6 / 10);
     }
 };
 
