@@ -458,6 +458,41 @@ private slots:
         QCOMPARE(t.foreignAfterLate, 0);
         QCOMPARE(t.wrongStatus, 0);
     }
+
+    // A serial line at 19200 baud, paced byte by byte, with split replies
+    // and short delays now and then: every read right.
+    void readsOverAPacedSerialLine()
+    {
+        qsim::SimOptions o;
+        o.serial = true;
+        o.byteDelayUs = 521;
+        qsim::SimRunner line(o);
+        QVERIFY2(line.start(), qPrintable(line.errorString()));
+        QRandomGenerator rng(19200u);
+        CDriveBaseClass *d = host.newDriver();
+        QCOMPARE(d->ConnectDrive(line.serialPath() + QStringLiteral(",19200,8,1,N")), 0);
+        const QtMessageHandler previous = qInstallMessageHandler(countingHandler);
+        Tally t;
+        const int reads = sanitized() ? 20 : 60;
+        for (int i = 0; i < reads; ++i) {
+            qsim::SimFaults f = o;
+            const Fault fault = rng.bounded(4) == 0 ? Fault::Split : Fault::ShortDelay;
+            if (fault == Fault::Split)
+                f.splitGapMs = rng.bounded(4);
+            else
+                f.delayMs = rng.bounded(10);
+            line.setFaults(f);
+            readAndCheck(d, rng.bounded(tags.size()), fault, false, t);
+        }
+        qInstallMessageHandler(previous);
+        for (const QString &e : qAsConst(t.examples))
+            qInfo("%s", qPrintable(e));
+        QCOMPARE(t.reads, reads);
+        QCOMPARE(t.badLabel, 0);
+        QCOMPARE(t.corrupt, 0);
+        QCOMPARE(t.foreignElsewhere, 0);
+        QCOMPARE(t.wrongStatus, 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSoak)
