@@ -85,6 +85,7 @@ bool CmdQuorvex::useSerial() const
 
 int CmdQuorvex::EthConnectDrive(QString host, int port)
 {
+    recovery.target = Transport::Tcp;
     tcpPort = port;
     if (tcpSocket == nullptr) {
         tcpSocket = new QTcpSocket(this);
@@ -99,8 +100,10 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
     lateContexts.clear(); // a new connection owes nothing
     tcpSocket->connectToHost(hostAddress, static_cast<quint16>(tcpPort & 0xFFFF),
                              QIODevice::ReadWrite);
-    tcpSocket->waitForConnected(ConnectWaitMs);
+    tcpSocket->waitForConnected(recovery.reopening ? Recovery::ConnectWaitMs : ConnectWaitMs);
     const QAbstractSocket::SocketState state = tcpSocket->state();
+    if (options.reconnect && state == QAbstractSocket::ConnectedState)
+        setKeepAlive();
     // The registration must go over the new socket, but the socket carries
     // the traffic only once it is registered: a controller that refuses the
     // session must not take the requests away from a working serial line.
@@ -119,6 +122,7 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
 
 int CmdQuorvex::EthDisConnectDrive()
 {
+    recovery.stopped = true;
     if (tcpSocket == nullptr)
         return 1;
     if (useSocket())
@@ -159,6 +163,8 @@ void CmdQuorvex::EthreadyRead()
 int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits, int stopBits,
                                    QString parity)
 {
+    recovery.target = Transport::Serial;
+    recovery.serial = {portName, parity, baudRate, dataBits, stopBits};
     if (serialPort == nullptr)
         serialPort = new QSerialPort(this);
     closeConnection();
@@ -252,6 +258,7 @@ int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits,
 
 int CmdQuorvex::serialDisConnectDrive()
 {
+    recovery.stopped = true;
     if (serialPort == nullptr || !serialPort->isOpen())
         return 1;
     if (useSerial())
@@ -463,6 +470,10 @@ int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
         const qint64 left = deadline - now;
         if (left <= 0)
             break;
+        // A transport lost meanwhile brings nothing more; with the reconnect
+        // option the request goes again on a new one instead.
+        if (recovering() && !transportUp() && recvBuffer.isEmpty())
+            break;
         // Until bytes come, a blocking wait that dispatches only the
         // transport's own signals; then short event-loop steps, which also
         // let the serial quiet-gap timer fire.
@@ -548,6 +559,7 @@ int CmdQuorvex::deleteSerialPort()
 // keep its connection and session open until the object died.
 int CmdQuorvex::DestroyFree()
 {
+    recovery.stopped = true;
     bool released = false;
     if (serialPort != nullptr) {
         serialDisConnectDrive();

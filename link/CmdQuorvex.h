@@ -68,6 +68,18 @@ public:
 
     static constexpr int DefaultMaxValueBytes = 16 * 1024 * 1024;
 
+    // ---- recovery with the reconnect option (link/Reconnect.cpp) ----
+    // Before a read or write: 0 when the transport is up, reopened first if
+    // it was lost and the back-off allows an attempt; -3 when it is not.
+    int ensureTransport();
+    // A read or write whose exchange ended with rc: true when the transport
+    // was lost while it waited and is up again, so the request may go once
+    // more; rc becomes -3 when it stays down.
+    bool reopenedAfterLoss(int &rc);
+    // The final result of a read or write: replies, or their absence, tell
+    // whether the peer is still there.
+    void noteResult(int rc);
+
     // ---- fields (declaration order is the documented one) ----
     QByteArray recvBuffer;
     QByteArray sessionHandle;
@@ -110,6 +122,29 @@ public:
     quint64 contextSerial = 0;
     static constexpr int MaxLateContexts = 16;
 
+    // The reconnect option's state: what to reopen, the back-off, and the
+    // replies missed in a row.
+    struct Recovery {
+        bool stopped = false; // an explicit disconnect: no attempts until ConnectDrive
+        bool down = false;    // lost and not reopened yet
+        bool reopening = false;
+        Transport target = Transport::None; // what the last ConnectDrive opened
+        struct {
+            QString name, parity;
+            int baud = 0, dataBits = 0, stopBits = 0;
+        } serial;
+        int silentReads = 0;
+        int stepMs = 0; // the back-off after the next failed attempt
+        qint64 nextAttemptMs = 0;
+        qint64 downSinceMs = 0;
+        int attempts = 0;
+        static constexpr int ConnectWaitMs = 2000;
+        static constexpr int FirstStepMs = 100;
+        static constexpr int LastStepMs = 10000;
+        static constexpr int SilentReadsToGiveUp = 2;
+    };
+    Recovery recovery;
+
 private slots:
     void Ethconnected();
     void Ethdisconnected();
@@ -132,6 +167,15 @@ private:
         qint64 endMs = 0; // when the frame they begin can be complete
     };
     qint64 serialFrameEnd(SerialWatch &watch, qint64 nowMs);
+    // Recovery helpers (link/Reconnect.cpp).
+    bool recovering() const;
+    bool transportUp() const;
+    void markLost(const QString &reason, qint64 nowMs, int waitMs);
+    int attemptReopen();
+    QString whereText() const;
+    QString transportError() const;
+    void dropTransport();
+    void setKeepAlive();
 };
 
 #endif

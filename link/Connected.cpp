@@ -47,6 +47,7 @@ void CmdQuorvex::setOptions(const LinkOptions &o)
 {
     options = o;
     replyTimeoutMs = o.replyTimeoutMs;
+    recovery = Recovery(); // a new ConnectDrive ends an explicit disconnect and any outage
     // A controller keeps a connection it never saw closed and refuses a
     // duplicate: every link starts its serial numbers somewhere else.
     if (nextConnectionSerial == 0)

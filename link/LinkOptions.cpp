@@ -88,6 +88,23 @@ QString writeTimeout(const LinkOptions &o)
     return o.replyTimeoutMs ? QString::number(o.replyTimeoutMs) : QString();
 }
 
+// A bare name switches it on.
+bool parseReconnect(const QString &value, LinkOptions &o)
+{
+    if (value.isNull() || value.compare(QLatin1String("on"), Qt::CaseInsensitive) == 0)
+        o.reconnect = true;
+    else if (value.compare(QLatin1String("off"), Qt::CaseInsensitive) == 0)
+        o.reconnect = false;
+    else
+        return false;
+    return true;
+}
+
+QString writeReconnect(const LinkOptions &o)
+{
+    return o.reconnect ? QStringLiteral("on") : QString();
+}
+
 // One row per option. Options of one group set the same thing, so a string
 // may name only one of them, once. A row's writer gives its value text, or
 // a null text when the option has nothing to say beyond the defaults.
@@ -110,6 +127,10 @@ const OptionRow Rows[] = {
      writeConnected},
     {"timeout", "timeout", "MS (10..60000)", "the whole wait for one reply, in milliseconds",
      parseTimeout, writeTimeout},
+    {"reconnect", "reconnect", "on|off",
+     "reopen a lost connection by itself, with back-off; give up a controller that stopped "
+     "answering",
+     parseReconnect, writeReconnect},
 };
 
 const OptionRow *findRow(const QString &name)

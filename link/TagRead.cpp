@@ -147,7 +147,7 @@ constexpr int SymbolHeader = 2;
 int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag, int maxValueBytes,
                           int minValueBytes)
 {
-    if (Connection_status() == -3)
+    if (ensureTransport() != 0)
         return -3;
     // A connection the controller dropped is opened again before the read.
     if (options.connected != ConnectedMode::Off && !cipConnection.open && openConnection() != 0)
@@ -169,6 +169,11 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
     };
     tagread::ReadOutcome o = tagread::readTag(envelope(), path, static_cast<quint16>(count),
                                               maxValueBytes, exchange, &gathered, minValueBytes);
+    if (reopenedAfterLoss(o.rc)) {
+        gathered.clear();
+        o = tagread::readTag(envelope(), path, static_cast<quint16>(count), maxValueBytes, exchange,
+                             &gathered, minValueBytes);
+    }
     // Once, transparently: the connection is opened anew and the read
     // retried; a second failure is the read's.
     if (cipConnection.open && connectionGone(o)) {
@@ -179,6 +184,7 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
                                  exchange, &gathered, minValueBytes);
         }
     }
+    noteResult(o.rc);
     warnOutcome(*this, o, count, tag, maxValueBytes, minValueBytes);
     if (o.rc == 0 && out)
         out->append(gathered);
