@@ -178,6 +178,13 @@ private slots:
         ok("serial with options", "COM1,9600,8,1,N;connected=small", "COM1,9600,8,1,N", "0100",
            ConnectedMode::Small, 0, "connected=small");
         ok("parity before the semicolon", "COM1,9600,8,1,N;", "COM1,9600,8,1,N", "0100");
+        ok("reconnect, bare", "10.0.0.5:44818;reconnect", "10.0.0.5:44818", "0100", off, 0,
+           "reconnect=on");
+        ok("reconnect=ON after the others", "10.0.0.5:44818;Reconnect=ON;connected=large;slot=1",
+           "10.0.0.5:44818", "0101", ConnectedMode::Large, 0,
+           "slot=1;connected=large;reconnect=on");
+        ok("reconnect=off is the default", "COM1,9600,8,1,N;reconnect=off", "COM1,9600,8,1,N",
+           "0100");
         bad("timeout too short", "127.0.0.1:44818;timeout=9", "timeout=9");
         bad("timeout too long", "127.0.0.1:44818;timeout=60001", "timeout=60001");
         bad("timeout not decimal", "127.0.0.1:44818;timeout=+100", "timeout=+100");
@@ -193,6 +200,8 @@ private slots:
         bad("not an address", "127.0.0.1:44818;path=2,10.0.0.256", "path=2,10.0.0.256");
         bad("empty path", "127.0.0.1:44818;path=", "path=");
         bad("unknown mode", "127.0.0.1:44818;connected=yes", "connected=yes");
+        bad("reconnect neither on nor off", "127.0.0.1:44818;reconnect=1", "reconnect=1");
+        bad("reconnect twice", "127.0.0.1:44818;reconnect;reconnect=off", "reconnect=off");
         bad("serial with a bad option", "/dev/quorvex-none,9600,8,1,N;window=2", "window=2");
         bad("semicolon before the colon", "127.0.0.1;slot=1:44818", "");
     }
