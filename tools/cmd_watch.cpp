@@ -25,6 +25,11 @@ struct Row {
     double latencyMs = 0;
     bool changed = false;
     bool seen = false;
+    // An outage: from the first failed read to the next good one.
+    QElapsedTimer downSince;
+    bool down = false;
+    qint64 lastDownMs = -1; // the last outage's length, once it is over
+    bool backNow = false;   // this round ended an outage
 };
 
 const char *const Highlight = "\033[1;33m";
@@ -42,6 +47,34 @@ QString latencyText(double ms)
     return QStringLiteral("%1 ms").arg(ms, 0, 'f', 2);
 }
 
+QString secondsText(qint64 ms)
+{
+    return QStringLiteral("%1 s").arg(ms / 1000.0, 0, 'f', 1);
+}
+
+// While down, how long so far; after it, how long the last outage lasted.
+QString downCell(const Row &r)
+{
+    if (r.down)
+        return secondsText(r.downSince.elapsed());
+    if (r.lastDownMs >= 0)
+        return QStringLiteral("was ") + secondsText(r.lastDownMs);
+    return QString();
+}
+
+void noteOutage(Row &r)
+{
+    r.backNow = false;
+    if (r.value.status != 0 && !r.down) {
+        r.down = true;
+        r.downSince.start();
+    } else if (r.value.status == 0 && r.down) {
+        r.down = false;
+        r.backNow = true;
+        r.lastDownMs = r.downSince.elapsed();
+    }
+}
+
 // The whole table, redrawn in place; changed values stand out.
 void drawScreen(const QVector<Row> &rows, const QString &title, bool first)
 {
@@ -50,11 +83,11 @@ void drawScreen(const QVector<Row> &rows, const QString &title, bool first)
     out(QStringLiteral("\033[H") + title + QLatin1String(ClearLine) + QLatin1Char('\n'));
     QVector<QStringList> cells;
     cells.append({QStringLiteral("TAG"), QStringLiteral("TYPE"), QStringLiteral("COUNT"),
-                  QStringLiteral("STATUS"), QStringLiteral("LATENCY"), QStringLiteral("TIMESTAMP"),
-                  QStringLiteral("VALUES")});
+                  QStringLiteral("STATUS"), QStringLiteral("DOWN"), QStringLiteral("LATENCY"),
+                  QStringLiteral("TIMESTAMP"), QStringLiteral("VALUES")});
     for (const Row &r : rows)
         cells.append({r.request.tag, typeName(r.request.type), QString::number(r.request.count),
-                      statusCell(r.value.status), latencyText(r.latencyMs),
+                      statusCell(r.value.status), downCell(r), latencyText(r.latencyMs),
                       shortTime(r.value.timestamp), r.values});
     QVector<int> width(cells.first().size(), 0);
     for (const QStringList &c : cells)
@@ -81,11 +114,14 @@ void printChanges(const QVector<Row> &rows)
 {
     for (const Row &r : rows)
         if (r.changed)
-            out(QStringLiteral("%1 %2 = [%3] status %4 latency %5\n")
+            out(QStringLiteral("%1 %2 = [%3] status %4 latency %5%6\n")
                     .arg(shortTime(r.value.timestamp.isValid() ? r.value.timestamp
                                                                : QDateTime::currentDateTime()),
                          r.request.tag, r.values, statusCell(r.value.status),
-                         latencyText(r.latencyMs)));
+                         latencyText(r.latencyMs),
+                         r.backNow ? QStringLiteral(" back after ") + secondsText(r.lastDownMs)
+                         : r.down  ? QStringLiteral(" down")
+                                   : QString()));
     std::fflush(stdout);
 }
 
@@ -162,6 +198,7 @@ int runWatch(const QStringList &args)
             t.start();
             r.value = host.driver()->ReadVariable(r.request.tag, r.request.type, r.request.count);
             r.latencyMs = t.nsecsElapsed() / 1e6;
+            noteOutage(r);
             const QString shown = shortList(elementTexts(r.value, TextStyle::Table));
             r.changed = !r.seen || shown != r.values || before != r.value.status;
             r.values = shown;

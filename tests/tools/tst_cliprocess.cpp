@@ -28,6 +28,7 @@ private slots:
     void connectFailureInWords();
     void traceShowsDriverLines();
     void watchPrintsChangesOnly();
+    void watchShowsAnOutage();
     void demoExitsZero();
     void benchReports();
     void pcapWellFormed();
@@ -56,6 +57,23 @@ QString tool()
     return QStringLiteral(QUORVEX_BIN_DIR "/quorvex");
 }
 
+// Starts `quorvex sim` with these arguments on a free port; its address, or
+// an empty text.
+QString startSim(QProcess &sim, const QStringList &args)
+{
+    sim.start(tool(), QStringList{"sim", "--listen", "127.0.0.1:0"} + args);
+    if (!sim.waitForStarted(10000))
+        return QString();
+    QByteArray line;
+    QElapsedTimer t;
+    t.start();
+    while (!line.contains('\n') && t.elapsed() < 15000 && sim.state() == QProcess::Running) {
+        sim.waitForReadyRead(500);
+        line += sim.readAllStandardOutput();
+    }
+    return line.startsWith("LISTEN ") ? QString::fromLatin1(line.mid(7).trimmed()) : QString();
+}
+
 } // namespace
 
 TstCliProcess::Result TstCliProcess::run(const QStringList &args, int timeoutMs)
@@ -79,17 +97,8 @@ TstCliProcess::Result TstCliProcess::run(const QStringList &args, int timeoutMs)
 void TstCliProcess::initTestCase()
 {
     QVERIFY(dir.isValid());
-    sim.start(tool(), {"sim", "--listen", "127.0.0.1:0", "--max-seconds", "220"});
-    QVERIFY(sim.waitForStarted(10000));
-    QByteArray line;
-    QElapsedTimer t;
-    t.start();
-    while (!line.contains('\n') && t.elapsed() < 15000 && sim.state() == QProcess::Running) {
-        sim.waitForReadyRead(500);
-        line += sim.readAllStandardOutput();
-    }
-    QVERIFY2(line.startsWith("LISTEN "), line.constData());
-    address = QString::fromLatin1(line.mid(7).trimmed());
+    address = startSim(sim, {"--max-seconds", "220"});
+    QVERIFY(!address.isEmpty());
 }
 
 void TstCliProcess::cleanupTestCase()
@@ -256,6 +265,30 @@ void TstCliProcess::watchPrintsChangesOnly()
     QVERIFY2(lines[0].contains("DintTag = [42] status 0 ok latency"), qPrintable(lines[0]));
     QVERIFY2(lines[1].contains("RealTag = [1.5]"), qPrintable(lines[1]));
     QVERIFY(!r.out.contains('\033'));
+}
+
+// A controller that restarts once: the change lines show the refusal and,
+// with reconnect, the recovery with its down time.
+void TstCliProcess::watchShowsAnOutage()
+{
+    QProcess restarting;
+    const QString at = startSim(
+        restarting, {"--restart-after", "3", "--restart-gap-ms", "300", "--max-seconds", "30"});
+    QVERIFY(!at.isEmpty());
+    const Result r = run(
+        {"watch", "--connect", at + ";reconnect", "--interval", "50", "--times", "20", "DintTag"});
+    restarting.kill();
+    restarting.waitForFinished(5000);
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 1); // reads failed meanwhile
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(lines.size() >= 3, qPrintable(r.out));
+    QVERIFY2(lines[0].contains("DintTag = [42] status 0 ok"), qPrintable(r.out));
+    QVERIFY2(lines[1].contains("status 9") && lines[1].endsWith(" down"), qPrintable(r.out));
+    QVERIFY2(QRegularExpression("status 0 ok latency [0-9.]+ ms back after [0-9]+\\.[0-9] s$")
+                 .match(lines[2])
+                 .hasMatch(),
+             qPrintable(r.out));
 }
 
 void TstCliProcess::demoExitsZero()
