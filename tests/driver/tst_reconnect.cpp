@@ -8,6 +8,9 @@
 #include <sys/socket.h>
 
 #include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include <memory>
 
 #include "../reliability/PluginHost.h"
 #include "MessageCapture.h"
@@ -212,6 +215,46 @@ private slots:
         QCOMPARE(warnings.filter("lib[Quorvex]重新连接成功").size(), outages);
         QVERIFY(warnings.filter(QRegularExpression("重新连接成功 127.0.0.1:\\d+ down = \\d+ ms"))
                     .size() == outages);
+    }
+
+    // A USB adapter unplugged and plugged back: the port (here a link to a
+    // simulator's line) vanishes and comes back under the same name, and is
+    // opened again on the same settings.
+    void serialPortReopened()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString port = dir.filePath("ttyPLC");
+        qsim::SimOptions o;
+        o.serial = true;
+        auto first = std::make_unique<qsim::SimRunner>(o);
+        QVERIFY2(first->start(), qPrintable(first->errorString()));
+        QVERIFY(QFile::link(first->serialPath(), port));
+        CDriveBaseClass *d = host.newDriver();
+        QCOMPARE(d->ConnectDrive(port + ",115200,8,1,N;reconnect"), 0);
+        int status = 0;
+        double ms = 0;
+        QVERIFY(readOnce(d, 1, {}, &status, &ms));
+        MessageCapture log;
+        first.reset();
+        QFile::remove(port);
+        // Unplugged: refused at once, none waits out its time-out.
+        for (int i = 0; i < 5; ++i) {
+            QVERIFY(readOnce(d, i, {LR_NotConnected}, &status, &ms));
+            QCOMPARE(status, int(LR_NotConnected));
+        }
+        qsim::SimRunner second(o);
+        QVERIFY2(second.start(), qPrintable(second.errorString()));
+        QVERIFY(QFile::link(second.serialPath(), port));
+        QElapsedTimer t;
+        t.start();
+        while (status != LR_Success && t.elapsed() < OutageBoundMs) {
+            QVERIFY(readOnce(d, 0, {LR_NoReply, LR_NotConnected}, &status, &ms));
+            QTest::qWait(PollMs);
+        }
+        QCOMPARE(status, int(LR_Success));
+        QCOMPARE(second.tagRequestsServed(), 1);
+        QCOMPARE(log.lines(QtWarningMsg).filter("lib[Quorvex]重新连接成功 " + port).size(), 1);
     }
 };
 
