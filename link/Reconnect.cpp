@@ -115,9 +115,9 @@ int CmdQuorvex::attemptReopen()
     }
     // Opened but not usable: the session or the connection was refused or
     // went unanswered.
-    const QString reason = transportUp()
-                               ? QStringLiteral("session or connection not set up (%1)").arg(rc)
-                               : transportError();
+    const QString reason =
+        transportUp() ? QStringLiteral("transport up, but no session or connection (%1)").arg(rc)
+                      : transportError();
     dropTransport();
     qWarning().noquote()
         << QString("lib[Quorvex]重新连接失败 %1 attempt = %2 retry in %3 ms reason = %4")
