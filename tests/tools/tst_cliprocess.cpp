@@ -32,6 +32,7 @@ private slots:
     void benchReports();
     void pcapWellFormed();
     void pcapDissectedAsEnip();
+    void pcapOfAConnectedRead();
 
 private:
     struct Result {
@@ -360,6 +361,36 @@ void TstCliProcess::pcapDissectedAsEnip()
              qPrintable(all));
     // The partial transfers and the unknown tag show as CIP statuses.
     QVERIFY2(all.contains("0x06") && all.contains("0x05"), qPrintable(all));
+}
+
+// Over a connection the capture holds the Forward Open, the reads as
+// SendUnitData and the Forward Close, and tshark reads them all cleanly.
+void TstCliProcess::pcapOfAConnectedRead()
+{
+    const QString tshark = QStandardPaths::findExecutable("tshark");
+    if (tshark.isEmpty())
+        QSKIP("tshark is not installed");
+    const QString path = dir.filePath("connected.pcap");
+    const Result r = run(
+        {"read", "--pcap", path, "--connect", address + ";connected=large", "BigArray:int32:1000"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    QProcess t;
+    t.start(tshark, {"-r", path, "-Y", "enip", "-T", "fields", "-e", "enip.command", "-e",
+                     "cip.service", "-e", "_ws.expert.severity", "-e", "_ws.malformed"});
+    QVERIFY(t.waitForFinished(60000));
+    QCOMPARE(t.exitCode(), 0);
+    const QString all = QString::fromUtf8(t.readAllStandardOutput());
+    QVERIFY2(all.contains("0x0070"), qPrintable(all)); // SendUnitData
+    // Large Forward Open and Forward Close, requests and replies
+    QVERIFY2(all.contains("0x5b") && all.contains("0xdb"), qPrintable(all));
+    QVERIFY2(all.contains("0x4e") && all.contains("0xce"), qPrintable(all));
+    t.start(tshark, {"-r", path, "-V"});
+    QVERIFY(t.waitForFinished(60000));
+    const QString detail = QString::fromUtf8(t.readAllStandardOutput());
+    QVERIFY2(!detail.contains("Malformed") && !detail.contains("Expert Info (Warning") &&
+                 !detail.contains("Expert Info (Error"),
+             qPrintable(detail.right(3000)));
 }
 
 QTEST_GUILESS_MAIN(TstCliProcess)
