@@ -9,6 +9,8 @@ void LibQuorvex::SetConnectPar(QString text)
 int LibQuorvex::ConnectDrive(QString text)
 {
     const ConnectionString c = parseConnectionString(text);
+    if (c.form != ConnectionString::Form::None)
+        writeEnabled = c.write;
     switch (c.form) {
     case ConnectionString::Form::Serial:
         // Each form overwrites only its own fields.

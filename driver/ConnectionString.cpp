@@ -23,6 +23,7 @@ constexpr int MaxTcpPort = 65535;
 ConnectionString parseConnectionString(QString text)
 {
     ConnectionString c;
+    takeWriteOption(text, &c.write);
     if (text.contains(QLatin1Char(','))) {
         c.form = ConnectionString::Form::Serial;
         c.portName = takeField(text);

@@ -18,11 +18,19 @@ struct ConnectionString {
     // network form
     QString ipAddress;
     int ipPort = 0;
+    // options after the first ";"
+    bool write = false; // writes reach the controller (otherwise they echo)
 
     // Whether the fields of its form are complete enough to try a connect.
     bool usable() const;
 };
 
 ConnectionString parseConnectionString(QString text);
+
+// The write option, "write", "write=on" or "write=off", in the ";"-separated
+// items after the first ";" (driver/WriteOption.cpp). Only when every item is
+// one does it take them off `text` and set *write (the last one counts);
+// otherwise the text stays as it is.
+bool takeWriteOption(QString &text, bool *write);
 
 #endif

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include "CipEnvelope.h"
+
 class QTcpSocket;
 class QSerialPort;
 class QTimer;
@@ -48,6 +50,18 @@ public:
     int Message_parsing(QByteArray request, QByteArray *out, int count, QString tag);
 
     static constexpr int DefaultMaxValueBytes = 16 * 1024 * 1024;
+
+    // ---- tag writes (link/TagWrite.cpp, link/CipExchange.cpp) ----
+    // `count` elements of `elementSize` bytes; typeBytes is the CIP data
+    // type as the request carries it. Results as Read_area's.
+    int Write_area(QString area, QString tag, QByteArray typeBytes, int count, QByteArray data,
+                   int elementSize, int maxRequestBytes = cipenvelope::MaxUnconnectedRequest);
+    // The one exchange writes go through: wraps a Message Router request in
+    // its envelope, sends it with the trace lines and takes the Message
+    // Router reply out. 0 reply taken, -1 rejected, -2 no reply, -3 not
+    // connected; every failure is reported here.
+    int exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, const QString &tag,
+                    int count);
 
     // ---- fields (declaration order is the documented one) ----
     QByteArray recvBuffer;

@@ -1,0 +1,63 @@
+#include "CipEnvelope.h"
+#include "CmdQuorvex.h"
+#include "EncapFrame.h"
+#include "WriteLines.h"
+
+#include <QDebug>
+
+using writelines::hex;
+using writelines::hexNumber;
+using writelines::line;
+
+namespace
+{
+
+// The wait the reads give a reply, so that both kinds of request keep the
+// same pace on the line.
+constexpr int ReplyWaitMs = 50;
+
+} // namespace
+
+int CmdQuorvex::exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, const QString &tag,
+                            int count)
+{
+    if (Connection_status() == -3)
+        return -3;
+    QByteArray request = cipenvelope::unconnectedFrame(sessionHandle, mrRequest);
+    // While an earlier reply is owed, this request gets a context of its own
+    // so that only its own reply is taken.
+    if (!lateContexts.isEmpty())
+        encap::stampContext(request, ++contextSerial);
+    if (traceEnabled)
+        qDebug().noquote() << line("lib[Quorvex]写命令 %1:%2  %3 len = %4 msg : %5", *this, tag,
+                                   count, hex(request));
+    QByteArray reply;
+    const int rc = SendData(request, reply, ReplyWaitMs);
+    if (traceEnabled)
+        qDebug().noquote() << line("lib[Quorvex]写响应 %1:%2  %3 len = %4 msg : %5", *this, tag,
+                                   count, hex(reply));
+
+    cipenvelope::Reply r = cipenvelope::takeReply(reply);
+    if (!reply.isEmpty() && rc != 0)
+        r.verdict = cipenvelope::Verdict::Length;
+    switch (r.verdict) {
+    case cipenvelope::Verdict::Accepted:
+        mrReply.append(r.mrReply);
+        return 0;
+    case cipenvelope::Verdict::Empty:
+        qWarning().noquote() << line("lib[Quorvex]返回的报文长度为0 %1:%2  %3 len = %4 msg : %5",
+                                     *this, tag, count, hex(reply));
+        return -2;
+    case cipenvelope::Verdict::Length:
+        qWarning().noquote() << line("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5",
+                                     *this, tag, count, hex(reply));
+        break;
+    case cipenvelope::Verdict::Encapsulation:
+        qWarning().noquote() << line("lib[Quorvex]报文封装错误 %1:%2  %3 len = %4 command = "
+                                     "%5 status = %6 msg : %7",
+                                     *this, tag, count, hexNumber(r.command, 4),
+                                     hexNumber(r.encapStatus, 8), hex(reply));
+        break;
+    }
+    return -1;
+}
