@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "EipProtocol.h"
 #include "TagPath.h"
+#include "WriteService.h"
 
 namespace qsim
 {
@@ -99,6 +100,8 @@ QByteArray dispatch(const QByteArray &request, const TagDatabase &db, const CipO
     }
     if (service == cip::ReadTag || service == cip::ReadTagFragmented)
         return readTag(service, path, data, db, options);
+    if (service == cip::WriteTag || service == cip::WriteTagFragmented)
+        return writeTag(service, path, data, db, options);
     return cipError(service, cip::ServiceNotSupported);
 }
 

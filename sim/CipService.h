@@ -14,13 +14,17 @@ namespace qsim
 constexpr int MaxReplyValueBytes = 480;
 
 struct CipOptions {
-    int forcedStatus = -1; // >= 0: every tag read answers this general status
+    int forcedStatus = -1; // >= 0: every tag read or write answers this general status
+    // Write Tag and Write Tag Fragmented store their data here, the database
+    // served; without one they are refused.
+    TagDatabase *store = nullptr;
 };
 
 // Unconnected Send to the Connection Manager is unwrapped (any route path is
 // accepted) and its embedded request answered; Read Tag and Read Tag
-// Fragmented are served from `db`; anything else is refused as a controller
-// would refuse it. Never fails: malformed input gets an error reply.
+// Fragmented are served from `db`, the writes go to `options.store`;
+// anything else is refused as a controller would refuse it. Never fails:
+// malformed input gets an error reply.
 QByteArray handleCip(const QByteArray &request, const TagDatabase &db,
                      const CipOptions &options = CipOptions());
 

@@ -11,7 +11,7 @@
 namespace qsim
 {
 
-PtyChannel::PtyChannel(const TagDatabase &db, FaultControl &faults, quint32 *sessionCounter,
+PtyChannel::PtyChannel(TagDatabase &db, FaultControl &faults, quint32 *sessionCounter,
                        QObject *parent)
     : SimChannel(db, faults, sessionCounter, true, parent)
 {

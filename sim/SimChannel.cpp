@@ -30,8 +30,8 @@ QByteArray garbageOf(int size, quint32 *seed)
 
 } // namespace
 
-SimChannel::SimChannel(const TagDatabase &db, FaultControl &faults, quint32 *sessionCounter,
-                       bool serial, QObject *parent)
+SimChannel::SimChannel(TagDatabase &db, FaultControl &faults, quint32 *sessionCounter, bool serial,
+                       QObject *parent)
     : QObject(parent), db(db), faults(faults), sessions(sessionCounter), serial(serial)
 {
     quiet.setSingleShot(true);
@@ -100,6 +100,7 @@ void SimChannel::process(const QByteArray &frame)
     options.requireSession = !serial;
     options.rejectRegister = f.rejectRegister;
     options.cip.forcedStatus = f.errorStatus;
+    options.cip.store = &db;
     pending = handleFrame(frame, sessions, db, options);
     pendingFaults = f;
     ++answered;

@@ -20,7 +20,7 @@ class SimChannel : public QObject
 {
     Q_OBJECT
 public:
-    SimChannel(const TagDatabase &db, FaultControl &faults, quint32 *sessionCounter, bool serial,
+    SimChannel(TagDatabase &db, FaultControl &faults, quint32 *sessionCounter, bool serial,
                QObject *parent = nullptr);
 
 signals:
@@ -49,7 +49,7 @@ private:
     void finishReply();
     void close();
 
-    const TagDatabase &db;
+    TagDatabase &db;
     FaultControl &faults;
     SessionTable sessions;
     const bool serial;
@@ -71,8 +71,8 @@ class TcpChannel : public SimChannel
 {
     Q_OBJECT
 public:
-    TcpChannel(QTcpSocket *socket, const TagDatabase &db, FaultControl &faults,
-               quint32 *sessionCounter, QObject *parent = nullptr);
+    TcpChannel(QTcpSocket *socket, TagDatabase &db, FaultControl &faults, quint32 *sessionCounter,
+               QObject *parent = nullptr);
 
 protected:
     QByteArray readSome(int max) override;
@@ -90,7 +90,7 @@ class PtyChannel : public SimChannel
 {
     Q_OBJECT
 public:
-    PtyChannel(const TagDatabase &db, FaultControl &faults, quint32 *sessionCounter,
+    PtyChannel(TagDatabase &db, FaultControl &faults, quint32 *sessionCounter,
                QObject *parent = nullptr);
     ~PtyChannel() override;
     bool open(QString *error);

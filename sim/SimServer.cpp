@@ -9,7 +9,7 @@
 namespace qsim
 {
 
-SimServer::SimServer(const TagDatabase &db, FaultControl &faults, QObject *parent)
+SimServer::SimServer(TagDatabase &db, FaultControl &faults, QObject *parent)
     : QObject(parent), db(db), faults(faults)
 {
 }

@@ -20,7 +20,7 @@ class SimServer : public QObject
 {
     Q_OBJECT
 public:
-    SimServer(const TagDatabase &db, FaultControl &faults, QObject *parent = nullptr);
+    SimServer(TagDatabase &db, FaultControl &faults, QObject *parent = nullptr);
     ~SimServer() override;
 
     bool listen(const SimOptions &options, QString *error);
@@ -32,7 +32,7 @@ public:
 private:
     void accept();
 
-    const TagDatabase &db;
+    TagDatabase &db;
     FaultControl &faults;
     quint32 sessionCounter = 0;
     QTcpServer *server = nullptr;

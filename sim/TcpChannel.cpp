@@ -6,7 +6,7 @@
 namespace qsim
 {
 
-TcpChannel::TcpChannel(QTcpSocket *socket, const TagDatabase &db, FaultControl &faults,
+TcpChannel::TcpChannel(QTcpSocket *socket, TagDatabase &db, FaultControl &faults,
                        quint32 *sessionCounter, QObject *parent)
     : SimChannel(db, faults, sessionCounter, false, parent), socket(socket)
 {
