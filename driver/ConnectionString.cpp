@@ -23,6 +23,9 @@ constexpr int MaxTcpPort = 65535;
 ConnectionString parseConnectionString(QString text)
 {
     ConnectionString c;
+    // A ";" admits the string to the network form even when all that
+    // follows it are options.
+    const bool semicolon = text.contains(QLatin1Char(';'));
     takeWriteOption(text, &c.write);
     if (text.contains(QLatin1Char(','))) {
         c.form = ConnectionString::Form::Serial;
@@ -31,7 +34,7 @@ ConnectionString parseConnectionString(QString text)
         c.dataBits = takeField(text).toInt(nullptr, 10);
         c.stopBits = takeField(text).toInt(nullptr, 10);
         c.parity = takeField(text);
-    } else if (text.contains(QLatin1Char(':')) || text.contains(QLatin1Char(';'))) {
+    } else if (text.contains(QLatin1Char(':')) || semicolon) {
         c.form = ConnectionString::Form::Network;
         const int colon = text.indexOf(QLatin1Char(':'));
         c.ipAddress = colon < 0 ? text : text.left(colon);

@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include "ConnectionString.h"
 #include "LibQuorvex.h"
 
 namespace
@@ -104,6 +105,38 @@ private slots:
         QCOMPARE(d.ipPort, ipPort);
         // Refused strings never reach a transport.
         QCOMPARE(d.link.Connection_status(), -3);
+    }
+
+    void writeOption_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<QString>("address"); // or the serial port's parity
+        QTest::addColumn<int>("ipPort");
+        QTest::newRow("write") << "127.0.0.1:44818;write" << true << "127.0.0.1" << 44818;
+        QTest::newRow("write=on, any case")
+            << "127.0.0.1:44818; WRITE=On" << true << "127.0.0.1" << 44818;
+        QTest::newRow("write=off") << "127.0.0.1:44818;write=off" << false << "127.0.0.1" << 44818;
+        QTest::newRow("the last one counts")
+            << "127.0.0.1:44818;write;write=off" << false << "127.0.0.1" << 44818;
+        QTest::newRow("none") << "127.0.0.1:44818" << false << "127.0.0.1" << 44818;
+        QTest::newRow("serial form") << "/dev/x,9600,8,1,N;write" << true << "N" << 0;
+        QTest::newRow("not an option: the text stays")
+            << "127.0.0.1:44818;writes" << false << "127.0.0.1" << 0;
+        QTest::newRow("semicolon, no colon: still the network form")
+            << "plc;write" << true << "plc" << 0;
+    }
+
+    void writeOption()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, write);
+        QFETCH(QString, address);
+        QFETCH(int, ipPort);
+        const ConnectionString c = parseConnectionString(text);
+        QCOMPARE(c.write, write);
+        QCOMPARE(c.form == ConnectionString::Form::Serial ? c.parity : c.ipAddress, address);
+        QCOMPARE(c.ipPort, ipPort);
     }
 
     void noSeparatorKeepsEarlierFields()
