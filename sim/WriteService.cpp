@@ -44,7 +44,7 @@ QByteArray writeTag(quint8 service, const QByteArray &path, const QByteArray &da
     // bring some and stay within the elements named.
     if (part.isEmpty() || (service == cip::WriteTag && part.size() < total))
         return cipError(service, cip::NotEnoughData);
-    if (offset + part.size() > total)
+    if (qint64(offset) + part.size() > total)
         return cipError(service, cip::GeneralError, cip::ExtBeyondEnd);
     if (!options.store->storeBytes(target.tag->name, target.offset + offset, part))
         return cipError(service, cip::GeneralError, cip::ExtBeyondEnd);
