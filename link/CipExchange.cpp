@@ -19,7 +19,7 @@ constexpr int ReplyWaitMs = 50;
 } // namespace
 
 int CmdQuorvex::exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, const QString &tag,
-                            int count)
+                            int count, QByteArray *frame)
 {
     if (Connection_status() == -3)
         return -3;
@@ -37,6 +37,8 @@ int CmdQuorvex::exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, co
         qDebug().noquote() << line("lib[Quorvex]写响应 %1:%2  %3 len = %4 msg : %5", *this, tag,
                                    count, hex(reply));
 
+    if (frame)
+        *frame = reply;
     cipenvelope::Reply r = cipenvelope::takeReply(reply);
     if (!reply.isEmpty() && rc != 0)
         r.verdict = cipenvelope::Verdict::Length;

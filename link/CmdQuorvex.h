@@ -59,9 +59,10 @@ public:
     // The one exchange writes go through: wraps a Message Router request in
     // its envelope, sends it with the trace lines and takes the Message
     // Router reply out. 0 reply taken, -1 rejected, -2 no reply, -3 not
-    // connected; every failure is reported here.
-    int exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, const QString &tag,
-                    int count);
+    // connected; every failure is reported here. `frame`, when given,
+    // receives the reply as it came, for the caller's own warning lines.
+    int exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, const QString &tag, int count,
+                    QByteArray *frame = nullptr);
 
     // ---- fields (declaration order is the documented one) ----
     QByteArray recvBuffer;

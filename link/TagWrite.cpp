@@ -26,8 +26,10 @@ QString extText(const tagwrite::WriteReply &judged)
     return ext.isEmpty() ? QStringLiteral("none") : ext.join(QLatin1Char(','));
 }
 
+// `frame` is the last reply as it came, envelope and all, as the read
+// warnings show it.
 void warnOutcome(const CmdQuorvex &link, const tagwrite::WriteOutcome &o, const QString &tag,
-                 int count, int dataSize, const QString &area)
+                 int count, int dataSize, const QString &area, const QByteArray &frame)
 {
     using tagwrite::Failure;
     using tagwrite::Verdict;
@@ -45,7 +47,7 @@ void warnOutcome(const CmdQuorvex &link, const tagwrite::WriteOutcome &o, const 
             "%8 msg : %9",
             link, tag, count, QString::number(o.written), QString::number(dataSize),
             statusText(o.judged, o.linkRc == 0),
-            o.linkRc == 0 ? extText(o.judged) : QString("none"), hex(o.reply));
+            o.linkRc == 0 ? extText(o.judged) : QStringLiteral("none"), hex(frame));
         break;
     case Failure::Refused:
         switch (o.judged.verdict) {
@@ -54,17 +56,17 @@ void warnOutcome(const CmdQuorvex &link, const tagwrite::WriteOutcome &o, const 
         case Verdict::Empty:
         case Verdict::Length:
             qWarning().noquote() << line("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5",
-                                         link, tag, count, hex(o.reply));
+                                         link, tag, count, hex(frame));
             break;
         case Verdict::Service:
             qWarning().noquote() << line(
                 "lib[Quorvex]报文返回标志位错误 %1:%2  %3 len = %4 msg : %5", link, tag, count,
-                hex(o.reply));
+                hex(frame));
             break;
         case Verdict::Status:
             qWarning().noquote() << line(
                 "lib[Quorvex]写入被拒绝 %1:%2  %3 len = %4 status = %5 ext = %6 msg : %7", link,
-                tag, count, statusText(o.judged, true), extText(o.judged), hex(o.reply));
+                tag, count, statusText(o.judged, true), extText(o.judged), hex(frame));
             break;
         }
         break;
@@ -87,11 +89,12 @@ int CmdQuorvex::Write_area(QString area, QString tag, QByteArray typeBytes, int 
         return -1;
     }
     const QByteArray path = tagread::requestPath(area, tagread::firstNameLength(tag, area));
+    QByteArray frame;
     const tagwrite::WriteOutcome o =
         tagwrite::writeTag(path, typeBytes, static_cast<quint16>(count), data, elementSize,
                            maxRequestBytes, [&](const QByteArray &request, QByteArray &reply) {
-                               return exchangeCip(request, reply, tag, count);
+                               return exchangeCip(request, reply, tag, count, &frame);
                            });
-    warnOutcome(*this, o, tag, count, data.size(), area);
+    warnOutcome(*this, o, tag, count, data.size(), area, frame);
     return o.rc;
 }

@@ -109,8 +109,10 @@ class TestEndToEnd : public QObject
         in.values = values;
         in.auxInt = 5;
         const QDateTime before = QDateTime::currentDateTime();
+        d->DebugCmd(DBG_StartDebug);
         MessageCapture capture;
         const CLabelVariable out = d->WriteVariable(tag, DataType(type), in, count);
+        d->DebugCmd(DBG_StopDebug);
         QCOMPARE(out.status, status);
         QCOMPARE(out.tagName, tag);
         QCOMPARE(int(out.type), type);
@@ -123,6 +125,14 @@ class TestEndToEnd : public QObject
         if (out.timestamp.isValid())
             QVERIFY(out.timestamp >= before.addMSecs(-1));
         QCOMPARE(own.requestsServed() - served, requests);
+        // Every request sent is traced, and a part left unanswered was sent.
+        const QStringList trace = capture.lines(QtDebugMsg);
+        const QString sent = QStringLiteral("lib[Quorvex]写命令 %1  %2 len = %3 msg : 6f00")
+                                 .arg(serialLine ? QStringLiteral(":0") : own.address(), tag)
+                                 .arg(count);
+        QCOMPARE(trace.filter(sent).size(), requests + (silentAfter >= 0 ? 1 : 0));
+        QCOMPARE(trace.filter(QStringLiteral("lib[Quorvex]写响应 ")).size(),
+                 trace.filter(sent).size());
         const QStringList warnings = capture.lines(QtWarningMsg);
         if (warning.isEmpty())
             QCOMPARE(warnings, QStringList());
