@@ -554,6 +554,13 @@ private slots:
         CDriveBaseClass *d = newDriver();
         QCOMPARE(d->ConnectDrive(address), -3);
         QCOMPARE(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status, int(LR_NotConnected));
+        CDriveBaseClass *w = newDriver();
+        QCOMPARE(w->ConnectDrive(address + QStringLiteral(";write")), -3);
+        CLabelVariable one;
+        one.values = listOf<int>({1});
+        const CLabelVariable out = w->WriteVariable(QStringLiteral("DintTag"), DT_Int32, one);
+        QCOMPARE(out.status, int(LR_NotConnected));
+        QCOMPARE(out.count, 1);
     }
 
     void destroyFreeReleasesOnce()
