@@ -6,6 +6,16 @@
 namespace cipenvelope
 {
 
+namespace
+{
+
+// Header and Common Packet Format fields the reply check steps over.
+constexpr int OptionsSize = 4;
+constexpr int InterfaceHandleSize = 4;
+constexpr int CpfTimeoutSize = 2;
+
+} // namespace
+
 QByteArray unconnectedFrame(const QByteArray &session, const QByteArray &mrRequest)
 {
     QByteArray cipMsg;
@@ -57,14 +67,14 @@ Reply takeReply(const QByteArray &frame)
     const quint16 length = in.u16();
     in.skip(eip::SessionHandleSize);
     r.encapStatus = in.u32();
-    in.skip(eip::ContextSize + 4); // sender context, options
+    in.skip(eip::ContextSize + OptionsSize);
     if (!in.ok())
         return r;
     if (r.command != eip::SendRRData || r.encapStatus != eip::StatusSuccess) {
         r.verdict = Verdict::Encapsulation;
         return r;
     }
-    in.skip(4 + 2); // interface handle, time-out
+    in.skip(InterfaceHandleSize + CpfTimeoutSize);
     const quint16 items = in.u16();
     const quint16 addressType = in.u16();
     const quint16 addressLength = in.u16();
