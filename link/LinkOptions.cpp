@@ -88,6 +88,30 @@ QString writeTimeout(const LinkOptions &o)
     return o.replyTimeoutMs ? QString::number(o.replyTimeoutMs) : QString();
 }
 
+// A switch: its bare name, or name=on / name=off.
+bool parseSwitch(const QString &value, bool *on)
+{
+    if (value.isNull() || value.compare(QLatin1String("on"), Qt::CaseInsensitive) == 0) {
+        *on = true;
+        return true;
+    }
+    if (value.compare(QLatin1String("off"), Qt::CaseInsensitive) == 0) {
+        *on = false;
+        return true;
+    }
+    return false;
+}
+
+bool parseWrite(const QString &value, LinkOptions &o)
+{
+    return parseSwitch(value, &o.write);
+}
+
+QString writeWrite(const LinkOptions &o)
+{
+    return o.write ? QStringLiteral("on") : QString();
+}
+
 // One row per option. Options of one group set the same thing, so a string
 // may name only one of them, once. A row's writer gives its value text, or
 // a null text when the option has nothing to say beyond the defaults.
@@ -110,6 +134,8 @@ const OptionRow Rows[] = {
      writeConnected},
     {"timeout", "timeout", "MS (10..60000)", "the whole wait for one reply, in milliseconds",
      parseTimeout, writeTimeout},
+    {"write", "write", "[on|off]", "writes reach the controller (otherwise they are echoed)",
+     parseWrite, writeWrite},
 };
 
 const OptionRow *findRow(const QString &name)

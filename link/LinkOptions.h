@@ -20,10 +20,12 @@ struct LinkOptions {
     route::Route route;
     ConnectedMode connected = ConnectedMode::Off;
     int replyTimeoutMs = 0; // the whole wait for one reply; 0: the link's own
+    bool write = false;     // writes reach the controller (otherwise they echo)
 
     bool operator==(const LinkOptions &o) const
     {
-        return route == o.route && connected == o.connected && replyTimeoutMs == o.replyTimeoutMs;
+        return route == o.route && connected == o.connected && replyTimeoutMs == o.replyTimeoutMs &&
+               write == o.write;
     }
     bool operator!=(const LinkOptions &o) const { return !(*this == o); }
 

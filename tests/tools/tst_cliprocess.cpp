@@ -24,6 +24,7 @@ private slots:
     void helpForEveryCommand();
     void readJson();
     void readTable();
+    void writeThenRead();
     void connectFailureInWords_data();
     void connectFailureInWords();
     void traceShowsDriverLines();
@@ -127,6 +128,8 @@ void TstCliProcess::badArguments_data()
     QTest::newRow("watch bad tag") << QStringList{"watch", c, "A:int32:x"} << "count 'x'";
     QTest::newRow("demo stray argument") << QStringList{"demo", "A"} << "unexpected argument 'A'";
     QTest::newRow("bench reads 0") << QStringList{"bench", "--reads", "0"} << "--reads";
+    QTest::newRow("write value not of its type")
+        << QStringList{"write", c, "A:int16=70000"} << "'70000' is no int16 value";
 }
 
 void TstCliProcess::badArguments()
@@ -143,7 +146,7 @@ void TstCliProcess::badArguments()
 void TstCliProcess::helpForEveryCommand_data()
 {
     QTest::addColumn<QString>("command");
-    for (const char *c : {"read", "watch", "demo", "bench", "sim"})
+    for (const char *c : {"read", "write", "watch", "demo", "bench", "sim"})
         QTest::newRow(c) << QString(c);
 }
 
@@ -206,6 +209,27 @@ void TstCliProcess::readTable()
             lines[1].contains("-150, -149, -148, -147, -146, -145, ..., 148, 149 (300 values)"),
         qPrintable(lines[1]));
     QVERIFY2(lines[2].contains("\"Hello, PLC\""), qPrintable(lines[2]));
+}
+
+// Tags no other test reads: the simulator is shared by the whole run.
+void TstCliProcess::writeThenRead()
+{
+    const Result w = run({"write", "--json", "--connect", address, "Cfg.Limits[5]=-5,-6",
+                          "Motors[0].Name:string=\"a, b\"", "Cfg.Gain:int32=1"});
+    QVERIFY(w.finished);
+    QCOMPARE(w.exitCode, 1); // Gain is a REAL
+    const QStringList lines = w.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[0].startsWith("{\"tag\":\"Cfg.Limits[5]\",\"type\":\"int32\",\"count\":2,"
+                                 "\"status\":0,\"values\":[-5,-6],\"timestamp\":\""),
+             qPrintable(lines[0]));
+    QVERIFY2(lines[2].contains("\"status\":7"), qPrintable(lines[2]));
+    QVERIFY2(w.err.contains("Cfg.Gain: status 7") && w.err.contains("0x2107"), qPrintable(w.err));
+    const Result r = run(
+        {"read", "--json", "--connect", address, "Cfg.Limits[4]:int32:3", "Motors[0].Name:string"});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains("\"values\":[104,-5,-6]") && r.out.contains("\"values\":[\"a, b\"]"),
+             qPrintable(r.out));
 }
 
 void TstCliProcess::connectFailureInWords_data()
