@@ -130,6 +130,8 @@ void TstCliProcess::badArguments_data()
     QTest::newRow("bench reads 0") << QStringList{"bench", "--reads", "0"} << "--reads";
     QTest::newRow("write value not of its type")
         << QStringList{"write", c, "A:int16=70000"} << "'70000' is no int16 value";
+    QTest::newRow("bench delay with a server")
+        << QStringList{"bench", c, "--delay-ms", "1"} << "--delay-ms";
 }
 
 void TstCliProcess::badArguments()
@@ -303,11 +305,17 @@ void TstCliProcess::benchReports()
     const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8(), &e).object();
     QCOMPARE(e.error, QJsonParseError::NoError);
     QCOMPARE(o["reads"].toInt(), 300);
+    const QJsonObject connected = o["connected"].toObject();
     for (const char *part : {"one_element", "array"})
-        for (const char *side : {"driver", "raw"})
+        for (const char *side : {"driver", "raw"}) {
             QVERIFY(o[part].toObject()[side].toObject()["median_us"].toDouble() > 0);
-    // 40,000 value bytes in parts of at most 480.
+            QVERIFY(connected[part].toObject()[side].toObject()["median_us"].toDouble() > 0);
+        }
+    // 40,000 value bytes in parts of at most 480, or of a 4002-byte connection.
     QVERIFY(o["array_frames"].toObject()["raw"].toInt() >= 40000 / 480);
+    QVERIFY(connected["array_frames"].toObject()["raw"].toInt() >= 40000 / 4002);
+    QVERIFY(connected["array_frames"].toObject()["raw"].toInt() <
+            o["array_frames"].toObject()["raw"].toInt());
     QVERIFY(o["vmrss_kb"].toObject()["after"].toInt() > 0);
 }
 
