@@ -14,6 +14,7 @@ int LibQuorvex::ConnectDrive(QString text)
     if (c.form != ConnectionString::Form::None) {
         // A refused string leaves no options of an earlier one behind.
         options = c.optionsValid ? c.options : LinkOptions();
+        writeEnabled = options.write;
         if (!c.optionsValid)
             qWarning().noquote() << QStringLiteral("lib[Quorvex]连接参数无效 %1 : %2")
                                         .arg(c.optionError.option, c.optionError.reason);

@@ -35,4 +35,8 @@ struct ConnectionString {
 
 ConnectionString parseConnectionString(QString text);
 
+// The write option, "write", "write=on" or "write=off", in the ";"-separated
+// items after the first ";" (driver/WriteOption.cpp). Only when every item is
+// one does it take them off `text` and set *write (the last one counts);
+
 #endif

@@ -56,6 +56,12 @@ public:
     QVariant set_variant_double(QByteArray bytes, int n);
     QVariant set_variant_string(QByteArray bytes, int n);
 
+    // Writes (tagaccess/WritePath.cpp): carried to the controller only while
+    // the connection string asks for it; otherwise WriteVariable echoes.
+    CLabelVariable Write_data(QString area, DataType type, CLabelVariable value, int count,
+                              QString name);
+    bool writeEnabled = false;
+
     CmdQuorvex link;
     quint32 connectPar = 851;
     QString portName;

@@ -68,6 +68,19 @@ public:
 
     static constexpr int DefaultMaxValueBytes = 16 * 1024 * 1024;
 
+    // ---- tag writes (link/TagWrite.cpp, link/CipExchange.cpp) ----
+    // `count` elements of `elementSize` bytes; typeBytes is the CIP data
+    // type as the request carries it. Results as Read_area's.
+    int Write_area(QString area, QString tag, QByteArray typeBytes, int count, QByteArray data,
+                   int elementSize, int maxRequestBytes = 0);
+    // The one exchange writes go through: wraps a Message Router request in
+    // its envelope, sends it with the trace lines and takes the Message
+    // Router reply out. 0 reply taken, -1 rejected, -2 no reply, -3 not
+    // connected; every failure is reported here. `frame`, when given,
+    // receives the reply as it came, for the caller's own warning lines.
+    int exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, const QString &tag, int count,
+                    QByteArray *frame = nullptr, bool mayReopen = true);
+
     // ---- recovery with the reconnect option (link/Reconnect.cpp) ----
     // Before a read or write: 0 when the transport is up, reopened first if
     // it was lost and the back-off allows an attempt; -3 when it is not.

@@ -152,6 +152,10 @@ enum TypeCode : quint16 {
     TypeStructure = 0x02A0
 };
 
+// Tag writes: Write Tag carries the data type, the element count and the
+// data; Write Tag Fragmented also a byte offset. Their replies carry no data.
+enum WriteService : quint8 { WriteTag = 0x4D, WriteTagFragmented = 0x53 };
+
 constexpr quint8 ConnectionManagerClass = 0x06;
 constexpr quint8 ConnectionManagerInstance = 0x01;
 constexpr quint8 MessageRouterClass = 0x02;

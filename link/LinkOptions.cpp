@@ -88,16 +88,33 @@ QString writeTimeout(const LinkOptions &o)
     return o.replyTimeoutMs ? QString::number(o.replyTimeoutMs) : QString();
 }
 
-// A bare name switches it on.
+// A switch: its bare name, or name=on / name=off.
+bool parseSwitch(const QString &value, bool *on)
+{
+    if (value.isNull() || value.compare(QLatin1String("on"), Qt::CaseInsensitive) == 0) {
+        *on = true;
+        return true;
+    }
+    if (value.compare(QLatin1String("off"), Qt::CaseInsensitive) == 0) {
+        *on = false;
+        return true;
+    }
+    return false;
+}
+
+bool parseWrite(const QString &value, LinkOptions &o)
+{
+    return parseSwitch(value, &o.write);
+}
+
+QString writeWrite(const LinkOptions &o)
+{
+    return o.write ? QStringLiteral("on") : QString();
+}
+
 bool parseReconnect(const QString &value, LinkOptions &o)
 {
-    if (value.isNull() || value.compare(QLatin1String("on"), Qt::CaseInsensitive) == 0)
-        o.reconnect = true;
-    else if (value.compare(QLatin1String("off"), Qt::CaseInsensitive) == 0)
-        o.reconnect = false;
-    else
-        return false;
-    return true;
+    return parseSwitch(value, &o.reconnect);
 }
 
 QString writeReconnect(const LinkOptions &o)
@@ -127,7 +144,9 @@ const OptionRow Rows[] = {
      writeConnected},
     {"timeout", "timeout", "MS (10..60000)", "the whole wait for one reply, in milliseconds",
      parseTimeout, writeTimeout},
-    {"reconnect", "reconnect", "on|off",
+    {"write", "write", "[on|off]", "writes reach the controller (otherwise they are echoed)",
+     parseWrite, writeWrite},
+    {"reconnect", "reconnect", "[on|off]",
      "reopen a lost connection by itself, with back-off; give up a controller that stopped "
      "answering",
      parseReconnect, writeReconnect},

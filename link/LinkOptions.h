@@ -20,12 +20,13 @@ struct LinkOptions {
     route::Route route;
     ConnectedMode connected = ConnectedMode::Off;
     int replyTimeoutMs = 0; // the whole wait for one reply; 0: the link's own
+    bool write = false;     // writes reach the controller (otherwise they echo)
     bool reconnect = false; // reopen a lost transport by itself, give up a silent peer
 
     bool operator==(const LinkOptions &o) const
     {
         return route == o.route && connected == o.connected && replyTimeoutMs == o.replyTimeoutMs &&
-               reconnect == o.reconnect;
+               write == o.write && reconnect == o.reconnect;
     }
     bool operator!=(const LinkOptions &o) const { return !(*this == o); }
 

@@ -96,28 +96,44 @@ QByteArray unconnectedFrame(const QByteArray &session, const route::Route &route
                       messaging::mrRequest(cip::UnconnectedSend, connectionManagerPath(), data));
 }
 
+FrameHead readFrameHead(le::Reader &r, const QByteArray &frame, quint16 command)
+{
+    FrameHead h;
+    h.command = r.u16();
+    const quint16 length = r.u16();
+    r.skip(eip::SessionHandleSize);
+    h.encapStatus = r.u32();
+    r.skip(eip::ContextSize + 4); // context, options
+    if (!r.ok())
+        return h;
+    if (h.command != command || h.encapStatus != eip::StatusSuccess) {
+        h.verdict = Verdict::Encapsulation;
+        return h;
+    }
+    if (length != frame.size() - eip::HeaderSize)
+        return h;
+    r.skip(4 + 2); // interface handle, time-out
+    h.items = r.u16();
+    if (r.ok())
+        h.verdict = Verdict::Ok;
+    return h;
+}
+
 Unwrapped unwrapUnconnected(const QByteArray &frame)
 {
     Unwrapped u;
     if (frame.isEmpty())
         return u;
-    u.verdict = Verdict::Length;
     le::Reader r(frame);
-    u.command = r.u16();
-    const quint16 length = r.u16();
-    r.skip(eip::SessionHandleSize);
-    u.encapStatus = r.u32();
-    r.skip(eip::ContextSize + 4); // context, options
-    if (!r.ok())
-        return u;
-    if (u.command != eip::SendRRData || u.encapStatus != eip::StatusSuccess) {
-        u.verdict = Verdict::Encapsulation;
+    const FrameHead head = readFrameHead(r, frame, eip::SendRRData);
+    u.command = head.command;
+    u.encapStatus = head.encapStatus;
+    if (head.verdict != Verdict::Ok) {
+        u.verdict = head.verdict;
         return u;
     }
-    if (length != frame.size() - eip::HeaderSize)
-        return u;
-    r.skip(4 + 2); // interface handle, time-out
-    const quint16 items = r.u16();
+    u.verdict = Verdict::Length;
+    const quint16 items = head.items;
     const quint16 addressType = r.u16();
     const quint16 addressLength = r.u16();
     const quint16 dataType = r.u16();

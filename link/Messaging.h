@@ -5,6 +5,7 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include "ByteOrder.h"
 #include "RoutePath.h"
 
 // Message Router requests and replies, and the unconnected envelope that
@@ -44,6 +45,18 @@ struct Unwrapped {
     quint32 encapStatus = 0;
     QByteArray mr; // the Message Router reply, when Ok
 };
+
+struct FrameHead {
+    Verdict verdict = Verdict::Length; // Ok, Length or Encapsulation
+    quint16 command = 0;
+    quint32 encapStatus = 0;
+    quint16 items = 0; // the packet's item count
+};
+
+// Reads a reply's encapsulation header and the packet header after it
+// from `r` (at the frame's start): Ok when it is `command` with status 0 and
+// a length that matches the frame's size.
+FrameHead readFrameHead(le::Reader &r, const QByteArray &frame, quint16 command);
 
 // A SendRRData reply with status 0 whose encapsulation length and data item
 // length describe exactly the bytes received.

@@ -52,21 +52,12 @@ Unwrapped unwrap(const QByteArray &frame, const Expect &expect)
         return u;
     u.verdict = Verdict::Length;
     le::Reader r(frame);
-    const quint16 command = r.u16();
-    const quint16 length = r.u16();
-    r.skip(eip::SessionHandleSize);
-    const quint32 status = r.u32();
-    r.skip(eip::ContextSize + 4); // context, options
-    if (!r.ok())
-        return u;
-    if (command != eip::SendUnitData || status != eip::StatusSuccess) {
-        u.verdict = Verdict::Encapsulation;
+    const messaging::FrameHead head = messaging::readFrameHead(r, frame, eip::SendUnitData);
+    if (head.verdict != Verdict::Ok) {
+        u.verdict = head.verdict;
         return u;
     }
-    if (length != frame.size() - eip::HeaderSize)
-        return u;
-    r.skip(4 + 2); // interface handle, time-out
-    const quint16 items = r.u16();
+    const quint16 items = head.items;
     const quint16 addressType = r.u16();
     const quint16 addressLength = r.u16();
     u.connectionId = r.u32();

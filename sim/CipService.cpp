@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "ConnectionManager.h"
 #include "TagPath.h"
+#include "WriteService.h"
 
 namespace qsim
 {
@@ -130,6 +131,11 @@ QByteArray dispatch(const QByteArray &request, const TagDatabase &db, const CipO
         if (effects)
             effects->tagRequest = true;
         return readTag(service, path, data, db, options);
+    }
+    if (service == cip::WriteTag || service == cip::WriteTagFragmented) {
+        if (effects)
+            effects->tagRequest = true;
+        return writeTag(service, path, data, db, options);
     }
     return cipError(service, cip::ServiceNotSupported);
 }

@@ -26,8 +26,11 @@ struct CipClient {
 };
 
 struct CipOptions {
-    int forcedStatus = -1; // >= 0: every tag read answers this general status
-    RoutePolicy route;     // the routes an Unconnected Send or Forward Open may take
+    int forcedStatus = -1; // >= 0: every tag read or write answers this general status
+    // Write Tag and Write Tag Fragmented store their data here, the database
+    // served; without one they are refused.
+    TagDatabase *store = nullptr;
+    RoutePolicy route; // the routes an Unconnected Send or Forward Open may take
     int maxConnectionSize = cip::MaxLargeConnectionSize; // Forward Open: at most 511 of it
     bool forwardOpen = true;                             // false: 0x54 and 0x5B answer 0x08
     bool largeForwardOpen = true;                        // false: 0x5B answers 0x08
@@ -54,8 +57,8 @@ enum class CipVia {
 // against `options.route`) and its embedded request answered; Forward Open,
 // Large Forward Open and Forward Close open and close connections in
 // `options.client.connections`; Read Tag and Read Tag Fragmented are served
-// from `db`; anything else is refused as a controller would refuse it.
-// Never fails: malformed input gets an error reply.
+// from `db`, the writes go to `options.store`; anything else is refused as a controller would
+// refuse it. Never fails: malformed input gets an error reply.
 QByteArray handleCip(const QByteArray &request, const TagDatabase &db,
                      const CipOptions &options = CipOptions(), CipEffects *effects = nullptr,
                      CipVia via = CipVia::Unconnected);

@@ -11,8 +11,7 @@
 namespace qsim
 {
 
-PtyChannel::PtyChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared,
-                       QObject *parent)
+PtyChannel::PtyChannel(TagDatabase &db, FaultControl &faults, ServerShared &shared, QObject *parent)
     : SimChannel(db, faults, shared, true, parent)
 {
 }

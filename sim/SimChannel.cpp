@@ -34,8 +34,8 @@ QByteArray garbageOf(int size, quint32 *seed)
 
 } // namespace
 
-SimChannel::SimChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared,
-                       bool serial, QObject *parent)
+SimChannel::SimChannel(TagDatabase &db, FaultControl &faults, ServerShared &shared, bool serial,
+                       QObject *parent)
     : QObject(parent), db(db), faults(faults), shared(shared), owner(++shared.owners),
       sessions(&shared.sessionCounter), serial(serial)
 {
@@ -126,6 +126,7 @@ void SimChannel::process(const QByteArray &frame)
     options.cip.client.owner = owner;
     options.cip.client.nowMs = shared.nowMs();
     options.cip.client.connectionTimeoutMs = f.connectionTimeoutMs;
+    options.cip.store = &db;
     pending = handleFrame(frame, sessions, db, options);
     faults.tagRequests += pending.effects.tagRequest ? 1 : 0;
     faults.connectedRequests += pending.connected ? 1 : 0;

@@ -38,7 +38,7 @@ class SimChannel : public QObject
 {
     Q_OBJECT
 public:
-    SimChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared, bool serial,
+    SimChannel(TagDatabase &db, FaultControl &faults, ServerShared &shared, bool serial,
                QObject *parent = nullptr);
     ~SimChannel() override;
 
@@ -78,7 +78,7 @@ private:
     bool transmit(const QByteArray &bytes, std::function<void()> done);
     void paceTick();
 
-    const TagDatabase &db;
+    TagDatabase &db;
     FaultControl &faults;
     ServerShared &shared;
     const quint64 owner;
@@ -111,8 +111,8 @@ class TcpChannel : public SimChannel
 {
     Q_OBJECT
 public:
-    TcpChannel(QTcpSocket *socket, const TagDatabase &db, FaultControl &faults,
-               ServerShared &shared, QObject *parent = nullptr);
+    TcpChannel(QTcpSocket *socket, TagDatabase &db, FaultControl &faults, ServerShared &shared,
+               QObject *parent = nullptr);
 
 protected:
     QByteArray readSome(int max) override;
@@ -130,7 +130,7 @@ class PtyChannel : public SimChannel
 {
     Q_OBJECT
 public:
-    PtyChannel(const TagDatabase &db, FaultControl &faults, ServerShared &shared,
+    PtyChannel(TagDatabase &db, FaultControl &faults, ServerShared &shared,
                QObject *parent = nullptr);
     ~PtyChannel() override;
     bool open(QString *error);

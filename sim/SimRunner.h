@@ -19,6 +19,11 @@
 // The runner owns its own thread: the driver blocks the calling thread while
 // it waits for a reply, so the simulator must never share that thread.
 //
+// Write Tag (0x4D) and Write Tag Fragmented (0x53) store into the tag set,
+// so that later reads return what was written. The tag set lives in the
+// runner's thread and only that thread serves requests, so writes need no
+// lock; the counters and faults are what other threads share.
+//
 // Default tag set (used when `tagFile` is empty; names are matched without
 // regard to case, as a controller does):
 //

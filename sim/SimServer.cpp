@@ -16,7 +16,7 @@ constexpr int SweepIntervalMs = 20;
 
 } // namespace
 
-SimServer::SimServer(const TagDatabase &db, FaultControl &faults, QObject *parent)
+SimServer::SimServer(TagDatabase &db, FaultControl &faults, QObject *parent)
     : QObject(parent), db(db), faults(faults)
 {
     connect(&sweep, &QTimer::timeout, this, &SimServer::expireConnections);

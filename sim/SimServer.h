@@ -21,7 +21,7 @@ class SimServer : public QObject
 {
     Q_OBJECT
 public:
-    SimServer(const TagDatabase &db, FaultControl &faults, QObject *parent = nullptr);
+    SimServer(TagDatabase &db, FaultControl &faults, QObject *parent = nullptr);
     ~SimServer() override;
 
     bool listen(const SimOptions &options, QString *error);
@@ -38,7 +38,7 @@ private:
     void restart(int gapMs);
     void listenAgain();
 
-    const TagDatabase &db;
+    TagDatabase &db;
     FaultControl &faults;
     ServerShared shared;
     QTimer sweep; // idle connections go even when nobody asks

@@ -238,6 +238,15 @@ const TagDef *TagDatabase::find(const QString &name) const
     return it == tags.constEnd() ? nullptr : &it.value();
 }
 
+bool TagDatabase::storeBytes(const QString &tag, qint64 offset, const QByteArray &bytes)
+{
+    auto it = tags.find(tag.toLower());
+    if (it == tags.end() || offset < 0 || offset + bytes.size() > it->data.size())
+        return false;
+    putBytes(it->data, static_cast<int>(offset), bytes);
+    return true;
+}
+
 bool TagDatabase::setValue(const QString &tag, const QJsonValue &value, QString *error)
 {
     auto it = tags.find(tag.toLower());

@@ -77,6 +77,9 @@ public:
     bool setValue(const QString &tag, const QJsonValue &value, QString *error);
 
     const TagDef *find(const QString &name) const;
+    // Overwrites `bytes.size()` bytes of a tag's value from byte `offset`;
+    // false, changing nothing, when they do not lie within it.
+    bool storeBytes(const QString &tag, qint64 offset, const QByteArray &bytes);
     int tagCount() const { return tags.size(); }
 
     static qint64 elementCount(const QVector<int> &dims);

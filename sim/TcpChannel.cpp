@@ -6,7 +6,7 @@
 namespace qsim
 {
 
-TcpChannel::TcpChannel(QTcpSocket *socket, const TagDatabase &db, FaultControl &faults,
+TcpChannel::TcpChannel(QTcpSocket *socket, TagDatabase &db, FaultControl &faults,
                        ServerShared &shared, QObject *parent)
     : SimChannel(db, faults, shared, false, parent), socket(socket)
 {

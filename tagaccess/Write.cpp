@@ -1,6 +1,7 @@
 #include "LibQuorvex.h"
 
-// Writes stop here: the value is labelled and handed back, nothing is sent.
+// Without the connection string's write option a write stops here: the
+// value is labelled and handed back, nothing is sent (hosts rely on it).
 CLabelVariable LibQuorvex::WriteVariable(QString name, DataType type, CLabelVariable value)
 {
     return WriteVariable(name, type, value, 1);
@@ -9,6 +10,8 @@ CLabelVariable LibQuorvex::WriteVariable(QString name, DataType type, CLabelVari
 CLabelVariable LibQuorvex::WriteVariable(QString name, DataType type, CLabelVariable value,
                                          int count)
 {
+    if (writeEnabled)
+        value = Write_data(getArea(name), type, value, count, name);
     value.tagName = name;
     value.type = type;
     value.count = count;

@@ -16,6 +16,7 @@ struct Command {
 
 int runSim(const QStringList &args);
 int runRead(const QStringList &args);
+int runWrite(const QStringList &args);
 int runWatch(const QStringList &args);
 int runDemo(const QStringList &args);
 int runBench(const QStringList &args);

@@ -1,5 +1,8 @@
+#include "ByteOrder.h"
 #include "Commands.h"
 #include "DriverHost.h"
+#include "EipProtocol.h"
+#include "LinkOptions.h"
 #include "RawClient.h"
 #include "SimRunner.h"
 #include "TraceTap.h"
@@ -109,13 +112,137 @@ void printPair(const char *title, const Pair &p)
     std::printf("  %-22s %12.2f\n\n", "ratio driver/raw", p.ratio());
 }
 
-int positive(const QCommandLineParser &p, const char *name, int fallback, bool *ok)
+int positive(const QCommandLineParser &p, const char *name, int fallback, bool *ok, int least = 1)
 {
     if (!p.isSet(QLatin1String(name)))
         return fallback;
     const int v = p.value(QLatin1String(name)).toInt(ok);
-    *ok = *ok && v >= 1;
+    *ok = *ok && v >= least;
     return v;
+}
+
+// The first request of a kind the driver sent during one read.
+QByteArray firstRequest(const QList<TraceFrame> &frames, quint16 command)
+{
+    for (const TraceFrame &f : frames)
+        if (f.toController && le::getPadded(f.bytes, eip::OffCommand, 2) == command)
+            return f.bytes;
+    return QByteArray();
+}
+
+int requestCount(const QList<TraceFrame> &frames)
+{
+    int n = 0;
+    for (const TraceFrame &f : frames)
+        n += f.toController;
+    return n;
+}
+
+struct Mode {
+    const char *name;
+    bool connected;
+};
+
+struct ModeResult {
+    int driverArrayFrames = 0, rawArrayFrames = 0;
+    Pair scalar, array;
+    long rssBefore = -1, rssAfter = -1, rssAfterArrays = -1;
+};
+
+// One mode: the driver already connected in it, the raw client too. The raw
+// client sends the Message Router requests the driver sent, taken from its
+// trace, each in its own envelope.
+bool measure(const Mode &mode, DriverHost &host, RawClient &raw, int reads, int arrayReads,
+             ModeResult *out)
+{
+    CDriveBaseClass *drv = host.driver();
+    TraceTap &tap = TraceTap::instance();
+    tap.takeCaptured();
+    tap.setCapture(true);
+    drv->DebugCmd(DBG_StartDebug);
+    const CLabelVariable one = drv->ReadVariable(ScalarTag, DT_Int32, 1);
+    const QList<TraceFrame> scalarFrames = tap.takeCaptured();
+    const CLabelVariable many = drv->ReadVariable(ArrayTag, DT_Int32, ArrayCount);
+    const QList<TraceFrame> arrayFrames = tap.takeCaptured();
+    tap.setCapture(false);
+    if (!host.traceWanted())
+        drv->DebugCmd(DBG_StopDebug);
+    if (one.status != 0 || many.status != 0) {
+        std::fprintf(stderr, "quorvex bench: %s: the driver cannot read %s and %s[%d]: %s\n",
+                     mode.name, qPrintable(ScalarTag), qPrintable(ArrayTag), ArrayCount,
+                     qPrintable(host.failureText(one.status ? one.status : many.status)));
+        return false;
+    }
+    const quint16 command = mode.connected ? eip::SendUnitData : eip::SendRRData;
+    const QByteArray scalarRequest = messageRouterRequest(firstRequest(scalarFrames, command));
+    const QByteArray arrayRequest = messageRouterRequest(firstRequest(arrayFrames, command));
+    if (scalarRequest.isEmpty() || arrayRequest.isEmpty()) {
+        std::fprintf(stderr, "quorvex bench: %s: the driver's trace showed no %s request\n",
+                     mode.name, mode.connected ? "SendUnitData" : "SendRRData");
+        return false;
+    }
+    out->driverArrayFrames = requestCount(arrayFrames);
+
+    if (raw.readAll(arrayRequest, &out->rawArrayFrames) != ArrayCount * 4 ||
+        raw.request(scalarRequest).isEmpty()) {
+        std::fprintf(stderr, "quorvex bench: %s: the raw client's reads failed\n", mode.name);
+        return false;
+    }
+
+    const auto driverScalar = [&] { return drv->ReadVariable(ScalarTag, DT_Int32, 1).status == 0; };
+    const auto rawScalar = [&] { return !raw.request(scalarRequest).isEmpty(); };
+    const auto driverArray = [&] {
+        return drv->ReadVariable(ArrayTag, DT_Int32, ArrayCount).status == 0;
+    };
+    const auto rawArray = [&] {
+        int frames = 0;
+        return raw.readAll(arrayRequest, &frames) == ArrayCount * 4;
+    };
+
+    Samples warm(2 * Warmup);
+    timeCalls(Warmup, &warm, driverScalar);
+    timeCalls(Warmup, &warm, rawScalar);
+
+    Samples dS(reads), rS(reads), dA(arrayReads), rA(arrayReads);
+    out->rssBefore = rssKb();
+    bool good = true;
+    for (int b = 0; b < Blocks && good; ++b) {
+        const int n = reads / Blocks + (b < reads % Blocks ? 1 : 0);
+        good = timeCalls(n, &dS, driverScalar) && timeCalls(n, &rS, rawScalar);
+    }
+    out->rssAfter = rssKb();
+    for (int b = 0; b < Blocks && good; ++b) {
+        const int n = arrayReads / Blocks + (b < arrayReads % Blocks ? 1 : 0);
+        good = timeCalls(n, &dA, driverArray) && timeCalls(n, &rA, rawArray);
+    }
+    out->rssAfterArrays = rssKb();
+    if (!good) {
+        std::fprintf(stderr, "quorvex bench: %s: a read failed during the measurement\n",
+                     mode.name);
+        return false;
+    }
+    out->scalar = Pair{figures(dS), figures(rS)};
+    out->array = Pair{figures(dA), figures(rA)};
+    return true;
+}
+
+// How many times less time the connected array read takes.
+double speedup(const Figures &unconnected, const Figures &connected)
+{
+    return connected.medianUs > 0 ? unconnected.medianUs / connected.medianUs : 0;
+}
+
+QString jsonMode(const ModeResult &m)
+{
+    return QStringLiteral("{\"array_frames\":{\"driver\":%1,\"raw\":%2},"
+                          "\"one_element\":{\"driver\":%3,\"raw\":%4,\"ratio\":%5},")
+               .arg(m.driverArrayFrames)
+               .arg(m.rawArrayFrames)
+               .arg(jsonFigures(m.scalar.driver), jsonFigures(m.scalar.raw))
+               .arg(m.scalar.ratio(), 0, 'f', 3) +
+           QStringLiteral("\"array\":{\"driver\":%1,\"raw\":%2,\"ratio\":%3}}")
+               .arg(jsonFigures(m.array.driver), jsonFigures(m.array.raw))
+               .arg(m.array.ratio(), 0, 'f', 3);
 }
 
 } // namespace
@@ -126,18 +253,25 @@ int runBench(const QStringList &args)
     p.setApplicationDescription(QStringLiteral(
         "Measures one-element reads and 10,000-element DINT array reads (in fragments)\n"
         "through the driver and through a minimal raw-socket client, against the same\n"
-        "server: median and 99th-percentile latency, reads per second, the ratio\n"
-        "driver/raw, and resident memory before and after the reads. Without --connect\n"
-        "it runs the bundled simulator in its own thread; a server given by --connect\n"
-        "must have DintTag (DINT) and BigArray (DINT[10000] or more). It reports, it\n"
-        "does not judge; --trace and --pcap slow it down."));
+        "server, twice: unconnected, and over a connection (the --connect string plus\n"
+        "\";connected=large\"; the raw client opens its own). Median and 99th-percentile\n"
+        "latency, reads per second, frames per array read, the ratio driver/raw, and\n"
+        "resident memory before and after the reads. Without --connect it runs the\n"
+        "bundled simulator in its own thread; a server given by --connect must have\n"
+        "DintTag (DINT) and BigArray (DINT[10000] or more) and take Large Forward Open.\n"
+        "It reports, it does not judge; --trace and --pcap slow it down."));
     addHostOptions(p, true);
     p.addOption({QStringLiteral("reads"),
-                 QStringLiteral("One-element reads per client (default 100000)."),
+                 QStringLiteral("One-element reads per client and mode (default 100000)."),
                  QStringLiteral("n")});
-    p.addOption({QStringLiteral("array-reads"),
-                 QStringLiteral("Array reads per client (default reads/100, at least 10)."),
-                 QStringLiteral("n")});
+    p.addOption(
+        {QStringLiteral("array-reads"),
+         QStringLiteral("Array reads per client and mode (default reads/100, at least 10)."),
+         QStringLiteral("n")});
+    p.addOption({QStringLiteral("delay-ms"),
+                 QStringLiteral("The bundled simulator holds every reply this long (default 0); "
+                                "not with --connect."),
+                 QStringLiteral("ms")});
     p.addOption({QStringLiteral("json"), QStringLiteral("The figures as one JSON object.")});
     int exitCode = 0;
     if (!parseCommandLine(p, "bench", args, &exitCode))
@@ -153,8 +287,28 @@ int runBench(const QStringList &args)
     const int arrayReads = positive(p, "array-reads", qMax(10, reads / 100), &ok);
     if (!ok)
         return usageError("bench", QStringLiteral("--array-reads needs a number of at least 1"));
+    const int delayMs = positive(p, "delay-ms", 0, &ok, 0);
+    if (!ok)
+        return usageError("bench", QStringLiteral("--delay-ms needs a number of at least 0"));
     const bool json = p.isSet(QStringLiteral("json"));
     HostOptions o = hostOptions(p, true);
+    if (!o.connect.isEmpty() && p.isSet(QStringLiteral("delay-ms")))
+        return usageError("bench",
+                          QStringLiteral("--delay-ms sets the bundled simulator's latency; a "
+                                         "server given by --connect has its own"));
+
+    // Only the text before the first ";" names the server; the options in
+    // the rest decide the route the raw client's connection takes.
+    LinkOptions linkOptions;
+    OptionError optionError;
+    if (o.connect.contains(QLatin1Char(';')) &&
+        !parseLinkOptions(o.connect.section(QLatin1Char(';'), 1), &linkOptions, &optionError))
+        return usageError("bench", QStringLiteral("--connect: option '%1': %2")
+                                       .arg(optionError.option, optionError.reason));
+    if (linkOptions.connected != ConnectedMode::Off)
+        return usageError("bench",
+                          QStringLiteral("--connect: leave connected= out, the bench runs both "
+                                         "unconnected and connected=large"));
 
     std::unique_ptr<qsim::SimRunner> sim;
     if (o.connect.isEmpty()) {
@@ -166,128 +320,91 @@ int runBench(const QStringList &args)
         }
         o.connect = sim->address();
     }
-    const QString host = o.connect.section(QLatin1Char(':'), 0, 0);
-    const quint16 port = static_cast<quint16>(o.connect.section(QLatin1Char(':'), 1).toUInt());
+    const QString endpoint = o.connect.section(QLatin1Char(';'), 0, 0);
+    const QString host = endpoint.section(QLatin1Char(':'), 0, 0);
+    const quint16 port = static_cast<quint16>(endpoint.section(QLatin1Char(':'), 1).toUInt());
+    const QString connectedString = o.connect + QStringLiteral(";connected=large");
 
     DriverHost driverHost("bench");
     if (!driverHost.load(o) || !driverHost.connect(o.connect))
         return ExitFailure;
-    CDriveBaseClass *drv = driverHost.driver();
-
-    // The raw client sends what the driver sends: take the driver's first
-    // request of each read from its trace.
-    TraceTap &tap = TraceTap::instance();
-    tap.takeCaptured();
-    tap.setCapture(true);
-    drv->DebugCmd(DBG_StartDebug);
-    const CLabelVariable one = drv->ReadVariable(ScalarTag, DT_Int32, 1);
-    const QList<TraceFrame> scalarFrames = tap.takeCaptured();
-    const CLabelVariable many = drv->ReadVariable(ArrayTag, DT_Int32, ArrayCount);
-    const QList<TraceFrame> arrayFrames = tap.takeCaptured();
-    tap.setCapture(false);
-    if (!driverHost.traceWanted())
-        drv->DebugCmd(DBG_StopDebug);
-    if (one.status != 0 || many.status != 0) {
-        std::fprintf(stderr, "quorvex bench: the driver cannot read %s and %s[%d]: %s\n",
-                     qPrintable(ScalarTag), qPrintable(ArrayTag), ArrayCount,
-                     qPrintable(driverHost.failureText(one.status ? one.status : many.status)));
-        return ExitFailure;
-    }
-    int driverArrayFrames = 0;
-    for (const TraceFrame &f : arrayFrames)
-        driverArrayFrames += f.toController;
-    if (scalarFrames.isEmpty() || arrayFrames.isEmpty() || !scalarFrames.first().toController ||
-        !arrayFrames.first().toController) {
-        std::fprintf(stderr, "quorvex bench: the driver's trace showed no request\n");
-        return ExitFailure;
-    }
-    const QByteArray scalarRequest = scalarFrames.first().bytes;
-    const QByteArray arrayRequest = arrayFrames.first().bytes;
-
     RawClient raw;
     QString error;
     if (!raw.open(host, port, &error)) {
         std::fprintf(stderr, "quorvex bench: %s\n", qPrintable(error));
         return ExitFailure;
     }
-    int rawArrayFrames = 0;
-    const int arrayBytes = raw.readAll(arrayRequest, &rawArrayFrames);
-    if (raw.exchange(scalarRequest).isEmpty() || arrayBytes != ArrayCount * 4) {
-        std::fprintf(stderr, "quorvex bench: the raw client's reads failed\n");
+    if (sim) {
+        qsim::SimFaults f = sim->faults();
+        f.delayMs = delayMs;
+        sim->setFaults(f);
+    }
+
+    const Mode unconnectedMode{"unconnected", false};
+    const Mode connectedMode{"connected=large", true};
+    ModeResult u, c;
+    if (!measure(unconnectedMode, driverHost, raw, reads, arrayReads, &u))
+        return ExitFailure;
+    driverHost.driver()->DisConnectDrive();
+    if (!driverHost.connect(connectedString))
+        return ExitFailure;
+    if (!raw.openConnection(linkOptions.route, true, &error)) {
+        std::fprintf(stderr, "quorvex bench: %s\n", qPrintable(error));
         return ExitFailure;
     }
-
-    const auto driverScalar = [&] { return drv->ReadVariable(ScalarTag, DT_Int32, 1).status == 0; };
-    const auto rawScalar = [&] { return !raw.exchange(scalarRequest).isEmpty(); };
-    const auto driverArray = [&] {
-        return drv->ReadVariable(ArrayTag, DT_Int32, ArrayCount).status == 0;
-    };
-    const auto rawArray = [&] {
-        int frames = 0;
-        return raw.readAll(arrayRequest, &frames) == ArrayCount * 4;
-    };
-
-    Samples warm(2 * Warmup);
-    timeCalls(Warmup, &warm, driverScalar);
-    timeCalls(Warmup, &warm, rawScalar);
-
-    Samples dS(reads), rS(reads), dA(arrayReads), rA(arrayReads);
-    const long rssBefore = rssKb();
-    bool good = true;
-    for (int b = 0; b < Blocks && good; ++b) {
-        const int n = reads / Blocks + (b < reads % Blocks ? 1 : 0);
-        good = timeCalls(n, &dS, driverScalar) && timeCalls(n, &rS, rawScalar);
-    }
-    const long rssAfter = rssKb();
-    for (int b = 0; b < Blocks && good; ++b) {
-        const int n = arrayReads / Blocks + (b < arrayReads % Blocks ? 1 : 0);
-        good = timeCalls(n, &dA, driverArray) && timeCalls(n, &rA, rawArray);
-    }
-    const long rssAfterArrays = rssKb();
-    if (!good) {
-        std::fprintf(stderr, "quorvex bench: a read failed during the measurement\n");
+    if (!measure(connectedMode, driverHost, raw, reads, arrayReads, &c))
         return ExitFailure;
-    }
+    if (!raw.closeConnection())
+        std::fprintf(stderr, "quorvex bench: note: the raw client's Forward Close was not "
+                             "confirmed\n");
+    const long rssEnd = rssKb();
 
-    const Pair scalar{figures(dS), figures(rS)};
-    const Pair array{figures(dA), figures(rA)};
     const QString server =
         sim ? QStringLiteral("bundled simulator at %1").arg(o.connect) : o.connect;
+    const double driverGain = speedup(u.array.driver, c.array.driver);
+    const double rawGain = speedup(u.array.raw, c.array.raw);
     if (json) {
+        // The top-level figures are the unconnected ones, as before.
         std::printf(
             "%s\n",
-            qPrintable(QStringLiteral("{\"server\":\"%1\",\"reads\":%2,\"array_reads\":%3,"
-                                      "\"array_elements\":%4,\"array_frames\":{\"driver\":%5,"
-                                      "\"raw\":%6},\"one_element\":{\"driver\":%7,\"raw\":%8,"
-                                      "\"ratio\":%9},")
+            qPrintable(QStringLiteral("{\"server\":\"%1\",\"delay_ms\":%2,\"reads\":%3,"
+                                      "\"array_reads\":%4,\"array_elements\":%5,")
                            .arg(server)
+                           .arg(sim ? QString::number(delayMs) : QStringLiteral("null"))
                            .arg(reads)
                            .arg(arrayReads)
-                           .arg(ArrayCount)
-                           .arg(driverArrayFrames)
-                           .arg(rawArrayFrames)
-                           .arg(jsonFigures(scalar.driver), jsonFigures(scalar.raw))
-                           .arg(scalar.ratio(), 0, 'f', 3) +
-                       QStringLiteral("\"array\":{\"driver\":%1,\"raw\":%2,\"ratio\":%3},"
-                                      "\"vmrss_kb\":{\"before\":%4,\"after\":%5,"
-                                      "\"after_arrays\":%6}}")
-                           .arg(jsonFigures(array.driver), jsonFigures(array.raw))
-                           .arg(array.ratio(), 0, 'f', 3)
-                           .arg(rssBefore)
-                           .arg(rssAfter)
-                           .arg(rssAfterArrays)));
+                           .arg(ArrayCount) +
+                       jsonMode(u).mid(1).chopped(1) +
+                       QStringLiteral(",\"connected\":%1,\"array_speedup\":{\"driver\":%2,"
+                                      "\"raw\":%3},\"vmrss_kb\":{\"before\":%4,\"after\":%5,"
+                                      "\"after_arrays\":%6,\"end\":%7}}")
+                           .arg(jsonMode(c))
+                           .arg(driverGain, 0, 'f', 2)
+                           .arg(rawGain, 0, 'f', 2)
+                           .arg(u.rssBefore)
+                           .arg(u.rssAfter)
+                           .arg(u.rssAfterArrays)
+                           .arg(rssEnd)));
         return ExitOk;
     }
-    std::printf("quorvex bench against the %s\n", qPrintable(server));
-    std::printf("%d one-element reads of %s and %d reads of %s[%d] per client; an array read\n"
-                "takes %d frames through the driver and %d through the raw client.\n\n",
-                reads, qPrintable(ScalarTag), arrayReads, qPrintable(ArrayTag), ArrayCount,
-                driverArrayFrames, rawArrayFrames);
-    printPair("one element (DINT)", scalar);
-    printPair("10,000 DINT, fragmented", array);
+    std::printf("quorvex bench against the %s", qPrintable(server));
+    if (sim)
+        std::printf(", every reply held %d ms", delayMs);
+    std::printf("\n%d one-element reads of %s and %d reads of %s[%d] per client and mode.\n\n",
+                reads, qPrintable(ScalarTag), arrayReads, qPrintable(ArrayTag), ArrayCount);
+    std::printf("%-24s %12s %12s\n", "frames per array read", "driver", "raw client");
+    std::printf("  %-22s %12d %12d\n", unconnectedMode.name, u.driverArrayFrames, u.rawArrayFrames);
+    std::printf("  %-22s %12d %12d\n\n", connectedMode.name, c.driverArrayFrames, c.rawArrayFrames);
+    printPair("one element, unconn.", u.scalar);
+    printPair("one element, connected", c.scalar);
+    printPair("10,000 DINT, unconn.", u.array);
+    printPair("10,000 DINT, connected", c.array);
+    std::printf("10,000 DINT median, unconnected / connected=large: driver %.2f, raw client "
+                "%.2f\n\n",
+                driverGain, rawGain);
     std::printf("VmRSS %ld kB before the one-element reads, %ld kB after them (%+ld kB), "
-                "%ld kB after the array reads\n",
-                rssBefore, rssAfter, rssAfter - rssBefore, rssAfterArrays);
+                "%ld kB after the array reads, %ld kB at the end\n",
+                u.rssBefore, u.rssAfter, u.rssAfter - u.rssBefore, u.rssAfterArrays, rssEnd);
     return ExitOk;
 }
 

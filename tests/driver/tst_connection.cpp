@@ -271,6 +271,42 @@ private slots:
         QCOMPARE(d.options, LinkOptions());
     }
 
+    void writeOption_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<QString>("address"); // or the serial port's parity
+        QTest::addColumn<int>("ipPort");
+        QTest::addColumn<bool>("valid"); // the options as a whole
+        QTest::newRow("write") << "127.0.0.1:44818;write" << true << "127.0.0.1" << 44818 << true;
+        QTest::newRow("write=on, any case")
+            << "127.0.0.1:44818; WRITE=On" << true << "127.0.0.1" << 44818 << true;
+        QTest::newRow("write=off")
+            << "127.0.0.1:44818;write=off" << false << "127.0.0.1" << 44818 << true;
+        QTest::newRow("given twice")
+            << "127.0.0.1:44818;write;write=off" << false << "127.0.0.1" << 44818 << false;
+        QTest::newRow("none") << "127.0.0.1:44818" << false << "127.0.0.1" << 44818 << true;
+        QTest::newRow("serial form") << "/dev/x,9600,8,1,N;write" << true << "N" << 0 << true;
+        QTest::newRow("not the option")
+            << "127.0.0.1:44818;writes" << false << "127.0.0.1" << 44818 << false;
+        QTest::newRow("semicolon before any colon: refused as before")
+            << "plc;write" << false << "plc;write" << 0 << true;
+    }
+
+    void writeOption()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, write);
+        QFETCH(QString, address);
+        QFETCH(int, ipPort);
+        QFETCH(bool, valid);
+        const ConnectionString c = parseConnectionString(text);
+        QCOMPARE(c.optionsValid, valid);
+        QCOMPARE(c.options.write, write);
+        QCOMPARE(c.form == ConnectionString::Form::Serial ? c.parity : c.ipAddress, address);
+        QCOMPARE(c.ipPort, ipPort);
+    }
+
     void noSeparatorKeepsEarlierFields()
     {
         LibQuorvex d;

@@ -80,6 +80,77 @@ class TestEndToEnd : public QObject
 
     static LibQuorvex *facade(CDriveBaseClass *d) { return static_cast<LibQuorvex *>(d); }
 
+    // One row of writesReachTheController (below).
+    void writeRow(bool serialLine)
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, tag);
+        QFETCH(int, type);
+        QFETCH(int, count);
+        QFETCH(QVariant, values);
+        QFETCH(int, silentAfter);
+        QFETCH(int, status);
+        QFETCH(int, requests);
+        QFETCH(QString, warning);
+        QFETCH(QVariant, readBack);
+        qsim::SimOptions o;
+        o.serial = serialLine;
+        qsim::SimRunner own(o);
+        QVERIFY2(own.start(), qPrintable(own.errorString()));
+        CDriveBaseClass *d = newDriver();
+        const QString where =
+            serialLine ? own.serialPath() + QStringLiteral(",115200,8,1,N") : own.address();
+        QCOMPARE(d->ConnectDrive(where + option), 0);
+        qsim::SimFaults f;
+        f.silentAfter = silentAfter;
+        own.setFaults(f);
+        const int served = own.requestsServed();
+        CLabelVariable in;
+        in.values = values;
+        in.auxInt = 5;
+        const QDateTime before = QDateTime::currentDateTime();
+        d->DebugCmd(DBG_StartDebug);
+        MessageCapture capture;
+        const CLabelVariable out = d->WriteVariable(tag, DataType(type), in, count);
+        d->DebugCmd(DBG_StopDebug);
+        QCOMPARE(out.status, status);
+        QCOMPARE(out.tagName, tag);
+        QCOMPARE(int(out.type), type);
+        QCOMPARE(out.count, count);
+        QCOMPARE(out.auxInt, 5);
+        QCOMPARE(elements(out.values), elements(values));
+        // A transfer or a refusal carries its time; a failed exchange none.
+        QCOMPARE(out.timestamp.isValid(),
+                 status != LR_Initial && status != LR_LinkFailed && status != LR_NoReply);
+        if (out.timestamp.isValid())
+            QVERIFY(out.timestamp >= before.addMSecs(-1));
+        QCOMPARE(own.requestsServed() - served, requests);
+        // Every request sent is traced, and a part left unanswered was sent.
+        const QStringList trace = capture.lines(QtDebugMsg);
+        const QString sent = QStringLiteral("lib[Quorvex]写命令 %1  %2 len = %3 msg : 6f00")
+                                 .arg(serialLine ? QStringLiteral(":0") : own.address(), tag)
+                                 .arg(count);
+        QCOMPARE(trace.filter(sent).size(), requests + (silentAfter >= 0 ? 1 : 0));
+        QCOMPARE(trace.filter(QStringLiteral("lib[Quorvex]写响应 ")).size(),
+                 trace.filter(sent).size());
+        const QStringList warnings = capture.lines(QtWarningMsg);
+        if (warning.isEmpty())
+            QCOMPARE(warnings, QStringList());
+        else
+            QVERIFY2(warnings.join('\n').contains(warning) && warnings.join('\n').contains(tag),
+                     qPrintable(warnings.join('\n')));
+        if (readBack.isValid()) {
+            const int n = readBack.value<QVariantList>().size();
+            const CLabelVariable v =
+                d->ReadVariable(tag, DataType(type), type == DT_Bool ? count : n);
+            QCOMPARE(v.status, int(LR_Success));
+            if (type == DT_Bool) // a read unpacks count + 1 bytes of bits
+                QCOMPARE(elements(v.values), elements(boolsOfBytes(QByteArray(2, '\0'))));
+            else
+                QCOMPARE(elements(v.values), elements(readBack));
+        }
+    }
+
 private slots:
     void initTestCase()
     {
@@ -490,6 +561,13 @@ private slots:
         CDriveBaseClass *d = newDriver();
         QCOMPARE(d->ConnectDrive(address), -3);
         QCOMPARE(d->ReadVariable(QStringLiteral("DintTag"), DT_Int32).status, int(LR_NotConnected));
+        CDriveBaseClass *w = newDriver();
+        QCOMPARE(w->ConnectDrive(address + QStringLiteral(";write")), -3);
+        CLabelVariable one;
+        one.values = listOf<int>({1});
+        const CLabelVariable out = w->WriteVariable(QStringLiteral("DintTag"), DT_Int32, one);
+        QCOMPARE(out.status, int(LR_NotConnected));
+        QCOMPARE(out.count, 1);
     }
 
     void destroyFreeReleasesOnce()
@@ -572,6 +650,104 @@ private slots:
         qInfo("%lld ms for %d reply bytes (%lld ms on the wire)", ms, replyBytes, wireMs);
         QVERIFY(ms >= wireMs * 6 / 10);
     }
+
+    // Writes, each row against a simulator of its own so that what it
+    // stores stays out of the other rows and tests: the write, the requests
+    // the simulator saw for it, the warning, and what a read returns after.
+    void writesReachTheController_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QVariant>("values");
+        QTest::addColumn<int>("silentAfter"); // >= 0: the simulator stops answering
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QVariant>("readBack"); // invalid: not read back
+        const QString w = QStringLiteral(";write");
+        auto ok = [&](const char *name, const char *tag, DataType type, int count,
+                      const QVariant &v, int requests = 1) {
+            QTest::newRow(name) << w << tag << int(type) << count << v << -1 << 0 << requests
+                                << QString() << v;
+        };
+        ok("BOOL", "BoolTag", DT_Bool, 1, listOf<bool>({false}));
+        ok("SINT", "SintTag", DT_Int8, 1, listOf<char>({-100}));
+        ok("USINT", "UsintTag", DT_UInt8, 1, listOf<unsigned char>({17}));
+        ok("INT", "IntTag", DT_Int16, 1, listOf<short>({-32768}));
+        ok("UINT", "UintTag", DT_UInt16, 1, listOf<unsigned short>({65535}));
+        ok("DINT", "DintTag", DT_Int32, 1, listOf<int>({-7}));
+        ok("UDINT", "UdintTag", DT_UInt32, 1, listOf<unsigned int>({4294967295u}));
+        ok("REAL", "RealTag", DT_Float, 1, listOf<float>({-2.75f}));
+        ok("LINT", "LintTag", DT_Int64, 1, listOf<long long>({-9000000000000000000LL}));
+        ok("ULINT", "UlintTag", DT_UInt64, 1,
+           listOf<unsigned long long>({18446744073709551615ULL}));
+        ok("LREAL", "LrealTag", DT_Double, 1, listOf<double>({1e-300}));
+        ok("STRING", "StringTag", DT_String, 1, listOf<QString>({QStringLiteral("Grüße, 温度")}));
+        ok("empty text", "StringTag", DT_String, 1, listOf<QString>({QString()}));
+        ok("82-byte text", "StringTag", DT_String, 1, listOf<QString>({QString(82, 'x')}));
+        ok("texts from an index", "Names[3]", DT_String, 2, listOf<QString>({"Yankee", "Zulu"}));
+        ok("elements", "DintArray[7]", DT_Int32, 3, listOf<int>({1, 2, 3}));
+        ok("two dimensions", "Grid[3,4]", DT_Int32, 1, listOf<int>({-34}));
+        ok("three dimensions", "Cube[1,2,3]", DT_Int16, 1, listOf<short>({-123}));
+        ok("member", "Motor.Temp", DT_Float, 1, listOf<float>({99.5f}));
+        ok("text member of an element", "Motors[2].Name", DT_String, 1, listOf<QString>({"Fan"}));
+        ok("element of a member of an element", "Motors[1].Limits[2]", DT_Int32, 2,
+           listOf<int>({-1, -2}));
+        ok("nested members", "Cfg.Inner.Deep.Code", DT_Int32, 1, listOf<int>({12345}));
+        // 20,000 bytes in parts of 468: whole DINTs in a 504-byte message.
+        ok("5000 DINTs in parts", "BigArray[100]", DT_Int32, 5000,
+           generated<int>(5000, [](int i) { return 7 * i - 3; }), 43);
+        QTest::newRow("fewer values given than counted go unsent")
+            << w << "DintArray" << int(DT_Int32) << 4 << listOf<int>({1, 2, 3}) << -1
+            << int(LR_IndexOutOfRange) << 0 << QString()
+            << generated<int>(4, [](int i) { return i * 10; });
+        QTest::newRow("another element type goes unsent")
+            << w << "DintTag" << int(DT_Int32) << 1 << listOf<short>({5}) << -1
+            << int(LR_WrongElementType) << 0 << QString() << listOf<int>({42});
+        QTest::newRow("an 83-byte text goes unsent, never cut")
+            << w << "StringTag" << int(DT_String) << 1 << listOf<QString>({QString(83, 'x')}) << -1
+            << int(LR_WrongElementType) << 0 << "bytes = 83" << listOf<QString>({"Hello, PLC"});
+        QTest::newRow("type 13 goes unsent")
+            << w << "DintTag" << 13 << 1 << listOf<int>({5}) << -1 << int(LR_UnsupportedType) << 0
+            << QString() << QVariant();
+        QTest::newRow("count 0 goes unsent")
+            << w << "DintTag" << int(DT_Int32) << 0 << listOf<int>({}) << -1 << int(LR_BadCount)
+            << 0 << QString() << QVariant();
+        QTest::newRow("bad address goes unsent")
+            << w << "Motor..Rpm" << int(DT_Int32) << 1 << listOf<int>({5}) << -1
+            << int(LR_BadAddress) << 0 << QString() << QVariant();
+        QTest::newRow("type mismatch")
+            << w << "DintTag" << int(DT_Int16) << 1 << listOf<short>({5}) << -1
+            << int(LR_LinkFailed) << 1 << "status = 0xff ext = 0x2107" << listOf<short>({42});
+        QTest::newRow("past the end")
+            << w << "DintArray[8]" << int(DT_Int32) << 3 << listOf<int>({1, 2, 3}) << -1
+            << int(LR_LinkFailed) << 1 << "status = 0xff ext = 0x2105" << listOf<int>({80, 90});
+        QTest::newRow("unknown tag")
+            << w << "NoSuchTag" << int(DT_Int32) << 1 << listOf<int>({5}) << -1
+            << int(LR_LinkFailed) << 1 << "status = 0x05" << QVariant();
+        QTest::newRow("unknown member")
+            << w << "Motor.Nope" << int(DT_Int32) << 1 << listOf<int>({5}) << -1
+            << int(LR_LinkFailed) << 1 << "status = 0x05" << QVariant();
+        QTest::newRow("no reply") << w << "DintTag" << int(DT_Int32) << 1 << listOf<int>({5}) << 0
+                                  << int(LR_NoReply) << 0 << "返回的报文长度为0" << QVariant();
+        QTest::newRow("parts stop answering after the first")
+            << w << "BigArray" << int(DT_Int32) << 5000
+            << generated<int>(5000, [](int) { return 1; }) << 1 << int(LR_LinkFailed) << 1
+            << "written = 468 of 20000" << QVariant();
+        QTest::newRow("without the option, the echo")
+            << QString() << "DintTag" << int(DT_Int32) << 1 << listOf<int>({5}) << -1
+            << int(LR_Initial) << 0 << QString() << listOf<int>({42});
+        QTest::newRow("write=off, the echo")
+            << QStringLiteral(";write=off") << "DintTag" << int(DT_Int32) << 1 << listOf<int>({5})
+            << -1 << int(LR_Initial) << 0 << QString() << listOf<int>({42});
+    }
+
+    void writesReachTheController() { writeRow(false); }
+
+    void writesOverTheSerialLine_data() { writesReachTheController_data(); }
+    void writesOverTheSerialLine() { writeRow(true); }
 };
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

@@ -182,6 +182,34 @@ private slots:
         QTRY_COMPARE(runner.forwardClosesAccepted(), forwardOpens);
     }
 
+    void routingFailuresNameBothStatuses_data()
+    {
+        QTest::addColumn<QString>("sim");
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QString>("statuses");
+        QTest::newRow("no processor in slot 0") << "slot=3"
+                                                << ""
+                                                << "status = 0x01 ext = 0x0312";
+        QTest::newRow("no backplane on a direct controller") << "direct"
+                                                             << "slot=0"
+                                                             << "status = 0x01 ext = 0x0311";
+    }
+    void routingFailuresNameBothStatuses()
+    {
+        QFETCH(QString, sim);
+        QFETCH(QString, options);
+        QFETCH(QString, statuses);
+        qsim::SimRunner runner(simOptions(sim, hugePath));
+        QVERIFY(runner.start());
+        CDriveBaseClass *d = host.newDriver();
+        QCOMPARE(d->ConnectDrive(runner.address() + ";" + options), 0);
+        MessageCapture capture;
+        QCOMPARE(d->ReadVariable("DintTag", DT_Int32, 1).status, 7);
+        const QStringList warnings = capture.lines(QtWarningMsg);
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.first().contains(statuses), qPrintable(warnings.first()));
+    }
+
     // A connection the controller dropped for being idle is opened again
     // before the read, without the host noticing.
     void idleConnectionReopened()

@@ -238,22 +238,26 @@ void TstCliPcap::fragmentOffset_data()
     QTest::newRow("inside unconnected send")
         << head + QByteArray::fromHex(
                       "5202200624010af01200520591084269674172726179c8000000000001000100")
-        << 64;
+        << 24;
     QTest::newRow("bare read tag fragmented")
-        << head + QByteArray::fromHex("520291024142c80000000000") << 48;
+        << head + QByteArray::fromHex("520291024142c80000000000") << 8;
     QTest::newRow("read tag has no offset")
         << head + QByteArray::fromHex("5202200624010af00e004c05910744696e7454616700010001000100")
         << -1;
     QTest::newRow("cut short before the offset")
         << head + QByteArray::fromHex("520291024142c800000000") << -1;
     QTest::newRow("no cip message") << head.left(30) << -1;
+    QTest::newRow("bare read tag fragmented over a connection")
+        << unitdata::frame(QByteArray(4, '\1'), 0x11223344, 7,
+                           QByteArray::fromHex("520291024142c80000000000"))
+        << 8;
 }
 
 void TstCliPcap::fragmentOffset()
 {
     QFETCH(QByteArray, frame);
     QFETCH(int, position);
-    QCOMPARE(fragmentOffsetPosition(frame), position);
+    QCOMPARE(fragmentOffsetPosition(messageRouterRequest(frame)), position);
 }
 
 // The driver's connection frames, with replies written by hand, as a

@@ -24,6 +24,7 @@ private slots:
     void helpForEveryCommand();
     void readJson();
     void readTable();
+    void writeThenRead();
     void connectFailureInWords_data();
     void connectFailureInWords();
     void traceShowsDriverLines();
@@ -33,6 +34,7 @@ private slots:
     void benchReports();
     void pcapWellFormed();
     void pcapDissectedAsEnip();
+    void pcapOfAConnectedRead();
 
 private:
     struct Result {
@@ -135,6 +137,10 @@ void TstCliProcess::badArguments_data()
     QTest::newRow("watch bad tag") << QStringList{"watch", c, "A:int32:x"} << "count 'x'";
     QTest::newRow("demo stray argument") << QStringList{"demo", "A"} << "unexpected argument 'A'";
     QTest::newRow("bench reads 0") << QStringList{"bench", "--reads", "0"} << "--reads";
+    QTest::newRow("write value not of its type")
+        << QStringList{"write", c, "A:int16=70000"} << "'70000' is no int16 value";
+    QTest::newRow("bench delay with a server")
+        << QStringList{"bench", c, "--delay-ms", "1"} << "--delay-ms";
 }
 
 void TstCliProcess::badArguments()
@@ -151,7 +157,7 @@ void TstCliProcess::badArguments()
 void TstCliProcess::helpForEveryCommand_data()
 {
     QTest::addColumn<QString>("command");
-    for (const char *c : {"read", "watch", "demo", "bench", "sim"})
+    for (const char *c : {"read", "write", "watch", "demo", "bench", "sim"})
         QTest::newRow(c) << QString(c);
 }
 
@@ -214,6 +220,27 @@ void TstCliProcess::readTable()
             lines[1].contains("-150, -149, -148, -147, -146, -145, ..., 148, 149 (300 values)"),
         qPrintable(lines[1]));
     QVERIFY2(lines[2].contains("\"Hello, PLC\""), qPrintable(lines[2]));
+}
+
+// Tags no other test reads: the simulator is shared by the whole run.
+void TstCliProcess::writeThenRead()
+{
+    const Result w = run({"write", "--json", "--connect", address, "Cfg.Limits[5]=-5,-6",
+                          "Motors[0].Name:string=\"a, b\"", "Cfg.Gain:int32=1"});
+    QVERIFY(w.finished);
+    QCOMPARE(w.exitCode, 1); // Gain is a REAL
+    const QStringList lines = w.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[0].startsWith("{\"tag\":\"Cfg.Limits[5]\",\"type\":\"int32\",\"count\":2,"
+                                 "\"status\":0,\"values\":[-5,-6],\"timestamp\":\""),
+             qPrintable(lines[0]));
+    QVERIFY2(lines[2].contains("\"status\":7"), qPrintable(lines[2]));
+    QVERIFY2(w.err.contains("Cfg.Gain: status 7") && w.err.contains("0x2107"), qPrintable(w.err));
+    const Result r = run(
+        {"read", "--json", "--connect", address, "Cfg.Limits[4]:int32:3", "Motors[0].Name:string"});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains("\"values\":[104,-5,-6]") && r.out.contains("\"values\":[\"a, b\"]"),
+             qPrintable(r.out));
 }
 
 void TstCliProcess::connectFailureInWords_data()
@@ -311,11 +338,17 @@ void TstCliProcess::benchReports()
     const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8(), &e).object();
     QCOMPARE(e.error, QJsonParseError::NoError);
     QCOMPARE(o["reads"].toInt(), 300);
+    const QJsonObject connected = o["connected"].toObject();
     for (const char *part : {"one_element", "array"})
-        for (const char *side : {"driver", "raw"})
+        for (const char *side : {"driver", "raw"}) {
             QVERIFY(o[part].toObject()[side].toObject()["median_us"].toDouble() > 0);
-    // 40,000 value bytes in parts of at most 480.
+            QVERIFY(connected[part].toObject()[side].toObject()["median_us"].toDouble() > 0);
+        }
+    // 40,000 value bytes in parts of at most 480, or of a 4002-byte connection.
     QVERIFY(o["array_frames"].toObject()["raw"].toInt() >= 40000 / 480);
+    QVERIFY(connected["array_frames"].toObject()["raw"].toInt() >= 40000 / 4002);
+    QVERIFY(connected["array_frames"].toObject()["raw"].toInt() <
+            o["array_frames"].toObject()["raw"].toInt());
     QVERIFY(o["vmrss_kb"].toObject()["after"].toInt() > 0);
 }
 
@@ -393,6 +426,36 @@ void TstCliProcess::pcapDissectedAsEnip()
              qPrintable(all));
     // The partial transfers and the unknown tag show as CIP statuses.
     QVERIFY2(all.contains("0x06") && all.contains("0x05"), qPrintable(all));
+}
+
+// Over a connection the capture holds the Forward Open, the reads as
+// SendUnitData and the Forward Close, and tshark reads them all cleanly.
+void TstCliProcess::pcapOfAConnectedRead()
+{
+    const QString tshark = QStandardPaths::findExecutable("tshark");
+    if (tshark.isEmpty())
+        QSKIP("tshark is not installed");
+    const QString path = dir.filePath("connected.pcap");
+    const Result r = run(
+        {"read", "--pcap", path, "--connect", address + ";connected=large", "BigArray:int32:1000"});
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    QProcess t;
+    t.start(tshark, {"-r", path, "-Y", "enip", "-T", "fields", "-e", "enip.command", "-e",
+                     "cip.service", "-e", "_ws.expert.severity", "-e", "_ws.malformed"});
+    QVERIFY(t.waitForFinished(60000));
+    QCOMPARE(t.exitCode(), 0);
+    const QString all = QString::fromUtf8(t.readAllStandardOutput());
+    QVERIFY2(all.contains("0x0070"), qPrintable(all)); // SendUnitData
+    // Large Forward Open and Forward Close, requests and replies
+    QVERIFY2(all.contains("0x5b") && all.contains("0xdb"), qPrintable(all));
+    QVERIFY2(all.contains("0x4e") && all.contains("0xce"), qPrintable(all));
+    t.start(tshark, {"-r", path, "-V"});
+    QVERIFY(t.waitForFinished(60000));
+    const QString detail = QString::fromUtf8(t.readAllStandardOutput());
+    QVERIFY2(!detail.contains("Malformed") && !detail.contains("Expert Info (Warning") &&
+                 !detail.contains("Expert Info (Error"),
+             qPrintable(detail.right(3000)));
 }
 
 QTEST_GUILESS_MAIN(TstCliProcess)

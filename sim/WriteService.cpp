@@ -1,0 +1,54 @@
+#include "WriteService.h"
+
+#include "ByteOrder.h"
+#include "EipProtocol.h"
+#include "TagPath.h"
+
+namespace qsim
+{
+
+QByteArray writeTag(quint8 service, const QByteArray &path, const QByteArray &data,
+                    const TagDatabase &db, const CipOptions &options)
+{
+    if (options.forcedStatus >= 0) {
+        const quint8 status = static_cast<quint8>(options.forcedStatus);
+        return cipError(service, status, status == cip::GeneralError ? cip::ExtBeyondEnd : 0);
+    }
+    if (options.store == nullptr)
+        return cipError(service, cip::ServiceNotSupported);
+    QVector<PathSegment> segments;
+    if (!parsePath(path, &segments))
+        return cipError(service, cip::PathSegmentError);
+    const PathTarget target = resolvePath(segments, db);
+    if (target.status != cip::Success)
+        return cipError(service, target.status, target.extStatus);
+
+    le::Reader r(data);
+    QByteArray type;
+    const quint16 code = r.u16();
+    le::put16(type, code);
+    if (code == cip::TypeStructure)
+        le::put16(type, r.u16());
+    const quint16 count = r.u16();
+    const quint32 offset = service == cip::WriteTagFragmented ? r.u32() : 0;
+    if (!r.ok())
+        return cipError(service, cip::NotEnoughData);
+    if (type != db.typeBytes(target.type))
+        return cipError(service, cip::GeneralError, cip::ExtTypeMismatch);
+    const qint64 total = qint64(count) * db.typeSize(target.type);
+    if (count == 0 || count > target.available)
+        return cipError(service, cip::GeneralError, cip::ExtBeyondEnd);
+
+    const QByteArray part = data.mid(r.position());
+    // Write Tag brings all of the data; a part of a fragmented write must
+    // bring some and stay within the elements named.
+    if (part.isEmpty() || (service == cip::WriteTag && part.size() < total))
+        return cipError(service, cip::NotEnoughData);
+    if (qint64(offset) + part.size() > total)
+        return cipError(service, cip::GeneralError, cip::ExtBeyondEnd);
+    if (!options.store->storeBytes(target.tag->name, target.offset + offset, part))
+        return cipError(service, cip::GeneralError, cip::ExtBeyondEnd);
+    return cipError(service, cip::Success);
+}
+
+} // namespace qsim
