@@ -78,7 +78,7 @@ void warnOutcome(const CmdQuorvex &link, const tagwrite::WriteOutcome &o, const 
 int CmdQuorvex::Write_area(QString area, QString tag, QByteArray typeBytes, int count,
                            QByteArray data, int elementSize, int maxRequestBytes)
 {
-    if (Connection_status() == -3)
+    if (ensureTransport() != 0)
         return -3;
     // The same limits as a read's: a count that fits its 16-bit field and a
     // path that can be written as one well-formed segment chain.
@@ -99,6 +99,8 @@ int CmdQuorvex::Write_area(QString area, QString tag, QByteArray typeBytes, int 
                            maxRequestBytes, [&](const QByteArray &request, QByteArray &reply) {
                                return exchangeCip(request, reply, tag, count, &frame);
                            });
+    // A write lost while it waited is not sent again: it may have been done.
+    noteResult(o.rc);
     warnOutcome(*this, o, tag, count, data.size(), area, frame);
     return o.rc;
 }

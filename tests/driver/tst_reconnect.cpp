@@ -42,11 +42,22 @@ class TestReconnect : public QObject
     Q_OBJECT
 
     PluginHost host;
+    bool writesToo = false; // every other operation writes DintTag's own value
 
     // One read of an alternating tag; false when it came back with a status
     // not allowed, or with a value not its own.
     bool readOnce(CDriveBaseClass *d, int n, const QVector<int> &allowed, int *status, double *ms)
     {
+        if (writesToo && n % 2 == 0) {
+            CLabelVariable same;
+            same.values = QVariant::fromValue(QList<int>{42});
+            QElapsedTimer t;
+            t.start();
+            *status = d->WriteVariable("DintTag", DT_Int32, same).status;
+            *ms = t.nsecsElapsed() / 1e6;
+            // A write lost while it waited is not sent again: it may have been done.
+            return *status == LR_Success || *status == LR_NoReply || allowed.contains(*status);
+        }
         const bool array = n % 2;
         QElapsedTimer t;
         t.start();
@@ -71,7 +82,11 @@ private slots:
         QString error;
         QVERIFY2(host.load(&error), qPrintable(error));
     }
-    void cleanup() { host.releaseAll(); }
+    void cleanup()
+    {
+        host.releaseAll();
+        writesToo = false;
+    }
 
     void outages_data()
     {
@@ -85,6 +100,8 @@ private slots:
         QTest::newRow("three restarts") << "reconnect" << false << 300 << 3 << false << true;
         QTest::newRow("three restarts, connected=large")
             << "reconnect;connected=large" << false << 300 << 3 << false << true;
+        QTest::newRow("three restarts, writes between the reads")
+            << "reconnect;write" << false << 300 << 3 << false << true;
         QTest::newRow("blackhole") << "reconnect=on" << true << 1500 << 1 << false << true;
         QTest::newRow("disconnect during a restart")
             << "reconnect" << false << 1000 << 1 << true << false;
@@ -103,6 +120,7 @@ private slots:
         QFETCH(bool, recovers);
         const bool reconnect = options.startsWith("reconnect") && options != "reconnect=off";
         const bool connected = options.contains("connected=");
+        writesToo = options.contains("write");
         qsim::SimRunner runner;
         QVERIFY2(runner.start(), qPrintable(runner.errorString()));
         CDriveBaseClass *d = host.newDriver();
