@@ -230,7 +230,7 @@ private slots:
                                                << "BigArray" << 5000 << 0 << 6;
         QTest::newRow("5000 DINTs, small connection") << ""
                                                       << "write;connected=small"
-                                                      << "BigArray" << 5000 << 0 << 41;
+                                                      << "BigArray" << 5000 << 0 << 43;
         QTest::newRow("5000 DINTs, processor in slot 3") << "slot=3"
                                                          << "write;slot=3"
                                                          << "BigArray" << 5000 << 0 << 0;
