@@ -456,6 +456,10 @@ int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
     for (;;) {
         if (takeOwnFrame(request, context, reply))
             return 0;
+        // A transport that closed meanwhile brings nothing more; its waits
+        // would return at once, again and again, until the deadline.
+        if (Connection_status() != 0)
+            break;
         const qint64 now = clock.elapsed();
         qint64 deadline = waitMs;
         if (useSerial() && serialPort->isOpen())
