@@ -463,6 +463,10 @@ int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
     for (;;) {
         if (takeOwnFrame(request, context, reply))
             return 0;
+        // A transport that closed meanwhile brings nothing more; its waits
+        // would return at once, again and again, until the deadline.
+        if (Connection_status() != 0)
+            break;
         const qint64 now = clock.elapsed();
         qint64 deadline = waitMs;
         if (useSerial() && serialPort->isOpen())
@@ -470,8 +474,8 @@ int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
         const qint64 left = deadline - now;
         if (left <= 0)
             break;
-        // A transport lost meanwhile brings nothing more; with the reconnect
-        // option the request goes again on a new one instead.
+        // Lost as the reconnect option sees it: also a serial adapter that
+        // was unplugged, which stays open with a resource error.
         if (recovering() && !transportUp() && recvBuffer.isEmpty())
             break;
         // Until bytes come, a blocking wait that dispatches only the

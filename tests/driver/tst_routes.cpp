@@ -210,6 +210,64 @@ private slots:
         QVERIFY2(warnings.first().contains(statuses), qPrintable(warnings.first()));
     }
 
+    // Writes take the same ways as reads: a route, a controller addressed
+    // directly, a connection whose size sets the parts.
+    void writes_data()
+    {
+        QTest::addColumn<QString>("sim");
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("connectedRequests"); // of the write alone
+        QTest::newRow("one DINT, connected") << ""
+                                             << "write;connected=large"
+                                             << "DintTag" << 1 << 0 << 1;
+        // 20,000 bytes: 43 parts unconnected or in a 500-byte connection, 6 in a
+        // 4002-byte one
+        QTest::newRow("5000 DINTs, connected") << ""
+                                               << "write;connected=large"
+                                               << "BigArray" << 5000 << 0 << 6;
+        QTest::newRow("5000 DINTs, small connection") << ""
+                                                      << "write;connected=small"
+                                                      << "BigArray" << 5000 << 0 << 43;
+        QTest::newRow("5000 DINTs, processor in slot 3") << "slot=3"
+                                                         << "write;slot=3"
+                                                         << "BigArray" << 5000 << 0 << 0;
+        QTest::newRow("direct") << "direct"
+                                << "write;path=none"
+                                << "DintTag" << 1 << 0 << 0;
+        QTest::newRow("type mismatch, connected") << ""
+                                                  << "write;connected=large"
+                                                  << "RealTag" << 1 << 7 << 1;
+    }
+    void writes()
+    {
+        QFETCH(QString, sim);
+        QFETCH(QString, options);
+        QFETCH(QString, tag);
+        QFETCH(int, count);
+        QFETCH(int, status);
+        QFETCH(int, connectedRequests);
+        qsim::SimRunner runner(simOptions(sim, hugePath));
+        QVERIFY(runner.start());
+        CDriveBaseClass *d = host.newDriver();
+        QCOMPARE(d->ConnectDrive(runner.address() + ";" + options), 0);
+        QList<int> values;
+        for (int i = 0; i < count; ++i)
+            values << 7 * i - 3;
+        CLabelVariable in;
+        in.values = QVariant::fromValue(values);
+        const int before = runner.connectedRequestsServed();
+        QCOMPARE(d->WriteVariable(tag, DT_Int32, in, count).status, status);
+        QCOMPARE(runner.connectedRequestsServed() - before, connectedRequests);
+        const CLabelVariable back = d->ReadVariable(tag, DT_Int32, count);
+        if (status == 0)
+            QCOMPARE(back.values.value<QList<int>>(), values);
+        else
+            QVERIFY(back.values.value<QList<int>>() != values);
+    }
+
     // A connection the controller dropped for being idle is opened again
     // before the read, without the host noticing.
     void idleConnectionReopened()
