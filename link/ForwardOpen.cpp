@@ -88,9 +88,13 @@ OpenReply parseForwardOpenReply(const QByteArray &mr, bool large)
     le::Reader r(m.data);
     if (m.generalStatus != cip::Success) {
         o.verdict = messaging::Verdict::Refused;
+        // A retry goes in a request of the same kind, whose size field
+        // holds no more than this: a larger figure would be cut to its low
+        // bits and ask for something the target never named.
         if (m.generalStatus == cip::ConnectionFailure && m.ext.size() >= 2 &&
             m.ext.first() == cip::ExtInvalidConnectionSize)
-            o.acceptedSize = m.ext.at(1);
+            o.acceptedSize =
+                qMin<int>(m.ext.at(1), large ? cip::NetSizeMask32 : cip::NetSizeMask16);
         // Not every target sends the echo after an error.
         if (r.remaining() >= TripletSize) {
             o.serial = r.u16();

@@ -221,6 +221,9 @@ private slots:
         QTest::newRow("large forward open: size too large")
             << "lfo" << rrReply("db000102 0901 f401 3412 feff 01005651 00 00")
             << "ok ok db status=1 ext=109,1f4: refused ot=0 to=0 serial=1234 rpi=0 accepted=500";
+        QTest::newRow("forward open: the target takes more than a Forward Open can ask")
+            << "fo" << rrReply("d4000102 0901 5802 3412 feff 01005651 00 00")
+            << "ok ok d4 status=1 ext=109,258: refused ot=0 to=0 serial=1234 rpi=0 accepted=511";
         QTest::newRow("large forward open not supported")
             << "lfo" << rrReply("db000800")
             << "ok ok db status=8 ext=: refused ot=0 to=0 serial=0 rpi=0 accepted=0";
