@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "DriverHost.h"
+#include "Outcomes.h"
 #include "SimRunner.h"
 #include "Table.h"
 #include "TagRequest.h"
@@ -141,13 +142,6 @@ QVector<DemoRead> tour()
                   return expectValue(x, 99, v.accessStatus);
               }});
     return t;
-}
-
-void printLine(const QString &s)
-{
-    const QByteArray b = s.toUtf8();
-    std::fwrite(b.constData(), 1, static_cast<size_t>(b.size()), stdout);
-    std::fputc('\n', stdout);
 }
 
 } // namespace

@@ -1,26 +1,13 @@
 #include "Commands.h"
 #include "DriverHost.h"
-#include "Table.h"
+#include "Outcomes.h"
 #include "TagRequest.h"
-#include "ValueText.h"
 
 #include <QVector>
 #include <cstdio>
 
 namespace tools
 {
-
-namespace
-{
-
-void printLine(const QString &s)
-{
-    const QByteArray b = s.toUtf8();
-    std::fwrite(b.constData(), 1, static_cast<size_t>(b.size()), stdout);
-    std::fputc('\n', stdout);
-}
-
-} // namespace
 
 int runRead(const QStringList &args)
 {
@@ -57,29 +44,10 @@ int runRead(const QStringList &args)
     if (!host.load(o) || !host.connect(o.connect))
         return ExitFailure;
 
-    const bool json = p.isSet(QStringLiteral("json"));
-    Table table(readHeader());
-    int failed = 0;
-    QStringList reasons;
-    for (const TagRequest &s : requests) {
-        const CLabelVariable v = host.driver()->ReadVariable(s.tag, s.type, s.count);
-        if (json)
-            printLine(jsonLine(v));
-        else
-            table.add(readRow(v));
-        if (v.status != 0) {
-            ++failed;
-            reasons
-                << QStringLiteral("quorvex read: %1: %2").arg(s.tag, host.failureText(v.status));
-        }
-    }
-    if (!json)
-        for (const QString &l : table.lines())
-            printLine(l);
-    std::fflush(stdout);
-    for (const QString &r : reasons)
-        std::fprintf(stderr, "%s\n", r.toUtf8().constData());
-    return failed ? ExitFailure : ExitOk;
+    QVector<CLabelVariable> values;
+    for (const TagRequest &s : requests)
+        values.append(host.driver()->ReadVariable(s.tag, s.type, s.count));
+    return reportOutcomes("read", values, host, p.isSet(QStringLiteral("json")));
 }
 
 } // namespace tools

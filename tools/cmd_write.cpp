@@ -1,7 +1,6 @@
 #include "Commands.h"
 #include "DriverHost.h"
-#include "Table.h"
-#include "ValueText.h"
+#include "Outcomes.h"
 #include "WriteRequest.h"
 
 #include <QVector>
@@ -9,18 +8,6 @@
 
 namespace tools
 {
-
-namespace
-{
-
-void printLine(const QString &s)
-{
-    const QByteArray b = s.toUtf8();
-    std::fwrite(b.constData(), 1, static_cast<size_t>(b.size()), stdout);
-    std::fputc('\n', stdout);
-}
-
-} // namespace
 
 int runWrite(const QStringList &args)
 {
@@ -57,30 +44,11 @@ int runWrite(const QStringList &args)
     if (!host.load(o) || !host.connect(withWriteOption(o.connect)))
         return ExitFailure;
 
-    const bool json = p.isSet(QStringLiteral("json"));
-    Table table(readHeader());
-    int failed = 0;
-    QStringList reasons;
-    for (const WriteRequest &w : requests) {
-        const TagRequest &t = w.target;
-        const CLabelVariable v = host.driver()->WriteVariable(t.tag, t.type, w.value, t.count);
-        if (json)
-            printLine(jsonLine(v));
-        else
-            table.add(readRow(v));
-        if (v.status != 0) {
-            ++failed;
-            reasons
-                << QStringLiteral("quorvex write: %1: %2").arg(t.tag, host.failureText(v.status));
-        }
-    }
-    if (!json)
-        for (const QString &l : table.lines())
-            printLine(l);
-    std::fflush(stdout);
-    for (const QString &r : reasons)
-        std::fprintf(stderr, "%s\n", r.toUtf8().constData());
-    return failed ? ExitFailure : ExitOk;
+    QVector<CLabelVariable> values;
+    for (const WriteRequest &w : requests)
+        values.append(
+            host.driver()->WriteVariable(w.target.tag, w.target.type, w.value, w.target.count));
+    return reportOutcomes("write", values, host, p.isSet(QStringLiteral("json")));
 }
 
 } // namespace tools
