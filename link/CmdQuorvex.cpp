@@ -385,9 +385,6 @@ bool CmdQuorvex::takeOwnFrame(const QByteArray &request, const QByteArray &conte
         const int frame = eip::completeFrameSize(recvBuffer);
         if (frame == 0)
             return false;
-        // A request that timed out may be answered after a later one was
-        // sent; its reply echoes that request's context. Replies arrive in
-        // order, so that context and every older one are settled.
         // On a connection the sequence count tells: another one is owed
         // to a request that timed out, or a duplicate.
         if (cipConnection.open &&
@@ -395,6 +392,9 @@ bool CmdQuorvex::takeOwnFrame(const QByteArray &request, const QByteArray &conte
             recvBuffer.remove(0, frame);
             continue;
         }
+        // A request that timed out may be answered after a later one was
+        // sent; its reply echoes that request's context. Replies arrive in
+        // order, so that context and every older one are settled.
         const int owed = lateContexts.indexOf(encap::senderContext(recvBuffer.left(frame)));
         if (owed >= 0 && lateContexts.at(owed) != context) {
             lateContexts.erase(lateContexts.begin(), lateContexts.begin() + owed + 1);
