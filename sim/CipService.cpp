@@ -24,16 +24,13 @@ bool isConnectionManager(const QByteArray &path)
 QByteArray readTag(quint8 service, const QByteArray &path, const QByteArray &data,
                    const TagDatabase &db, const CipOptions &options)
 {
-    if (options.forcedStatus >= 0) {
-        const quint8 status = static_cast<quint8>(options.forcedStatus);
-        return cipError(service, status, status == cip::GeneralError ? cip::ExtBeyondEnd : 0);
-    }
-    QVector<PathSegment> segments;
-    if (!parsePath(path, &segments))
-        return cipError(service, cip::PathSegmentError);
-    const PathTarget target = resolvePath(segments, db);
-    if (target.status != cip::Success)
-        return cipError(service, target.status, target.extStatus);
+    QByteArray refusal = forcedTagReply(service, options);
+    if (!refusal.isEmpty())
+        return refusal;
+    PathTarget target;
+    refusal = resolveTagPath(service, path, db, &target);
+    if (!refusal.isEmpty())
+        return refusal;
 
     le::Reader r(data);
     const quint16 count = r.u16();
@@ -166,6 +163,26 @@ QByteArray handleCip(const QByteArray &request, const TagDatabase &db, const Cip
 {
     return dispatch(request, db, options, via == CipVia::Connected ? Hop::Connected : Hop::Bare,
                     effects);
+}
+
+QByteArray forcedTagReply(quint8 service, const CipOptions &options)
+{
+    if (options.forcedStatus < 0)
+        return QByteArray();
+    const quint8 status = static_cast<quint8>(options.forcedStatus);
+    return cipError(service, status, status == cip::GeneralError ? cip::ExtBeyondEnd : 0);
+}
+
+QByteArray resolveTagPath(quint8 service, const QByteArray &path, const TagDatabase &db,
+                          PathTarget *target)
+{
+    QVector<PathSegment> segments;
+    if (!parsePath(path, &segments))
+        return cipError(service, cip::PathSegmentError);
+    *target = resolvePath(segments, db);
+    if (target->status != cip::Success)
+        return cipError(service, target->status, target->extStatus);
+    return QByteArray();
 }
 
 } // namespace qsim

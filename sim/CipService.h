@@ -63,6 +63,14 @@ QByteArray handleCip(const QByteArray &request, const TagDatabase &db,
                      const CipOptions &options = CipOptions(), CipEffects *effects = nullptr,
                      CipVia via = CipVia::Unconnected);
 
+// What Read Tag and Write Tag share before they touch the data: the status
+// a fault forces on every tag request, and the tag the path addresses.
+// Each returns the reply that refuses the request, or an empty one.
+QByteArray forcedTagReply(quint8 service, const CipOptions &options);
+struct PathTarget;
+QByteArray resolveTagPath(quint8 service, const QByteArray &path, const TagDatabase &db,
+                          PathTarget *target);
+
 // A reply without data: service | 0x80, reserved, status, additional status.
 QByteArray cipError(quint8 service, quint8 status, quint16 extStatus = 0);
 

@@ -10,18 +10,15 @@ namespace qsim
 QByteArray writeTag(quint8 service, const QByteArray &path, const QByteArray &data,
                     const TagDatabase &db, const CipOptions &options)
 {
-    if (options.forcedStatus >= 0) {
-        const quint8 status = static_cast<quint8>(options.forcedStatus);
-        return cipError(service, status, status == cip::GeneralError ? cip::ExtBeyondEnd : 0);
-    }
+    QByteArray refusal = forcedTagReply(service, options);
+    if (!refusal.isEmpty())
+        return refusal;
     if (options.store == nullptr)
         return cipError(service, cip::ServiceNotSupported);
-    QVector<PathSegment> segments;
-    if (!parsePath(path, &segments))
-        return cipError(service, cip::PathSegmentError);
-    const PathTarget target = resolvePath(segments, db);
-    if (target.status != cip::Success)
-        return cipError(service, target.status, target.extStatus);
+    PathTarget target;
+    refusal = resolveTagPath(service, path, db, &target);
+    if (!refusal.isEmpty())
+        return refusal;
 
     le::Reader r(data);
     QByteArray type;

@@ -31,10 +31,10 @@ QString hugeTagFile(QTemporaryFile &file)
 
 // "slot=3 bridge=10.0.0.7 direct nolarge noforward maxsize=300 idle=200
 // delay=700 serial huge" into the simulator's options.
-qsim::SimOptions simOptions(const QString &spec, const QString &hugeFile)
+qsim::SimOptions simOptions(const QString &setup, const QString &hugeFile)
 {
     qsim::SimOptions o;
-    for (const QString &item : spec.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    for (const QString &item : setup.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const QString key = item.section(QLatin1Char('='), 0, 0);
         const QString value = item.section(QLatin1Char('='), 1);
         if (key == "slot")
