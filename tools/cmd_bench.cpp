@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <sys/resource.h>
 #include <vector>
 
 namespace tools
@@ -31,6 +32,7 @@ constexpr int Warmup = 200;
 
 struct Figures {
     double medianUs = 0, p99Us = 0, perSecond = 0;
+    double cpuUs = 0; // user and system time of the calling thread per call
 };
 
 // The latencies of one kind of call. Every slot is written before the
@@ -39,7 +41,21 @@ struct Samples {
     explicit Samples(int capacity) : ns(static_cast<size_t>(capacity), 0) {}
     std::vector<qint64> ns;
     size_t used = 0;
+    qint64 cpuNs = 0;
 };
+
+// CPU time of the calling thread only: the bundled simulator answers from
+// its own thread of this process, and its work is not the client's.
+qint64 threadCpuNs()
+{
+    rusage u = {};
+    if (::getrusage(RUSAGE_THREAD, &u) != 0)
+        return 0;
+    const auto ns = [](const timeval &t) {
+        return qint64(t.tv_sec) * 1000000000 + t.tv_usec * 1000;
+    };
+    return ns(u.ru_utime) + ns(u.ru_stime);
+}
 
 Figures figures(const Samples &s)
 {
@@ -56,6 +72,7 @@ Figures figures(const Samples &s)
     const size_t p99 = static_cast<size_t>(std::ceil(n * 0.99));
     f.p99Us = ns[qMin(n, qMax<size_t>(p99, 1)) - 1] / 1e3;
     f.perSecond = total > 0 ? n * 1e9 / total : 0;
+    f.cpuUs = s.cpuNs / 1e3 / n;
     return f;
 }
 
@@ -74,14 +91,15 @@ long rssKb()
 bool timeCalls(int n, Samples *s, const std::function<bool()> &once)
 {
     QElapsedTimer t;
-    for (int i = 0; i < n && s->used < s->ns.size(); ++i) {
+    const qint64 cpuStart = threadCpuNs();
+    bool ok = true;
+    for (int i = 0; i < n && ok && s->used < s->ns.size(); ++i) {
         t.start();
-        const bool ok = once();
+        ok = once();
         s->ns[s->used++] = t.nsecsElapsed();
-        if (!ok)
-            return false;
     }
-    return true;
+    s->cpuNs += threadCpuNs() - cpuStart;
+    return ok;
 }
 
 QString us(double v)
@@ -91,25 +109,28 @@ QString us(double v)
 
 QString jsonFigures(const Figures &f)
 {
-    return QStringLiteral("{\"median_us\":%1,\"p99_us\":%2,\"reads_per_s\":%3}")
+    return QStringLiteral("{\"median_us\":%1,\"p99_us\":%2,\"reads_per_s\":%3,\"cpu_us\":%4}")
         .arg(f.medianUs, 0, 'f', 2)
         .arg(f.p99Us, 0, 'f', 2)
-        .arg(f.perSecond, 0, 'f', 0);
+        .arg(f.perSecond, 0, 'f', 0)
+        .arg(f.cpuUs, 0, 'f', 2);
 }
 
 struct Pair {
     Figures driver, raw;
     double ratio() const { return raw.medianUs > 0 ? driver.medianUs / raw.medianUs : 0; }
+    double cpuRatio() const { return raw.cpuUs > 0 ? driver.cpuUs / raw.cpuUs : 0; }
 };
 
 void printPair(const char *title, const Pair &p)
 {
-    std::printf("%-24s %12s %12s %12s\n", title, "median", "p99", "reads/s");
-    std::printf("  %-22s %12s %12s %12.0f\n", "driver", qPrintable(us(p.driver.medianUs)),
-                qPrintable(us(p.driver.p99Us)), p.driver.perSecond);
-    std::printf("  %-22s %12s %12s %12.0f\n", "raw client", qPrintable(us(p.raw.medianUs)),
-                qPrintable(us(p.raw.p99Us)), p.raw.perSecond);
-    std::printf("  %-22s %12.2f\n\n", "ratio driver/raw", p.ratio());
+    std::printf("%-24s %12s %12s %12s %12s\n", title, "median", "p99", "reads/s", "CPU/read");
+    std::printf("  %-22s %12s %12s %12.0f %12s\n", "driver", qPrintable(us(p.driver.medianUs)),
+                qPrintable(us(p.driver.p99Us)), p.driver.perSecond, qPrintable(us(p.driver.cpuUs)));
+    std::printf("  %-22s %12s %12s %12.0f %12s\n", "raw client", qPrintable(us(p.raw.medianUs)),
+                qPrintable(us(p.raw.p99Us)), p.raw.perSecond, qPrintable(us(p.raw.cpuUs)));
+    std::printf("  %-22s %12.2f %12s %12s %12.2f\n\n", "ratio driver/raw", p.ratio(), "", "",
+                p.cpuRatio());
 }
 
 int positive(const QCommandLineParser &p, const char *name, int fallback, bool *ok, int least = 1)
@@ -235,14 +256,18 @@ double speedup(const Figures &unconnected, const Figures &connected)
 QString jsonMode(const ModeResult &m)
 {
     return QStringLiteral("{\"array_frames\":{\"driver\":%1,\"raw\":%2},"
-                          "\"one_element\":{\"driver\":%3,\"raw\":%4,\"ratio\":%5},")
+                          "\"one_element\":{\"driver\":%3,\"raw\":%4,\"ratio\":%5,"
+                          "\"cpu_ratio\":%6},")
                .arg(m.driverArrayFrames)
                .arg(m.rawArrayFrames)
                .arg(jsonFigures(m.scalar.driver), jsonFigures(m.scalar.raw))
-               .arg(m.scalar.ratio(), 0, 'f', 3) +
-           QStringLiteral("\"array\":{\"driver\":%1,\"raw\":%2,\"ratio\":%3}}")
+               .arg(m.scalar.ratio(), 0, 'f', 3)
+               .arg(m.scalar.cpuRatio(), 0, 'f', 3) +
+           QStringLiteral("\"array\":{\"driver\":%1,\"raw\":%2,\"ratio\":%3,"
+                          "\"cpu_ratio\":%4}}")
                .arg(jsonFigures(m.array.driver), jsonFigures(m.array.raw))
-               .arg(m.array.ratio(), 0, 'f', 3);
+               .arg(m.array.ratio(), 0, 'f', 3)
+               .arg(m.array.cpuRatio(), 0, 'f', 3);
 }
 
 } // namespace
@@ -255,7 +280,8 @@ int runBench(const QStringList &args)
         "through the driver and through a minimal raw-socket client, against the same\n"
         "server, twice: unconnected, and over a connection (the --connect string plus\n"
         "\";connected=large\"; the raw client opens its own). Median and 99th-percentile\n"
-        "latency, reads per second, frames per array read, the ratio driver/raw, and\n"
+        "latency, reads per second, CPU time per read (user and system time of the\n"
+        "calling thread), frames per array read, the ratios driver/raw, and\n"
         "resident memory before and after the reads. Without --connect it runs the\n"
         "bundled simulator in its own thread; a server given by --connect must have\n"
         "DintTag (DINT) and BigArray (DINT[10000] or more) and take Large Forward Open.\n"
