@@ -2,6 +2,7 @@
 
 #include "EipProtocol.h"
 #include "LibQuorvex.h"
+#include "LocalClock.h"
 
 namespace
 {
@@ -82,13 +83,13 @@ CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type, int count)
     // costs a time-zone check with every reading.
     if (area.isEmpty()) {
         result.status = LR_BadAddress;
-        result.timestamp = QDateTime::currentDateTime();
+        result.timestamp = localclock::now();
     } else if (count < 1 || count > MaxReadCount) {
         result.status = LR_BadCount;
-        result.timestamp = QDateTime::currentDateTime();
+        result.timestamp = localclock::now();
     } else if (type == DT_None) {
         result.status = LR_UnsupportedType;
-        result.timestamp = QDateTime::currentDateTime();
+        result.timestamp = localclock::now();
     } else {
         const CLabelVariable t = Read_data(area, type, count, name);
         result.status = t.status;
@@ -114,7 +115,7 @@ CLabelVariable LibQuorvex::Read_data(QString area, DataType type, int count, QSt
         link.Read_area(area, n, &bytes, name, valueByteBound(type, n), valueByteNeed(type, n));
     switch (rc) {
     case 0:
-        t.timestamp = QDateTime::currentDateTime();
+        t.timestamp = localclock::now();
         t.status = LR_Success;
         switch (type) {
         case DT_Bool:

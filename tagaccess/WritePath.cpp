@@ -1,5 +1,6 @@
 #include "EipProtocol.h"
 #include "LibQuorvex.h"
+#include "LocalClock.h"
 #include "WriteEncoding.h"
 
 #include <QDebug>
@@ -43,7 +44,7 @@ CLabelVariable LibQuorvex::Write_data(QString area, DataType type, CLabelVariabl
     }
     if (refusal != LR_Success) {
         value.status = refusal;
-        value.timestamp = QDateTime::currentDateTime();
+        value.timestamp = localclock::now();
         return value;
     }
 
@@ -51,7 +52,7 @@ CLabelVariable LibQuorvex::Write_data(QString area, DataType type, CLabelVariabl
     switch (rc) {
     case 0:
         value.status = LR_Success;
-        value.timestamp = QDateTime::currentDateTime();
+        value.timestamp = localclock::now();
         return value;
     case -1:
         value.status = LR_LinkFailed;
