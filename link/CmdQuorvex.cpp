@@ -14,7 +14,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cerrno>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 
 namespace
 {
@@ -56,6 +59,27 @@ int unreadInSystem(qintptr fd)
     if (fd < 0 || ::ioctl(static_cast<int>(fd), FIONREAD, &n) != 0)
         return 0;
     return n;
+}
+
+// A read straight from the socket takes at most this much at a time: a
+// one-element reply is a few dozen bytes, a fragment of a large connection
+// about 4 KB; a longer frame is taken in several reads.
+constexpr int DirectReadBytes = 8192;
+
+// Hands the request to the system when nothing waits in Qt's write buffer:
+// a write through the socket object turns its write notifier on and off,
+// and each of those wakes the event dispatcher with a system call of its
+// own. Returns the bytes the system took; -1 leaves all of it to Qt, which
+// then meets any error as before.
+qint64 sendDirect(qintptr fd, const QByteArray &data)
+{
+    for (;;) {
+        const ssize_t n = ::send(static_cast<int>(fd), data.constData(),
+                                 static_cast<size_t>(data.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 ? -1 : n;
+    }
 }
 
 } // namespace
@@ -291,7 +315,7 @@ void CmdQuorvex::TimerTimeOut()
 
 // ---- send and wait ----
 
-int CmdQuorvex::Only_send(QByteArray request)
+int CmdQuorvex::Only_send(const QByteArray &request)
 {
     QIODevice *device = nullptr;
     if (useSocket())
@@ -300,6 +324,18 @@ int CmdQuorvex::Only_send(QByteArray request)
         device = serialPort;
     if (device == nullptr)
         return 1;
+    if (device == tcpSocket && tcpSocket->state() == QAbstractSocket::ConnectedState &&
+        tcpSocket->bytesToWrite() == 0 && tcpSocket->socketDescriptor() >= 0) {
+        const qint64 taken = sendDirect(tcpSocket->socketDescriptor(), request);
+        if (taken == request.size())
+            return 0;
+        if (taken > 0) {
+            tcpSocket->write(request.constData() + taken, request.size() - taken);
+            tcpSocket->flush();
+            tcpSocket->waitForBytesWritten(WriteWaitMs);
+            return 0;
+        }
+    }
     device->write(request);
     if (device == tcpSocket) {
         tcpSocket->flush();
@@ -325,6 +361,47 @@ int CmdQuorvex::waitForReady(int ms)
         return 0;
     }
     return 1;
+}
+
+// The blocking wait for a reply on the socket, reading what comes straight
+// into recvBuffer: Qt's own wait asks the system how much has come before
+// it reads, and copies it through its read buffer and the readyRead slot.
+// Only a plain "readable" is read here; a closed or failed socket, and
+// bytes Qt holds already, go through the socket object so that its state,
+// its error and the disconnect notice stay its own.
+void CmdQuorvex::waitOnSocket(int ms)
+{
+    const qintptr fd = tcpSocket->socketDescriptor();
+    if (tcpSocket->bytesAvailable() > 0 || fd < 0) {
+        drainBounded(tcpSocket, recvBuffer);
+        if (recvBuffer.isEmpty())
+            tcpSocket->waitForReadyRead(ms);
+        return;
+    }
+    pollfd p = {static_cast<int>(fd), POLLIN, 0};
+    int ready = 0;
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        const int left = static_cast<int>(qMax<qint64>(0, ms - clock.elapsed()));
+        ready = ::poll(&p, 1, left);
+    } while (ready < 0 && errno == EINTR && clock.elapsed() < ms);
+    if (ready <= 0)
+        return;
+    if (p.revents != POLLIN) {
+        tcpSocket->waitForReadyRead(0);
+        return;
+    }
+    char chunk[DirectReadBytes];
+    const ssize_t n = ::recv(static_cast<int>(fd), chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n <= 0) {
+        tcpSocket->waitForReadyRead(0);
+        return;
+    }
+    // Bounded as every delivery is: the reply is at most one frame.
+    const int room = eip::MaxFrameSize - recvBuffer.size();
+    if (room > 0)
+        recvBuffer.append(chunk, static_cast<int>(qMin<ssize_t>(n, room)));
 }
 
 // Leftovers of an earlier exchange (a late or duplicated reply) must not be
@@ -443,7 +520,7 @@ qint64 CmdQuorvex::serialFrameEnd(SerialWatch &watch, qint64 nowMs)
     return watch.endMs;
 }
 
-int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
+int CmdQuorvex::SendData(const QByteArray &request, QByteArray &reply, int timeoutMs)
 {
     discardPending();
     const bool sent = Only_send(request) == 0;
@@ -478,11 +555,16 @@ int CmdQuorvex::SendData(QByteArray request, QByteArray &reply, int timeoutMs)
         // was unplugged, which stays open with a resource error.
         if (recovering() && !transportUp() && recvBuffer.isEmpty())
             break;
-        // Until bytes come, a blocking wait that dispatches only the
-        // transport's own signals; then short event-loop steps, which also
-        // let the serial quiet-gap timer fire.
-        if (now < FirstReplyWaitMs && recvBuffer.isEmpty() && !serialBytesOnHand())
-            waitForReady(static_cast<int>(qMin<qint64>(left, FirstReplyWaitMs - now)));
+        // For the first-reply wait a blocking wait that dispatches only the
+        // transport's own signals (on a socket also while a cut reply is
+        // completed: its rest is on its way); after it, and on a serial line
+        // once bytes come, short event-loop steps, which let the host's
+        // events through and the serial quiet-gap timer fire.
+        const int firstWait = static_cast<int>(qMin<qint64>(left, FirstReplyWaitMs - now));
+        if (now < FirstReplyWaitMs && useSocket())
+            waitOnSocket(firstWait);
+        else if (now < FirstReplyWaitMs && recvBuffer.isEmpty() && !serialBytesOnHand())
+            waitForReady(firstWait);
         else
             waitStep(static_cast<int>(qMin<qint64>(PollStepMs, left)));
     }

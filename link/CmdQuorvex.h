@@ -31,8 +31,8 @@ public:
     int serialConnectDrive(QString portName, int baudRate, int dataBits, int stopBits,
                            QString parity);
     int serialDisConnectDrive();
-    int SendData(QByteArray request, QByteArray &reply, int timeoutMs);
-    int Only_send(QByteArray request);
+    int SendData(const QByteArray &request, QByteArray &reply, int timeoutMs);
+    int Only_send(const QByteArray &request);
     int waitForReady(int ms);
     int Connection_status();
     void mysleep(int ms);
@@ -170,6 +170,7 @@ private:
     bool useSerial() const;
     void discardPending();
     void waitStep(int ms);
+    void waitOnSocket(int ms);
     void oweReply(bool sent, const QByteArray &context);
     bool serialBytesOnHand() const;
     bool takeOwnFrame(const QByteArray &request, const QByteArray &context, QByteArray &reply);
