@@ -412,7 +412,9 @@ void CmdQuorvex::discardPending()
         // Pick up what the system already holds, then throw all of it away.
         for (int i = 0; i < 4 && unreadInSystem(tcpSocket->socketDescriptor()) > 0; ++i)
             tcpSocket->waitForReadyRead(0);
-        tcpSocket->readAll();
+        // readAll() would size a 16 KiB block even for nothing.
+        if (tcpSocket->bytesAvailable() > 0)
+            tcpSocket->readAll();
     }
     if (frameTimer != nullptr)
         frameTimer->stop();
@@ -451,8 +453,7 @@ bool CmdQuorvex::serialBytesOnHand() const
 // Takes the first whole frame that answers this request, dropping on the
 // way whatever cannot start a frame (the tail of a cut reply) and replies
 // owed to requests that timed out.
-bool CmdQuorvex::takeOwnFrame(const QByteArray &request, const QByteArray &context,
-                              QByteArray &reply)
+bool CmdQuorvex::takeOwnFrame(const QByteArray &request, QByteArray &reply)
 {
     const QByteArray session = tagread::sessionBytes(sessionHandle);
     for (;;) {
@@ -472,8 +473,10 @@ bool CmdQuorvex::takeOwnFrame(const QByteArray &request, const QByteArray &conte
         // A request that timed out may be answered after a later one was
         // sent; its reply echoes that request's context. Replies arrive in
         // order, so that context and every older one are settled.
-        const int owed = lateContexts.indexOf(encap::senderContext(recvBuffer.left(frame)));
-        if (owed >= 0 && lateContexts.at(owed) != context) {
+        const int owed = lateContexts.isEmpty()
+                             ? -1
+                             : lateContexts.indexOf(encap::senderContext(recvBuffer.left(frame)));
+        if (owed >= 0 && lateContexts.at(owed) != encap::senderContext(request)) {
             lateContexts.erase(lateContexts.begin(), lateContexts.begin() + owed + 1);
             recvBuffer.remove(0, frame);
             continue;
@@ -528,17 +531,16 @@ int CmdQuorvex::SendData(const QByteArray &request, QByteArray &reply, int timeo
     // arrives and is dropped in between.
     QElapsedTimer clock;
     clock.start();
-    const QByteArray context = encap::senderContext(request);
     if (timeoutMs <= 0) {
         if (eip::completeFrameSize(recvBuffer) == 0 && !serialBytesOnHand())
             waitForReady(FirstReplyWaitMs);
-        oweReply(sent, context);
+        oweReply(sent, encap::senderContext(request));
         return -1;
     }
     const qint64 waitMs = replyTimeoutMs > 0 ? replyTimeoutMs : FirstReplyWaitMs + timeoutMs;
     SerialWatch watch;
     for (;;) {
-        if (takeOwnFrame(request, context, reply))
+        if (takeOwnFrame(request, reply))
             return 0;
         // A transport that closed meanwhile brings nothing more; its waits
         // would return at once, again and again, until the deadline.
@@ -568,7 +570,7 @@ int CmdQuorvex::SendData(const QByteArray &request, QByteArray &reply, int timeo
         else
             waitStep(static_cast<int>(qMin<qint64>(PollStepMs, left)));
     }
-    oweReply(sent, context);
+    oweReply(sent, encap::senderContext(request));
     // Serial bytes still waiting for their quiet gap came all the same.
     if (useSerial() && serialPort->isOpen()) {
         if (frameTimer != nullptr)

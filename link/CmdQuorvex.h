@@ -173,7 +173,7 @@ private:
     void waitOnSocket(int ms);
     void oweReply(bool sent, const QByteArray &context);
     bool serialBytesOnHand() const;
-    bool takeOwnFrame(const QByteArray &request, const QByteArray &context, QByteArray &reply);
+    bool takeOwnFrame(const QByteArray &request, QByteArray &reply);
     bool tryForwardOpen(bool large);
     int connectionExchange(const QByteArray &frame, QByteArray &reply);
     struct SerialWatch {
