@@ -63,6 +63,11 @@ public:
     bool writeEnabled = false;
 
     CmdQuorvex link;
+    // The area of the tag read last: a host polls the same tags over and
+    // over, and parsing the name again cost a tenth of a read's own work.
+    struct {
+        QString name, area;
+    } lastRead;
     quint32 connectPar = 851;
     QString portName;
     int baudRate = 0;

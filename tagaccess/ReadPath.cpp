@@ -77,7 +77,9 @@ CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type)
 CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type, int count)
 {
     CLabelVariable result;
-    const QString area = getArea(name);
+    if (name != lastRead.name || lastRead.name.isNull())
+        lastRead = {name, getArea(name)};
+    const QString area = lastRead.area;
     // A refusal carries the time of the call; a transfer carries its own
     // time (or none), so the clock is read only where it is kept: local time
     // costs a time-zone check with every reading.
@@ -91,14 +93,7 @@ CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type, int count)
         result.status = LR_UnsupportedType;
         result.timestamp = localclock::now();
     } else {
-        const CLabelVariable t = Read_data(area, type, count, name);
-        result.status = t.status;
-        result.values = t.values;
-        result.timestamp = t.timestamp;
-        result.tagName = t.tagName;
-        result.count = t.count;
-        result.type = t.type;
-        result.auxText = t.auxText;
+        result = Read_data(area, type, count, name);
     }
     result.tagName = name;
     result.type = type;
