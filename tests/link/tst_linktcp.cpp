@@ -11,6 +11,8 @@
 
 using namespace linktest;
 
+Q_DECLARE_METATYPE(PeerStep)
+
 class TstLinkTcp : public QObject
 {
     Q_OBJECT
@@ -152,6 +154,33 @@ private slots:
         QByteArray second;
         QCOMPARE(link.SendData(rrFrame("two"), second, 50), 0);
         QCOMPARE(second, b);
+    }
+
+    // A read that waits past the first-reply wait lets the host's own
+    // events through, whatever ends the wait.
+    void hostEventsDuringLongWait_data()
+    {
+        QTest::addColumn<PeerStep>("step");
+        QTest::addColumn<int>("rc");
+        QTest::newRow("no reply") << PeerStep::silent() << -1;
+        QTest::newRow("cut reply, the rest never comes")
+            << PeerStep::reply(rrFrame("whole reply").left(26)) << 0;
+        QTest::newRow("reply after the first-reply wait")
+            << PeerStep::reply(rrFrame("r"), 520) << 0;
+    }
+    void hostEventsDuringLongWait()
+    {
+        QFETCH(PeerStep, step);
+        QFETCH(int, rc);
+        LoopbackPeer peer;
+        CmdQuorvex link;
+        QVERIFY(connectTo(link, peer));
+        peer.enqueue(step);
+        bool dispatched = false;
+        QTimer::singleShot(0, this, [&dispatched] { dispatched = true; });
+        QByteArray reply;
+        QCOMPARE(link.SendData(rrFrame("q"), reply, 50), rc);
+        QVERIFY(dispatched);
     }
 
     void partialFrameHandedOverAtTimeout()
