@@ -163,8 +163,6 @@ private slots:
         QTest::addColumn<PeerStep>("step");
         QTest::addColumn<int>("rc");
         QTest::newRow("no reply") << PeerStep::silent() << -1;
-        QTest::newRow("cut reply, the rest never comes")
-            << PeerStep::reply(rrFrame("whole reply").left(26)) << 0;
         QTest::newRow("reply after the first-reply wait")
             << PeerStep::reply(rrFrame("r"), 520) << 0;
     }
