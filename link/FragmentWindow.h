@@ -28,8 +28,10 @@ int answeredRequest(const QVector<QByteArray> &requests, const QByteArray &reply
 
 // The transport as a window needs it.
 struct WindowIo {
-    // 0 when the request went out; nothing is waited for.
-    std::function<int(const QByteArray &request)> send;
+    // 0 when the request went out; nothing is waited for. The transport
+    // may mark the request as its own (a sender context): `request` is then
+    // what went out.
+    std::function<int(QByteArray &request)> send;
     // Waits at most waitMs for a whole frame answering one of `requests`:
     // its index (the frame appended to reply), -1 when the wait ran out.
     std::function<int(const QVector<QByteArray> &requests, int waitMs, QByteArray &reply)> receive;

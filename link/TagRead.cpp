@@ -133,13 +133,12 @@ static int tracedExchange(CmdQuorvex &link, QByteArray request, QByteArray &repl
 static fragwindow::WindowIo windowIo(CmdQuorvex &link, int count, const QString &tag)
 {
     fragwindow::WindowIo io;
-    io.send = [&link, count, tag](const QByteArray &request) {
-        QByteArray stamped = request;
-        encap::stampContext(stamped, ++link.contextSerial);
+    io.send = [&link, count, tag](QByteArray &request) {
+        encap::stampContext(request, ++link.contextSerial);
         if (link.traceEnabled)
             qDebug().noquote() << readLine("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", link,
-                                           tag, count, hex(stamped));
-        return link.sendOwned(stamped);
+                                           tag, count, hex(request));
+        return link.sendOwned(request);
     };
     io.receive = [&link, count, tag](const QVector<QByteArray> &requests, int waitMs,
                                       QByteArray &reply) {

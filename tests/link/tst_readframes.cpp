@@ -90,7 +90,7 @@ struct Windowed {
     fragwindow::WindowIo io()
     {
         fragwindow::WindowIo w;
-        w.send = [this](const QByteArray &request) {
+        w.send = [this](QByteArray &request) {
             due.insert(request, answer(request));
             return 0;
         };
