@@ -105,6 +105,10 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
     const QAbstractSocket::SocketState state = tcpSocket->state();
     if (options.reconnect && state == QAbstractSocket::ConnectedState)
         setKeepAlive();
+    // Part requests of a window go out one right after the other: none may
+    // wait for the acknowledgement of the one before.
+    if (state == QAbstractSocket::ConnectedState)
+        tcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // The registration must go over the new socket, but the socket carries
     // the traffic only once it is registered: a controller that refuses the
     // session must not take the requests away from a working serial line.

@@ -147,8 +147,7 @@ ReadOutcome readTag(const tagread::Envelope &envelope, const QByteArray &pathByt
 
     // The first part as a read one at a time asks it.
     ReadOutcome o;
-    const QByteArray first =
-        envelope.wrap(tagread::readRequest(pathBytes, count, true, o.offset));
+    const QByteArray first = envelope.wrap(tagread::readRequest(pathBytes, count, true, o.offset));
     const int rc = exchange(first, o.reply);
     ++o.parts;
     o.judged = tagread::judgeUnwrapped(unwrap(first, o.reply), cip::ReadTagFragmented);
@@ -177,8 +176,8 @@ ReadOutcome readTag(const tagread::Envelope &envelope, const QByteArray &pathByt
     const quint32 total = windowed ? quint32(known) : 0;
 
     QVector<InFlight> flying;
-    QVector<quint32> retries;     // offsets to ask again, alone
-    QVector<quint32> triedTwice;  // offsets asked again once already
+    QVector<quint32> retries;    // offsets to ask again, alone
+    QVector<quint32> triedTwice; // offsets asked again once already
     const auto abandonAll = [&] {
         for (const InFlight &f : flying)
             io.abandon(f.request);

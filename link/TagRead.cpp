@@ -141,7 +141,7 @@ static fragwindow::WindowIo windowIo(CmdQuorvex &link, int count, const QString 
         return link.sendOwned(request);
     };
     io.receive = [&link, count, tag](const QVector<QByteArray> &requests, int waitMs,
-                                      QByteArray &reply) {
+                                     QByteArray &reply) {
         const int which = link.receiveOwned(requests, waitMs, reply);
         if (link.traceEnabled)
             qDebug().noquote() << readLine("lib[Quorvex]读响应 %1:%2  %3 len = %4 msg : %5", link,

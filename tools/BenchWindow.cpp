@@ -78,8 +78,8 @@ void printWindowComparison(const WindowComparison &c, int count)
 {
     std::printf("%d DINT, window comparison %12s %12s %12s\n", count, "median", "p99", "fastest");
     for (const WindowRun &r : c.runs)
-        std::printf("  %-32s %9.1f us %9.1f us %9.1f us\n", qPrintable(r.name), r.medianUs,
-                    r.p99Us, r.minUs);
+        std::printf("  %-32s %9.1f us %9.1f us %9.1f us\n", qPrintable(r.name), r.medianUs, r.p99Us,
+                    r.minUs);
     std::printf("  median window=%d / window=1: unconnected %.2f, connected=large %.2f\n\n",
                 c.window, c.unconnectedRatio, c.connectedRatio);
 }

@@ -297,8 +297,8 @@ int runBench(const QStringList &args)
         return usageError("bench", QStringLiteral("--delay-ms needs a number of at least 0"));
     const int window = positive(p, "window", 0, &ok, 2);
     if (!ok || window > MaxWindow)
-        return usageError("bench", QStringLiteral("--window needs a number from 2 to %1")
-                                       .arg(MaxWindow));
+        return usageError("bench",
+                          QStringLiteral("--window needs a number from 2 to %1").arg(MaxWindow));
     const bool json = p.isSet(QStringLiteral("json"));
     HostOptions o = hostOptions(p, true);
     if (!o.connect.isEmpty() && p.isSet(QStringLiteral("delay-ms")))
@@ -378,8 +378,7 @@ int runBench(const QStringList &args)
     const double rawGain = speedup(u.array.raw, c.array.raw);
     if (json) {
         // The top-level figures are the unconnected ones, as before.
-        QString text =
-            QStringLiteral("{\"server\":\"%1\",\"delay_ms\":%2,\"reads\":%3,"
+        QString text = QStringLiteral("{\"server\":\"%1\",\"delay_ms\":%2,\"reads\":%3,"
                                       "\"array_reads\":%4,\"array_elements\":%5,")
                            .arg(server)
                            .arg(sim ? QString::number(delayMs) : QStringLiteral("null"))

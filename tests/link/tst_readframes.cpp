@@ -74,7 +74,7 @@ struct Windowed {
     int area = 0;
     bool newestFirst = false;
     QMap<quint32, QList<QByteArray>> byOffset;
-    QList<int> offsets; // as asked, the first part's included
+    QList<int> offsets;     // as asked, the first part's included
     QList<QByteArray> lost; // requests given up
     quint32 offsetOf(const QByteArray &request) const
     {
@@ -473,7 +473,11 @@ private slots:
             << Failure::NoReply << QList<int>{0, 8, 16, 24, 16} << true << QByteArray();
         QTest::newRow("a short part leaves a gap that is asked for")
             << 8 << 4 << true
-            << Parts{{part(p0)}, {part(p1.left(4))}, {part(p2)}, {part(p3, true)}, {part(p1.mid(4))}}
+            << Parts{{part(p0)},
+                     {part(p1.left(4))},
+                     {part(p2)},
+                     {part(p3, true)},
+                     {part(p1.mid(4))}}
             << 0 << Failure::None << QList<int>{0, 8, 16, 24, 12} << false << p0 + p1 + p2 + p3;
         const QByteArray s1 = filler(100, 1), s2 = filler(50, 2);
         QTest::newRow("structures one part after the other")
@@ -510,9 +514,8 @@ private slots:
         state.window = window;
         QByteArray got("keep");
         const ReadOutcome o =
-            fragwindow::readTag(unconnectedEnvelope(Session, route::Route()),
-                                requestPath(area, 2), quint16(count), 1 << 20, first, peer.io(),
-                                state, &got);
+            fragwindow::readTag(unconnectedEnvelope(Session, route::Route()), requestPath(area, 2),
+                                quint16(count), 1 << 20, first, peer.io(), state, &got);
         QCOMPARE(o.rc, rc);
         QCOMPARE(o.failure, failure);
         QCOMPARE(peer.offsets, offsets);
