@@ -44,12 +44,13 @@ int answeredRequest(const QVector<QByteArray> &requests, const QByteArray &reply
                     quint32 toConnectionId)
 {
     const QByteArray context = encap::senderContext(reply);
+    const quint64 command = le::getPadded(reply, eip::OffCommand, 2);
     for (int i = 0; i < requests.size(); ++i) {
         const QByteArray &request = requests.at(i);
-        const bool connected =
-            le::getPadded(request, eip::OffCommand, 2) == quint64(eip::SendUnitData);
-        if (connected ? unitdata::answersRequest(request, reply, toConnectionId)
-                      : encap::senderContext(request) == context)
+        if (le::getPadded(request, eip::OffCommand, 2) != command)
+            continue;
+        if (command == eip::SendUnitData ? unitdata::answersRequest(request, reply, toConnectionId)
+                                         : encap::senderContext(request) == context)
             return i;
     }
     return -1;

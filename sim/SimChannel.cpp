@@ -146,10 +146,12 @@ void SimChannel::process(const QByteArray &frame)
     }
     if (f.garbage)
         pending.reply = garbageOf(pending.reply.size(), &garbageSeed);
-    // Each reply is due its delay after its own request, so requests in
-    // flight together are answered together; a turned-away one at once.
-    // Paced, split and serial replies keep to one at a time.
-    if (f.delayMs > 0 && !serial && f.splitGapMs < 0 && f.byteDelayUs <= 0) {
+    // With an outstanding limit each reply is due its delay after its own
+    // request, so requests in flight together are answered together (in
+    // order); a turned-away one at once. Otherwise, and for paced, split and
+    // serial replies, one at a time.
+    if (f.delayMs > 0 && f.maxOutstanding > 0 && !serial && f.splitGapMs < 0 &&
+        f.byteDelayUs <= 0) {
         if (full) {
             sendFirst();
             return;
@@ -173,18 +175,22 @@ void SimChannel::sendLater(const FrameResult &result, int delayMs)
 {
     ++held;
     const int closeAfter = pendingFaults.closeAfter;
-    QTimer::singleShot(delayMs, this, [this, result, closeAfter] {
-        --held;
-        if (closed)
-            return;
-        writeBytes(result.reply);
-        ++faults.served;
-        if (result.close || (closeAfter >= 0 && answered >= closeAfter))
-            close();
-        if (result.effects.tagRequest)
-            emit tagAnswered();
-        pump();
-    });
+    // Never before the reply to an earlier request.
+    const qint64 now = shared.nowMs();
+    lastDueMs = qMax(now + delayMs, lastDueMs);
+    QTimer::singleShot(static_cast<int>(lastDueMs - now), Qt::PreciseTimer, this,
+                       [this, result, closeAfter] {
+                           --held;
+                           if (closed)
+                               return;
+                           writeBytes(result.reply);
+                           ++faults.served;
+                           if (result.close || (closeAfter >= 0 && answered >= closeAfter))
+                               close();
+                           if (result.effects.tagRequest)
+                               emit tagAnswered();
+                           pump();
+                       });
 }
 
 void SimChannel::sendFirst()

@@ -346,6 +346,9 @@ int runBench(const QStringList &args)
     if (sim) {
         qsim::SimFaults f = sim->faults();
         f.delayMs = delayMs;
+        // Requests in flight together are answered together.
+        if (window > 0)
+            f.maxOutstanding = MaxWindow;
         sim->setFaults(f);
     }
 

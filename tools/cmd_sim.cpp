@@ -97,12 +97,13 @@ int runSim(const QStringList &args)
         {QStringLiteral("max-seconds"), QStringLiteral("Stop after this many seconds."),
          QStringLiteral("n")},
         {QStringLiteral("delay-ms"),
-         QStringLiteral("Hold every reply this long after its request came; on TCP requests "
-                        "in flight together are answered together."),
+         QStringLiteral("Hold every reply this long (with --max-outstanding, on TCP: this "
+                        "long after its own request came)."),
          QStringLiteral("ms")},
         {QStringLiteral("max-outstanding"),
-         QStringLiteral("Requests held at once (with --delay-ms); beyond them, tag requests "
-                        "answer general status 0x02."),
+         QStringLiteral("With --delay-ms, on TCP: requests in flight together are answered "
+                        "together, at most n held at once; beyond them tag requests answer "
+                        "general status 0x02."),
          QStringLiteral("n")},
         {QStringLiteral("byte-delay-us"),
          QStringLiteral("Write reply bytes this far apart, on the serial line and on TCP "

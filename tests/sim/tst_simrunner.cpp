@@ -595,7 +595,8 @@ void TestSimRunner::maxOutstanding_data()
     QTest::addColumn<int>("requests");
     QTest::addColumn<int>("turnedAway");
     QTest::newRow("two held, the rest turned away with 0x02") << 2 << 4 << 2;
-    QTest::newRow("no limit: all held together") << 0 << 4 << 0;
+    QTest::newRow("limit above the burst: all held together") << 8 << 4 << 0;
+    QTest::newRow("no limit: one after the other, all answered") << 0 << 4 << 0;
 }
 
 // Requests sent together are held together; beyond the limit each is
