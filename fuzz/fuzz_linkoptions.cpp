@@ -22,7 +22,7 @@
 namespace
 {
 
-const char *const Names[] = {"slot", "path", "connected", "timeout", "route"};
+const char *const Names[] = {"slot", "path", "connected", "timeout", "route", "window"};
 const char *const Words[] = {"none", "NoNe", "auto", "large", "small", "off", "Off", ""};
 
 QString mixedCase(const char *word, quint8 mask)
@@ -100,7 +100,7 @@ QString assembledList(fuzz::Input &in)
     const int count = in.u8() % 6;
     for (int i = 0; i < count; ++i) {
         const quint8 how = in.u8();
-        QString item = blanks(how >> 5) + mixedCase(Names[how % 5], in.u8()) + blanks(how >> 3);
+        QString item = blanks(how >> 5) + mixedCase(Names[how % 6], in.u8()) + blanks(how >> 3);
         if (!(how & 0x80) || (how & 0x40))
             item += QLatin1Char('=') + blanks(how >> 6) + value(in) + blanks(how);
         items << item;
@@ -219,6 +219,7 @@ void checkOptions(const QString &list)
         return;
     FUZZ_CHECK(o.replyTimeoutMs == 0 ||
                (o.replyTimeoutMs >= MinReplyTimeoutMs && o.replyTimeoutMs <= MaxReplyTimeoutMs));
+    FUZZ_CHECK(o.window >= MinWindow && o.window <= MaxWindow);
     FUZZ_CHECK(o.route.bytes().size() <= route::MaxRouteBytes);
     FUZZ_CHECK(o.route.direct == o.route.hops.isEmpty());
 

@@ -2,6 +2,7 @@
 
 #include "EipProtocol.h"
 #include "EncapFrame.h"
+#include "FragmentWindow.h"
 #include "FrameSync.h"
 #include "ReadFrames.h"
 #include "SerialTiming.h"
@@ -128,6 +129,10 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
     const QAbstractSocket::SocketState state = tcpSocket->state();
     if (options.reconnect && state == QAbstractSocket::ConnectedState)
         setKeepAlive();
+    // Part requests of a window go out one right after the other: none may
+    // wait for the acknowledgement of the one before.
+    if (state == QAbstractSocket::ConnectedState)
+        tcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // The registration must go over the new socket, but the socket carries
     // the traffic only once it is registered: a controller that refuses the
     // session must not take the requests away from a working serial line.
@@ -537,7 +542,7 @@ int CmdQuorvex::SendData(const QByteArray &request, QByteArray &reply, int timeo
         oweReply(sent, encap::senderContext(request));
         return -1;
     }
-    const qint64 waitMs = replyTimeoutMs > 0 ? replyTimeoutMs : FirstReplyWaitMs + timeoutMs;
+    const qint64 waitMs = replyWaitMs(timeoutMs);
     SerialWatch watch;
     for (;;) {
         if (takeOwnFrame(request, reply))
@@ -584,6 +589,53 @@ int CmdQuorvex::SendData(const QByteArray &request, QByteArray &reply, int timeo
     reply.append(recvBuffer);
     recvBuffer.clear();
     return 0;
+}
+
+int CmdQuorvex::replyWaitMs(int timeoutMs) const
+{
+    return replyTimeoutMs > 0 ? replyTimeoutMs : FirstReplyWaitMs + timeoutMs;
+}
+
+int CmdQuorvex::sendOwned(const QByteArray &request)
+{
+    return Only_send(request) == 0 ? 0 : -1;
+}
+
+int CmdQuorvex::receiveOwned(const QVector<QByteArray> &requests, int waitMs, QByteArray &reply)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray session = tagread::sessionBytes(sessionHandle);
+    const quint32 toId = cipConnection.open ? cipConnection.toId : 0;
+    for (;;) {
+        // Frames of nobody in flight (late, duplicated) are dropped.
+        for (;;) {
+            recvBuffer.remove(0, framesync::junkPrefix(recvBuffer, session));
+            const int size = eip::completeFrameSize(recvBuffer);
+            if (size == 0)
+                break;
+            const QByteArray frame = recvBuffer.left(size);
+            recvBuffer.remove(0, size);
+            const int which = fragwindow::answeredRequest(requests, frame, toId);
+            if (which >= 0) {
+                reply.append(frame);
+                return which;
+            }
+            lateContexts.removeOne(encap::senderContext(frame));
+        }
+        const qint64 left = waitMs - clock.elapsed();
+        if (left <= 0 || Connection_status() != 0)
+            return -1;
+        if (useSocket() && recvBuffer.isEmpty())
+            waitForReady(static_cast<int>(left));
+        else
+            waitStep(static_cast<int>(qMin<qint64>(PollStepMs, left)));
+    }
+}
+
+void CmdQuorvex::abandonRequest(const QByteArray &request)
+{
+    oweReply(true, encap::senderContext(request));
 }
 
 // A request that got no whole reply in time may still be answered later.

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include "LinkOptions.h"
 #include "ReadFrames.h"
@@ -33,6 +34,15 @@ public:
     int serialDisConnectDrive();
     int SendData(const QByteArray &request, QByteArray &reply, int timeoutMs);
     int Only_send(const QByteArray &request);
+    // For requests kept in flight together: a send that neither waits nor
+    // drops what has come for the others, and a wait of at most waitMs for
+    // a whole frame answering one of `requests` (its index, -1 none came).
+    int sendOwned(const QByteArray &request);
+    int receiveOwned(const QVector<QByteArray> &requests, int waitMs, QByteArray &reply);
+    // A request given up: its reply, should it still come, is dropped.
+    void abandonRequest(const QByteArray &request);
+    // The whole wait one reply gets, counted from its send.
+    int replyWaitMs(int timeoutMs) const;
     int waitForReady(int ms);
     int Connection_status();
     void mysleep(int ms);
@@ -134,6 +144,9 @@ public:
     quint16 nextConnectionSerial = 0;
     quint64 contextSerial = 0;
     static constexpr int MaxLateContexts = 16;
+    // The controller could not keep up with a window of part requests: one
+    // at a time for the rest of the connection.
+    bool windowShrunk = false;
 
     // The reconnect option's state: what to reopen, the back-off, and the
     // replies missed in a row.

@@ -127,6 +127,7 @@ bool CmdQuorvex::tryForwardOpen(bool large)
 int CmdQuorvex::openConnection()
 {
     cipConnection = CipConnection();
+    windowShrunk = false; // a new connection starts with the option's window
     switch (options.connected) {
     case ConnectedMode::Off:
         return 0;
@@ -174,11 +175,12 @@ tagread::Envelope CmdQuorvex::envelope()
     e.wrap = [this](const QByteArray &mr) {
         return unitdata::frame(sessionHandle, cipConnection.otId, ++cipConnection.sequence, mr);
     };
-    e.unwrap = [this](const QByteArray &frame) {
+    // The reply to the request with sequence count `sequence`.
+    const auto unwrapWith = [this](const QByteArray &frame, quint16 sequence) {
         unitdata::Expect expect;
         expect.otConnectionId = cipConnection.otId;
         expect.toConnectionId = cipConnection.toId;
-        expect.sequence = cipConnection.sequence;
+        expect.sequence = sequence;
         const unitdata::Unwrapped u = unitdata::unwrap(frame, expect);
         messaging::Unwrapped m;
         m.verdict = u.verdict;
@@ -186,6 +188,12 @@ tagread::Envelope CmdQuorvex::envelope()
         m.command = static_cast<quint16>(le::getPadded(frame, eip::OffCommand, 2));
         m.encapStatus = static_cast<quint32>(le::getPadded(frame, eip::OffStatus, 4));
         return m;
+    };
+    e.unwrap = [this, unwrapWith](const QByteArray &frame) {
+        return unwrapWith(frame, cipConnection.sequence);
+    };
+    e.unwrapFor = [unwrapWith](const QByteArray &request, const QByteArray &frame) {
+        return unwrapWith(frame, unitdata::sequenceOf(request));
     };
     return e;
 }

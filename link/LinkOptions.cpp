@@ -122,6 +122,20 @@ QString writeReconnect(const LinkOptions &o)
     return o.reconnect ? QStringLiteral("on") : QString();
 }
 
+bool parseWindow(const QString &value, LinkOptions &o)
+{
+    quint32 n = 0;
+    if (!boundedDecimal(value, MinWindow, MaxWindow, &n))
+        return false;
+    o.window = static_cast<int>(n);
+    return true;
+}
+
+QString writeWindow(const LinkOptions &o)
+{
+    return o.window != MinWindow ? QString::number(o.window) : QString();
+}
+
 // One row per option. Options of one group set the same thing, so a string
 // may name only one of them, once. A row's writer gives its value text, or
 // a null text when the option has nothing to say beyond the defaults.
@@ -150,6 +164,9 @@ const OptionRow Rows[] = {
      "reopen a lost connection by itself, with back-off; give up a controller that stopped "
      "answering",
      parseReconnect, writeReconnect},
+    {"window", "window", "N (1..8)",
+     "fragmented reads keep up to N part requests outstanding at once; 1: one at a time",
+     parseWindow, writeWindow},
 };
 
 const OptionRow *findRow(const QString &name)

@@ -22,11 +22,12 @@ struct LinkOptions {
     int replyTimeoutMs = 0; // the whole wait for one reply; 0: the link's own
     bool write = false;     // writes reach the controller (otherwise they echo)
     bool reconnect = false; // reopen a lost transport by itself, give up a silent peer
+    int window = 1;         // Read Tag Fragmented requests a read keeps outstanding at once
 
     bool operator==(const LinkOptions &o) const
     {
         return route == o.route && connected == o.connected && replyTimeoutMs == o.replyTimeoutMs &&
-               write == o.write && reconnect == o.reconnect;
+               write == o.write && reconnect == o.reconnect && window == o.window;
     }
     bool operator!=(const LinkOptions &o) const { return !(*this == o); }
 
@@ -38,6 +39,8 @@ struct LinkOptions {
 
 constexpr int MinReplyTimeoutMs = 10;
 constexpr int MaxReplyTimeoutMs = 60000;
+constexpr int MinWindow = 1;
+constexpr int MaxWindow = 8;
 
 struct OptionError {
     QString option; // the option as written, blanks trimmed

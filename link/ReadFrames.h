@@ -99,6 +99,10 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &unwrapped, quint8 requestSe
 struct Envelope {
     std::function<QByteArray(const QByteArray &mrRequest)> wrap;
     std::function<messaging::Unwrapped(const QByteArray &frame)> unwrap;
+    // The same for the reply to `request` when several are in flight; unset:
+    // unwrap, which expects the reply to the request wrapped last.
+    std::function<messaging::Unwrapped(const QByteArray &request, const QByteArray &frame)>
+        unwrapFor;
 };
 
 // SendRRData, through `route` (or to the controller itself when direct).

@@ -1,7 +1,11 @@
 #include "CmdQuorvex.h"
 #include "EipProtocol.h"
 #include "EncapFrame.h"
+#include "FragmentWindow.h"
 #include "ReadFrames.h"
+
+#include <QElapsedTimer>
+#include <memory>
 
 #include <QDebug>
 #include <QStringList>
@@ -103,6 +107,9 @@ void warnOutcome(const CmdQuorvex &link, const tagread::ReadOutcome &o, int coun
 
 } // namespace
 
+// The wait a read reply gets beyond the first-reply wait.
+constexpr int ReadWaitMs = 50;
+
 // One request and its reply, with the traffic lines while tracing.
 static int tracedExchange(CmdQuorvex &link, QByteArray request, QByteArray &reply, int count,
                           const QString &tag)
@@ -114,11 +121,39 @@ static int tracedExchange(CmdQuorvex &link, QByteArray request, QByteArray &repl
     if (link.traceEnabled)
         qDebug().noquote() << readLine("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", link, tag,
                                        count, hex(request));
-    const int rc = link.SendData(request, reply, 50);
+    const int rc = link.SendData(request, reply, ReadWaitMs);
     if (link.traceEnabled)
         qDebug().noquote() << readLine("lib[Quorvex]读响应 %1:%2  %3 len = %4 msg : %5", link, tag,
                                        count, hex(reply));
     return rc;
+}
+
+// Parts kept in flight together: each request with a context of its own,
+// each with the traffic lines while tracing.
+static fragwindow::WindowIo windowIo(CmdQuorvex &link, int count, const QString &tag)
+{
+    fragwindow::WindowIo io;
+    io.send = [&link, count, tag](QByteArray &request) {
+        encap::stampContext(request, ++link.contextSerial);
+        if (link.traceEnabled)
+            qDebug().noquote() << readLine("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", link,
+                                           tag, count, hex(request));
+        return link.sendOwned(request);
+    };
+    io.receive = [&link, count, tag](const QVector<QByteArray> &requests, int waitMs,
+                                     QByteArray &reply) {
+        const int which = link.receiveOwned(requests, waitMs, reply);
+        if (link.traceEnabled)
+            qDebug().noquote() << readLine("lib[Quorvex]读响应 %1:%2  %3 len = %4 msg : %5", link,
+                                           tag, count, hex(reply));
+        return which;
+    };
+    io.abandon = [&link](const QByteArray &request) { link.abandonRequest(request); };
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    io.nowMs = [clock] { return clock->elapsed(); };
+    io.partWaitMs = link.replyWaitMs(ReadWaitMs);
+    return io;
 }
 
 namespace
@@ -167,12 +202,21 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
     const auto exchange = [&](const QByteArray &request, QByteArray &reply) {
         return tracedExchange(*this, request, reply, count, tag);
     };
-    tagread::ReadOutcome o = tagread::readTag(envelope(), path, static_cast<quint16>(count),
-                                              maxValueBytes, exchange, &gathered, minValueBytes);
+    const fragwindow::WindowIo io = windowIo(*this, count, tag);
+    const auto read = [&] {
+        fragwindow::WindowState state;
+        state.window = options.window;
+        state.shrunk = windowShrunk;
+        const tagread::ReadOutcome r =
+            fragwindow::readTag(envelope(), path, static_cast<quint16>(count), maxValueBytes,
+                                exchange, io, state, &gathered, minValueBytes);
+        windowShrunk = state.shrunk;
+        return r;
+    };
+    tagread::ReadOutcome o = read();
     if (reopenedAfterLoss(o.rc)) {
         gathered.clear();
-        o = tagread::readTag(envelope(), path, static_cast<quint16>(count), maxValueBytes, exchange,
-                             &gathered, minValueBytes);
+        o = read();
     }
     // Once, transparently: the connection is opened anew and the read
     // retried; a second failure is the read's.
@@ -180,8 +224,7 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
         cipConnection = CipConnection();
         if (openConnection() == 0) {
             gathered.clear();
-            o = tagread::readTag(envelope(), path, static_cast<quint16>(count), maxValueBytes,
-                                 exchange, &gathered, minValueBytes);
+            o = read();
         }
     }
     noteResult(o.rc);

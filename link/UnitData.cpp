@@ -122,4 +122,17 @@ bool answersAnother(const QByteArray &request, const QByteArray &reply, quint32 
     return req.ok && rep.ok && rep.connectionId == toConnectionId && rep.sequence != req.sequence;
 }
 
+bool answersRequest(const QByteArray &request, const QByteArray &reply, quint32 toConnectionId)
+{
+    const Addressed req = addressed(request);
+    const Addressed rep = addressed(reply);
+    return req.ok && rep.ok && rep.connectionId == toConnectionId && rep.sequence == req.sequence;
+}
+
+quint16 sequenceOf(const QByteArray &frame)
+{
+    const Addressed a = addressed(frame);
+    return a.ok ? a.sequence : 0;
+}
+
 } // namespace unitdata

@@ -37,6 +37,12 @@ Unwrapped unwrap(const QByteArray &frame, const Expect &expect);
 // a request that timed out, or a duplicate. Such a reply is dropped unread.
 bool answersAnother(const QByteArray &request, const QByteArray &reply, quint32 toConnectionId);
 
+// Whether `reply` is the reply on that connection to `request` itself.
+bool answersRequest(const QByteArray &request, const QByteArray &reply, quint32 toConnectionId);
+
+// The sequence count a SendUnitData frame carries, 0 when it holds none.
+quint16 sequenceOf(const QByteArray &frame);
+
 } // namespace unitdata
 
 #endif

@@ -122,6 +122,10 @@ void SimChannel::process(const QByteArray &frame)
     options.rejectRegister = f.rejectRegister;
     options.cip = shared.cip;
     options.cip.forcedStatus = f.errorStatus;
+    // A controller short of buffers turns away what it cannot hold.
+    const bool full = f.maxOutstanding > 0 && held >= f.maxOutstanding;
+    if (full)
+        options.cip.forcedStatus = cip::ResourceUnavailable;
     options.cip.client.connections = &shared.connections;
     options.cip.client.owner = owner;
     options.cip.client.nowMs = shared.nowMs();
@@ -142,6 +146,19 @@ void SimChannel::process(const QByteArray &frame)
     }
     if (f.garbage)
         pending.reply = garbageOf(pending.reply.size(), &garbageSeed);
+    // With an outstanding limit each reply is due its delay after its own
+    // request, so requests in flight together are answered together (in
+    // order); a turned-away one at once. Otherwise, and for paced, split and
+    // serial replies, one at a time.
+    if (f.delayMs > 0 && f.maxOutstanding > 0 && !serial && f.splitGapMs < 0 &&
+        f.byteDelayUs <= 0) {
+        if (full) {
+            sendFirst();
+            return;
+        }
+        sendLater(pending, f.delayMs);
+        return;
+    }
     if (f.delayMs > 0) {
         busy = true;
         QTimer::singleShot(f.delayMs, this, [this] {
@@ -152,6 +169,28 @@ void SimChannel::process(const QByteArray &frame)
         return;
     }
     sendFirst();
+}
+
+void SimChannel::sendLater(const FrameResult &result, int delayMs)
+{
+    ++held;
+    const int closeAfter = pendingFaults.closeAfter;
+    // Never before the reply to an earlier request.
+    const qint64 now = shared.nowMs();
+    lastDueMs = qMax(now + delayMs, lastDueMs);
+    QTimer::singleShot(static_cast<int>(lastDueMs - now), Qt::PreciseTimer, this,
+                       [this, result, closeAfter] {
+                           --held;
+                           if (closed)
+                               return;
+                           writeBytes(result.reply);
+                           ++faults.served;
+                           if (result.close || (closeAfter >= 0 && answered >= closeAfter))
+                               close();
+                           if (result.effects.tagRequest)
+                               emit tagAnswered();
+                           pump();
+                       });
 }
 
 void SimChannel::sendFirst()

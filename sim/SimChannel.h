@@ -69,6 +69,8 @@ private:
     QByteArray nextFrame();
     void process(const QByteArray &frame);
     void sendFirst();
+    // A reply of its own time: requests keep coming meanwhile.
+    void sendLater(const FrameResult &result, int delayMs);
     void sendSecond();
     void finishReply();
     void close();
@@ -94,7 +96,9 @@ private:
     FrameResult pending;
     SimFaults pendingFaults;
     quint64 generation = ~quint64(0);
-    int answered = 0; // since the channel opened or the faults last changed
+    int answered = 0;     // since the channel opened or the faults last changed
+    int held = 0;         // replies scheduled by sendLater and not yet out
+    qint64 lastDueMs = 0; // when the last of them is due
     quint32 garbageSeed = 1;
 
     // Paced output: bytes are due at fixed intervals from the first one, so

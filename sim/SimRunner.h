@@ -67,7 +67,10 @@ namespace qsim
 
 // Faults; all of them can be changed while the simulator runs.
 struct SimFaults {
-    int delayMs = 0;      // hold every reply this long
+    int delayMs = 0; // hold every reply this long, from its request's arrival
+    // > 0 (TCP): each reply is due delayMs after its own request, at most this
+    // many held at once; beyond them tag requests answer 0x02 at once
+    int maxOutstanding = 0;
     int byteDelayUs = 0;  // > 0: write reply bytes this far apart (9600 baud 8N1: 1042)
     int splitGapMs = -1;  // >= 0: write every reply in two halves, this far apart
     int closeAfter = -1;  // >= 0: a connection answers this many requests, then closes

@@ -13,6 +13,9 @@ TcpChannel::TcpChannel(QTcpSocket *socket, TagDatabase &db, FaultControl &faults
     socket->setParent(this);
     // Qt buffers at most one frame for us; the rest waits in the kernel.
     socket->setReadBufferSize(eip::MaxFrameSize);
+    // Replies due together go out together, not each behind the last one's
+    // acknowledgement.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QTcpSocket::readyRead, this, &TcpChannel::pump);
     connect(socket, &QTcpSocket::bytesWritten, this, &TcpChannel::pump);
     connect(socket, &QTcpSocket::disconnected, this, &SimChannel::finished);

@@ -1,3 +1,4 @@
+#include "BenchWindow.h"
 #include "ByteOrder.h"
 #include "Commands.h"
 #include "DriverHost.h"
@@ -298,6 +299,10 @@ int runBench(const QStringList &args)
                  QStringLiteral("The bundled simulator holds every reply this long (default 0); "
                                 "not with --connect."),
                  QStringLiteral("ms")});
+    p.addOption({QStringLiteral("window"),
+                 QStringLiteral("Also compare window=1 with window=N (2..8) on the array read, "
+                                "unconnected and connected=large, array-reads reads each."),
+                 QStringLiteral("n")});
     p.addOption({QStringLiteral("json"), QStringLiteral("The figures as one JSON object.")});
     int exitCode = 0;
     if (!parseCommandLine(p, "bench", args, &exitCode))
@@ -316,6 +321,10 @@ int runBench(const QStringList &args)
     const int delayMs = positive(p, "delay-ms", 0, &ok, 0);
     if (!ok)
         return usageError("bench", QStringLiteral("--delay-ms needs a number of at least 0"));
+    const int window = positive(p, "window", 0, &ok, 2);
+    if (!ok || window > MaxWindow)
+        return usageError("bench",
+                          QStringLiteral("--window needs a number from 2 to %1").arg(MaxWindow));
     const bool json = p.isSet(QStringLiteral("json"));
     HostOptions o = hostOptions(p, true);
     if (!o.connect.isEmpty() && p.isSet(QStringLiteral("delay-ms")))
@@ -331,10 +340,10 @@ int runBench(const QStringList &args)
         !parseLinkOptions(o.connect.section(QLatin1Char(';'), 1), &linkOptions, &optionError))
         return usageError("bench", QStringLiteral("--connect: option '%1': %2")
                                        .arg(optionError.option, optionError.reason));
-    if (linkOptions.connected != ConnectedMode::Off)
+    if (linkOptions.connected != ConnectedMode::Off || linkOptions.window != 1)
         return usageError("bench",
-                          QStringLiteral("--connect: leave connected= out, the bench runs both "
-                                         "unconnected and connected=large"));
+                          QStringLiteral("--connect: leave connected= and window= out, the bench "
+                                         "runs both unconnected and connected=large"));
 
     std::unique_ptr<qsim::SimRunner> sim;
     if (o.connect.isEmpty()) {
@@ -363,6 +372,9 @@ int runBench(const QStringList &args)
     if (sim) {
         qsim::SimFaults f = sim->faults();
         f.delayMs = delayMs;
+        // Requests in flight together are answered together.
+        if (window > 0)
+            f.maxOutstanding = MaxWindow;
         sim->setFaults(f);
     }
 
@@ -384,6 +396,10 @@ int runBench(const QStringList &args)
         std::fprintf(stderr, "quorvex bench: note: the raw client's Forward Close was not "
                              "confirmed\n");
     const long rssEnd = rssKb();
+    WindowComparison windows;
+    if (window > 0 &&
+        !compareWindows(driverHost, o.connect, ArrayTag, ArrayCount, window, arrayReads, &windows))
+        return ExitFailure;
 
     const QString server =
         sim ? QStringLiteral("bundled simulator at %1").arg(o.connect) : o.connect;
@@ -391,9 +407,7 @@ int runBench(const QStringList &args)
     const double rawGain = speedup(u.array.raw, c.array.raw);
     if (json) {
         // The top-level figures are the unconnected ones, as before.
-        std::printf(
-            "%s\n",
-            qPrintable(QStringLiteral("{\"server\":\"%1\",\"delay_ms\":%2,\"reads\":%3,"
+        QString text = QStringLiteral("{\"server\":\"%1\",\"delay_ms\":%2,\"reads\":%3,"
                                       "\"array_reads\":%4,\"array_elements\":%5,")
                            .arg(server)
                            .arg(sim ? QString::number(delayMs) : QStringLiteral("null"))
@@ -410,7 +424,10 @@ int runBench(const QStringList &args)
                            .arg(u.rssBefore)
                            .arg(u.rssAfter)
                            .arg(u.rssAfterArrays)
-                           .arg(rssEnd)));
+                           .arg(rssEnd);
+        if (window > 0)
+            text.insert(text.size() - 1, QLatin1Char(',') + jsonWindowComparison(windows));
+        std::printf("%s\n", qPrintable(text));
         return ExitOk;
     }
     std::printf("quorvex bench against the %s", qPrintable(server));
@@ -431,6 +448,10 @@ int runBench(const QStringList &args)
     std::printf("VmRSS %ld kB before the one-element reads, %ld kB after them (%+ld kB), "
                 "%ld kB after the array reads, %ld kB at the end\n",
                 u.rssBefore, u.rssAfter, u.rssAfter - u.rssBefore, u.rssAfterArrays, rssEnd);
+    if (window > 0) {
+        std::printf("\n");
+        printWindowComparison(windows, ArrayCount);
+    }
     return ExitOk;
 }
 

@@ -96,8 +96,15 @@ int runSim(const QStringList &args)
         {QStringLiteral("serial"), QStringLiteral("Serve a pseudo-terminal instead of TCP.")},
         {QStringLiteral("max-seconds"), QStringLiteral("Stop after this many seconds."),
          QStringLiteral("n")},
-        {QStringLiteral("delay-ms"), QStringLiteral("Hold every reply this long."),
+        {QStringLiteral("delay-ms"),
+         QStringLiteral("Hold every reply this long (with --max-outstanding, on TCP: this "
+                        "long after its own request came)."),
          QStringLiteral("ms")},
+        {QStringLiteral("max-outstanding"),
+         QStringLiteral("With --delay-ms, on TCP: requests in flight together are answered "
+                        "together, at most n held at once; beyond them tag requests answer "
+                        "general status 0x02."),
+         QStringLiteral("n")},
         {QStringLiteral("byte-delay-us"),
          QStringLiteral("Write reply bytes this far apart, on the serial line and on TCP "
                         "(1042 for 9600 baud 8N1, 521 for 19200)."),
@@ -179,6 +186,7 @@ int runSim(const QStringList &args)
     const int big = 24 * 3600 * 1000;
     if (!listenOption(p, &o) || !intOption(p, "max-seconds", 0, 24 * 3600, &o.maxSeconds) ||
         !intOption(p, "delay-ms", 0, big, &o.delayMs) ||
+        !intOption(p, "max-outstanding", 1, 1 << 16, &o.maxOutstanding) ||
         !intOption(p, "byte-delay-us", 0, big, &o.byteDelayUs) ||
         !intOption(p, "split-gap-ms", 0, big, &o.splitGapMs) ||
         !intOption(p, "close-after", 0, 1 << 30, &o.closeAfter) ||

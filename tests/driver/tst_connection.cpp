@@ -185,6 +185,11 @@ private slots:
            "slot=1;connected=large;reconnect=on");
         ok("reconnect=off is the default", "COM1,9600,8,1,N;reconnect=off", "COM1,9600,8,1,N",
            "0100");
+        ok("window, after the others", "10.0.0.5:44818;WINDOW = 8;connected=large;slot=2",
+           "10.0.0.5:44818", "0102", ConnectedMode::Large, 0, "slot=2;connected=large;window=8");
+        ok("window=1 is the default", "10.0.0.5:44818;window=1", "10.0.0.5:44818", "0100");
+        bad("window 0", "127.0.0.1:44818;window=0", "window=0");
+        bad("bare window", "127.0.0.1:44818;window", "window");
         bad("timeout too short", "127.0.0.1:44818;timeout=9", "timeout=9");
         bad("timeout too long", "127.0.0.1:44818;timeout=60001", "timeout=60001");
         bad("timeout not decimal", "127.0.0.1:44818;timeout=+100", "timeout=+100");
@@ -202,7 +207,7 @@ private slots:
         bad("unknown mode", "127.0.0.1:44818;connected=yes", "connected=yes");
         bad("reconnect neither on nor off", "127.0.0.1:44818;reconnect=1", "reconnect=1");
         bad("reconnect twice", "127.0.0.1:44818;reconnect;reconnect=off", "reconnect=off");
-        bad("serial with a bad option", "/dev/quorvex-none,9600,8,1,N;window=2", "window=2");
+        bad("serial with a bad option", "/dev/quorvex-none,9600,8,1,N;window=9", "window=9");
         bad("semicolon before the colon", "127.0.0.1;slot=1:44818", "");
     }
 

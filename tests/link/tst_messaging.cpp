@@ -1,7 +1,9 @@
 #include <QtTest>
 
 #include "ByteOrder.h"
+#include "EncapFrame.h"
 #include "ForwardOpen.h"
+#include "FragmentWindow.h"
 #include "Messaging.h"
 #include "UnitData.h"
 
@@ -72,6 +74,17 @@ QByteArray unitReply(quint32 id, quint16 sequence, const char *mr, quint32 statu
 // Message Router reply, and what the parser of its kind made of it.
 QString describe(const QString &kind, const QByteArray &frame)
 {
+    // Three requests in flight: which one the frame answers.
+    if (kind == QLatin1String("window")) {
+        const QByteArray mr = hex("52 02 9102 4162 0300 00000000");
+        QVector<QByteArray> requests;
+        for (int i = 0; i < 3; ++i)
+            requests << unitdata::frame(hex("11223344"), OtId, quint16(Sequence - 1 + i), mr);
+        QByteArray stamped = messaging::sendRRData(hex("11223344"), mr);
+        encap::stampContext(stamped, 5);
+        requests << stamped << messaging::sendRRData(hex("11223344"), mr);
+        return QStringLiteral("answers=%1").arg(fragwindow::answeredRequest(requests, frame, ToId));
+    }
     Verdict v;
     QByteArray mr;
     if (kind == QLatin1String("unit")) {
@@ -269,6 +282,19 @@ private slots:
         QTest::newRow("routing failure on a connection")
             << "unit" << unitReply(ToId, Sequence, "cc000101 1203 01")
             << "ok ok cc status=1 ext=312 gone=0 data=01";
+
+        // Parts in flight together are told apart by sequence count on a
+        // connection, by sender context otherwise.
+        QTest::newRow("window: the middle part's sequence count")
+            << "window" << unitReply(ToId, Sequence, dint) << "answers=1";
+        QTest::newRow("window: the newest part answered first")
+            << "window" << unitReply(ToId, Sequence + 1, dint) << "answers=2";
+        QTest::newRow("window: another connection's reply")
+            << "window" << unitReply(0x0BADBEEF, Sequence, dint) << "answers=-1";
+        QTest::newRow("window: a sequence count none in flight carries")
+            << "window" << unitReply(ToId, Sequence + 5, dint) << "answers=-1";
+        QTest::newRow("window: unconnected, by context")
+            << "window" << rrReply(dint) << "answers=4";
     }
 
     void replies()

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "ByteOrder.h"
+#include "FragmentWindow.h"
 #include "ReadFrames.h"
 #include "ReadReplyBuilder.h"
 
@@ -8,6 +9,7 @@ using namespace tagread;
 
 Q_DECLARE_METATYPE(tagread::Verdict)
 Q_DECLARE_METATYPE(tagread::Failure)
+Q_DECLARE_METATYPE(QList<QList<QByteArray>>)
 
 namespace
 {
@@ -64,6 +66,51 @@ QByteArray filler(int n, char from)
         b.append(char(from + i));
     return b;
 }
+
+// A controller for windowed reads: replies by the offset asked, taken in
+// turn for every ask (an empty one is lost), delivered newest first when
+// `newestFirst`.
+struct Windowed {
+    int area = 0;
+    bool newestFirst = false;
+    QMap<quint32, QList<QByteArray>> byOffset;
+    QList<int> offsets;     // as asked, the first part's included
+    QList<QByteArray> lost; // requests given up
+    quint32 offsetOf(const QByteArray &request) const
+    {
+        return quint32(le::getPadded(request, 56 + area, 4));
+    }
+    QByteArray answer(const QByteArray &request)
+    {
+        offsets << int(offsetOf(request));
+        QList<QByteArray> &left = byOffset[offsetOf(request)];
+        return left.isEmpty() ? QByteArray() : left.takeFirst();
+    }
+    QMap<QByteArray, QByteArray> due;
+    fragwindow::WindowIo io()
+    {
+        fragwindow::WindowIo w;
+        w.send = [this](QByteArray &request) {
+            due.insert(request, answer(request));
+            return 0;
+        };
+        w.receive = [this](const QVector<QByteArray> &requests, int, QByteArray &reply) {
+            for (int k = 0; k < requests.size(); ++k) {
+                const int i = newestFirst ? requests.size() - 1 - k : k;
+                const QByteArray r = due.value(requests.at(i));
+                if (!r.isEmpty()) {
+                    due.remove(requests.at(i));
+                    reply.append(r);
+                    return i;
+                }
+            }
+            return -1;
+        };
+        w.abandon = [this](const QByteArray &request) { lost << request; };
+        w.nowMs = [] { return qint64(0); };
+        return w;
+    }
+};
 
 } // namespace
 
@@ -378,6 +425,102 @@ private slots:
                                  readReply(0xD2, 0, {}, typed(0xC4, b))}
             << -1 << Failure::TooShort << QList<int>{0x52, 0x52} << QList<int>{0, 8}
             << QByteArray();
+    }
+
+    // Windowed reads give what one part at a time gives, byte for byte.
+    void windowedFragments_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("window");
+        QTest::addColumn<bool>("newestFirst");
+        QTest::addColumn<QList<QList<QByteArray>>>("byOffset"); // at 0, 8, 16, 24, 12, 100, 150
+        QTest::addColumn<int>("rc");
+        QTest::addColumn<tagread::Failure>("failure");
+        QTest::addColumn<QList<int>>("offsets");
+        QTest::addColumn<bool>("shrunk");
+        QTest::addColumn<QByteArray>("out");
+        const QByteArray p0 = filler(8, 'a'), p1 = filler(8, 'i'), p2 = filler(8, 'q'),
+                         p3 = filler(8, 'A');
+        const auto part = [](const QByteArray &v, bool last = false) {
+            return readReply(0xD2, last ? 0 : 6, {}, typed(0xC4, v));
+        };
+        const QByteArray busy = readReply(0xD2, 0x02, {}, QByteArray());
+        using Parts = QList<QList<QByteArray>>;
+        const Parts all{{part(p0)}, {part(p1)}, {part(p2)}, {part(p3, true)}};
+        QTest::newRow("out of order, put together by offset")
+            << 8 << 3 << true << all << 0 << Failure::None << QList<int>{0, 8, 16, 24} << false
+            << p0 + p1 + p2 + p3;
+        QTest::newRow("window wider than the parts left")
+            << 8 << 8 << false << all << 0 << Failure::None << QList<int>{0, 8, 16, 24} << false
+            << p0 + p1 + p2 + p3;
+        QTest::newRow("a lost part asked again, alone")
+            << 8 << 4 << true
+            << Parts{{part(p0)}, {part(p1)}, {QByteArray(), part(p2)}, {part(p3, true)}} << 0
+            << Failure::None << QList<int>{0, 8, 16, 24, 16} << true << p0 + p1 + p2 + p3;
+        QTest::newRow("0x02 shrinks the window")
+            << 8 << 4 << false << Parts{{part(p0)}, {busy, part(p1)}, {part(p2)}, {part(p3, true)}}
+            << 0 << Failure::None << QList<int>{0, 8, 16, 24, 8} << true << p0 + p1 + p2 + p3;
+        QTest::newRow("a part failing twice fails the read")
+            << 8 << 4 << false
+            << Parts{{part(p0)},
+                     {readReply(0xD2, 0x05, {}, QByteArray()),
+                      readReply(0xD2, 0x05, {}, QByteArray())},
+                     {part(p2)},
+                     {part(p3, true)}}
+            << -1 << Failure::Rejected << QList<int>{0, 8, 16, 24, 8} << false << QByteArray();
+        QTest::newRow("a part lost twice")
+            << 8 << 2 << false << Parts{{part(p0)}, {part(p1)}, {}, {part(p3, true)}} << -2
+            << Failure::NoReply << QList<int>{0, 8, 16, 24, 16} << true << QByteArray();
+        QTest::newRow("a short part leaves a gap that is asked for")
+            << 8 << 4 << true
+            << Parts{{part(p0)},
+                     {part(p1.left(4))},
+                     {part(p2)},
+                     {part(p3, true)},
+                     {part(p1.mid(4))}}
+            << 0 << Failure::None << QList<int>{0, 8, 16, 24, 12} << false << p0 + p1 + p2 + p3;
+        const QByteArray s1 = filler(100, 1), s2 = filler(50, 2);
+        QTest::newRow("structures one part after the other")
+            << 2 << 4 << false
+            << Parts{{readReply(0xD2, 6, {}, structured(0x0FCE, s1))}, {}, {}, {}, {},
+                     {readReply(0xD2, 0, {}, structured(0x0FCE, s2))}}
+            << 0 << Failure::None << QList<int>{0, 100} << false
+            << QByteArray::fromHex("ce0f") + s1 + s2;
+    }
+
+    void windowedFragments()
+    {
+        QFETCH(int, count);
+        QFETCH(int, window);
+        QFETCH(bool, newestFirst);
+        QFETCH(QList<QList<QByteArray>>, byOffset);
+        QFETCH(int, rc);
+        QFETCH(tagread::Failure, failure);
+        QFETCH(QList<int>, offsets);
+        QFETCH(bool, shrunk);
+        QFETCH(QByteArray, out);
+        const QString area = areaFromHex("4162");
+        Windowed peer;
+        peer.area = area.size();
+        peer.newestFirst = newestFirst;
+        const quint32 at[] = {0, 8, 16, 24, 12, 100, 150};
+        for (int i = 0; i < byOffset.size(); ++i)
+            peer.byOffset[at[i]] = byOffset.at(i);
+        const Exchange first = [&peer](const QByteArray &request, QByteArray &reply) {
+            reply.append(peer.answer(request));
+            return reply.isEmpty() ? -1 : 0;
+        };
+        fragwindow::WindowState state;
+        state.window = window;
+        QByteArray got("keep");
+        const ReadOutcome o =
+            fragwindow::readTag(unconnectedEnvelope(Session, route::Route()), requestPath(area, 2),
+                                quint16(count), 1 << 20, first, peer.io(), state, &got);
+        QCOMPARE(o.rc, rc);
+        QCOMPARE(o.failure, failure);
+        QCOMPARE(peer.offsets, offsets);
+        QCOMPARE(state.shrunk, shrunk);
+        QCOMPARE(got.toHex(), (QByteArray("keep") + out).toHex());
     }
 
     void fragments()

@@ -135,6 +135,8 @@ private slots:
     void connectedMessaging();
     void outages_data();
     void outages();
+    void maxOutstanding_data();
+    void maxOutstanding();
 };
 
 void TestSimRunner::servesSeveralConnections()
@@ -586,3 +588,52 @@ void TestSimRunner::outages()
 
 QTEST_GUILESS_MAIN(TestSimRunner)
 #include "tst_simrunner.moc"
+
+void TestSimRunner::maxOutstanding_data()
+{
+    QTest::addColumn<int>("maxOutstanding");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<int>("turnedAway");
+    QTest::newRow("two held, the rest turned away with 0x02") << 2 << 4 << 2;
+    QTest::newRow("limit above the burst: all held together") << 8 << 4 << 0;
+    QTest::newRow("no limit: one after the other, all answered") << 0 << 4 << 0;
+}
+
+// Requests sent together are held together; beyond the limit each is
+// answered general status 0x02, without data, and the held ones still come.
+void TestSimRunner::maxOutstanding()
+{
+    QFETCH(int, maxOutstanding);
+    QFETCH(int, requests);
+    QFETCH(int, turnedAway);
+    qsim::SimOptions o;
+    qsim::SimRunner sim(o);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    Client tcp;
+    QVERIFY(tcp.connectTo(sim.port()));
+    const quint32 session = tcp.registerSession();
+    QVERIFY(session != 0);
+    qsim::SimFaults f;
+    f.delayMs = 200;
+    f.maxOutstanding = maxOutstanding;
+    sim.setFaults(f);
+    QByteArray burst;
+    for (int i = 0; i < requests; ++i)
+        burst += sendRR(session, routed(readFrag(sym("IntArray"), 100, quint32(i * 40))));
+    tcp.socket.write(burst);
+    QVERIFY(tcp.socket.waitForBytesWritten(WaitMs));
+    int busy = 0, data = 0;
+    for (int i = 0; i < requests; ++i) {
+        const QByteArray cip = cipOf(tcp.receive());
+        QVERIFY2(cip.size() >= 4, qPrintable(cip.toHex()));
+        if (quint8(cip.at(2)) == cip::ResourceUnavailable) {
+            QCOMPARE(cip.size(), 4);
+            ++busy;
+        } else {
+            QCOMPARE(quint8(cip.at(0)), quint8(0xD2));
+            ++data;
+        }
+    }
+    QCOMPARE(busy, turnedAway);
+    QCOMPARE(data, requests - turnedAway);
+}
