@@ -167,7 +167,8 @@ private:
         } else {
             f = messaging::sendRRData(Session, mr);
         }
-        f.replace(eip::OffContext, eip::ContextSize, request.mid(eip::OffContext, eip::ContextSize));
+        f.replace(eip::OffContext, eip::ContextSize,
+                  request.mid(eip::OffContext, eip::ContextSize));
         if (control & 0x80)
             f += f;
         return f;
