@@ -1,5 +1,6 @@
 #include "CmdQuorvex.h"
 
+#include "EipProtocol.h"
 #include "EncapFrame.h"
 
 // SendData over a stand-in transport: what it returns has all come by the
