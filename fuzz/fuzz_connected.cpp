@@ -14,7 +14,7 @@
 //   layout: general status, for a Forward Open the two ids (u32 each),
 //   for a read the type code (u16) and a value length (u8) and its bytes;
 //   bits 3-4 shift its sequence count, bit 5 puts it on another id, bit 6
-//   sends the previous request's answer first, bit 7 sends it twice.
+//   sends an answer to the previous request first, bit 7 sends it twice.
 // A success the link reports must be backed by a whole frame in the last
 // answer with status 0 for that very request.
 
@@ -44,6 +44,7 @@ constexpr int OffUnitService = 46;
 constexpr int OpenRestSize = 2 + 2 + 4 + 4 + 4 + 1 + 1;
 constexpr int MaxOperations = 4;
 constexpr int MaxAnswers = 256;
+constexpr quint8 BuiltAnswer = 2;
 
 // The tags' areas, as the facade gives them, worked out once.
 const QVector<QString> &areas()
@@ -122,10 +123,10 @@ public:
                 out = built(request, control);
                 break;
             }
-            if ((control & 0x40) && !previous.isEmpty())
-                out.prepend(previous);
+            // The answer to the request before, late, comes first.
+            if ((control & 0x40) && !lastRequest.isEmpty())
+                out.prepend(built(lastRequest, BuiltAnswer));
         }
-        previous = out;
         lastRequest = request;
         lastAnswer = out;
         return out;
@@ -133,7 +134,6 @@ public:
 
 private:
     fuzz::Input &in;
-    QByteArray previous;
 
     QByteArray built(const QByteArray &request, quint8 control)
     {
