@@ -43,7 +43,7 @@ constexpr int OffSequence = 44;
 constexpr int OffUnitService = 46;
 constexpr int OpenRestSize = 2 + 2 + 4 + 4 + 4 + 1 + 1;
 constexpr int MaxOperations = 4;
-constexpr int MaxAnswers = 256;
+constexpr int MaxAnswers = 64;
 constexpr quint8 BuiltAnswer = 2;
 
 // The tags' areas, as the facade gives them, worked out once.
