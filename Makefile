@@ -41,8 +41,9 @@ fuzz: deps
 # whose inputs grow, over a long run) plus a quarter for the load of the
 # day (README, "Fuzzing").
 FUZZ_RUNS_LONG ?= 10000000
-FUZZ_LONG ?= fuzz_reply:680 fuzz_address:560 fuzz_decoders:710 fuzz_connstring:100 \
-             fuzz_simframe:260 fuzz_msgreply:510 fuzz_linkoptions:1420 fuzz_write:840
+FUZZ_LONG ?= fuzz_reply:680 fuzz_address:560 fuzz_decoders:1245 fuzz_connstring:100 \
+             fuzz_simframe:260 fuzz_msgreply:510 fuzz_linkoptions:2085 fuzz_write:840 \
+             fuzz_connected:3560
 fuzz-long: deps
 	FUZZ_RUNS=$(FUZZ_RUNS_LONG) scripts/run-fuzz 0 $(FUZZ_LONG)
 

@@ -22,8 +22,11 @@
 namespace
 {
 
-const char *const Names[] = {"slot", "path", "connected", "timeout", "route", "window"};
-const char *const Words[] = {"none", "NoNe", "auto", "large", "small", "off", "Off", ""};
+// Every option of the table, and one that is not.
+const char *const Names[] = {"slot", "path", "connected", "timeout", "write", "reconnect", "route",
+                             "window"};
+const char *const Words[] = {"none", "NoNe", "auto", "large", "small",
+                             "off",  "Off",  "on",   "ON",    ""};
 
 QString mixedCase(const char *word, quint8 mask)
 {
@@ -86,7 +89,7 @@ QString value(fuzz::Input &in)
     case 1:
         return routeText(in);
     case 2:
-        return mixedCase(Words[(how >> 3) % 8], in.u8());
+        return mixedCase(Words[(how >> 3) % (sizeof Words / sizeof *Words)], in.u8());
     case 3:
         return QString::fromUtf8(in.bytes(in.u8() % 8));
     default:
@@ -100,7 +103,9 @@ QString assembledList(fuzz::Input &in)
     const int count = in.u8() % 6;
     for (int i = 0; i < count; ++i) {
         const quint8 how = in.u8();
-        QString item = blanks(how >> 5) + mixedCase(Names[how % 6], in.u8()) + blanks(how >> 3);
+        QString item = blanks(how >> 5) +
+                       mixedCase(Names[how % (sizeof Names / sizeof *Names)], in.u8()) +
+                       blanks(how >> 3);
         if (!(how & 0x80) || (how & 0x40))
             item += QLatin1Char('=') + blanks(how >> 6) + value(in) + blanks(how);
         items << item;

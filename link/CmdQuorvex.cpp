@@ -530,6 +530,8 @@ qint64 CmdQuorvex::serialFrameEnd(SerialWatch &watch, qint64 nowMs)
 
 int CmdQuorvex::SendData(const QByteArray &request, QByteArray &reply, int timeoutMs)
 {
+    if (testLine)
+        return testLineExchange(request, reply);
     discardPending();
     const bool sent = Only_send(request) == 0;
     // Every wait below runs to one deadline counted from here, whatever
@@ -657,6 +659,8 @@ void CmdQuorvex::mysleep(int ms)
 
 int CmdQuorvex::Connection_status()
 {
+    if (testLine)
+        return 0;
     if (useSocket())
         return tcpSocket->state() == QAbstractSocket::ConnectedState ? 0 : -3;
     if (useSerial())

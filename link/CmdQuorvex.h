@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
+#include <functional>
 
 #include "LinkOptions.h"
 #include "ReadFrames.h"
@@ -127,6 +128,10 @@ public:
     // the first-reply wait plus the caller's time-out.
     int replyTimeoutMs = 0;
 
+    // A stand-in for the transport (fuzz targets): every request is handed to
+    // it and what it returns is all that comes back. Unset in the driver.
+    std::function<QByteArray(const QByteArray &request)> testLine;
+
     LinkOptions options;
     struct CipConnection {
         bool open = false;
@@ -189,6 +194,7 @@ private:
     bool takeOwnFrame(const QByteArray &request, QByteArray &reply);
     bool tryForwardOpen(bool large);
     int connectionExchange(const QByteArray &frame, QByteArray &reply);
+    int testLineExchange(const QByteArray &request, QByteArray &reply);
     struct SerialWatch {
         qint64 have = 0;  // bytes seen so far
         qint64 endMs = 0; // when the frame they begin can be complete
