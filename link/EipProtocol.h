@@ -100,6 +100,7 @@ enum GeneralStatus : quint8 {
     PathDestinationUnknown = 0x05,
     PartialTransfer = 0x06,
     ServiceNotSupported = 0x08,
+    AttributeNotSupported = 0x14,
     ReplyDataTooLarge = 0x11,
     NotEnoughData = 0x13,
     EmbeddedServiceError = 0x1E,
