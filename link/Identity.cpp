@@ -113,20 +113,4 @@ Verdict parseIdentityReply(const QByteArray &mrReply, DeviceIdentity *out)
     return Verdict::Ok;
 }
 
-QByteArray encodeIdentity(const DeviceIdentity &d)
-{
-    QByteArray out;
-    le::put16(out, d.vendor);
-    le::put16(out, d.deviceType);
-    le::put16(out, d.productCode);
-    le::put8(out, d.revisionMajor);
-    le::put8(out, d.revisionMinor);
-    le::put16(out, d.status);
-    le::put32(out, d.serialNumber);
-    const QByteArray name = d.productName.left(0xFF);
-    le::put8(out, static_cast<quint8>(name.size()));
-    out.append(name);
-    return out;
-}
-
 } // namespace identity

@@ -55,9 +55,6 @@ QByteArray identityRequest();
 // revisions of the object append attributes.
 Verdict parseIdentityReply(const QByteArray &mrReply, DeviceIdentity *out);
 
-// The identity fields in wire order (shared by both replies).
-QByteArray encodeIdentity(const DeviceIdentity &d);
-
 } // namespace identity
 
 #endif

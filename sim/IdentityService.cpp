@@ -73,6 +73,23 @@ QByteArray success(quint8 service, const QByteArray &data)
     return reply + data;
 }
 
+// The identity fields in wire order, as both replies carry them.
+QByteArray encodeIdentity(const identity::DeviceIdentity &d)
+{
+    QByteArray out;
+    le::put16(out, d.vendor);
+    le::put16(out, d.deviceType);
+    le::put16(out, d.productCode);
+    le::put8(out, d.revisionMajor);
+    le::put8(out, d.revisionMinor);
+    le::put16(out, d.status);
+    le::put32(out, d.serialNumber);
+    const QByteArray name = d.productName.left(0xFF);
+    le::put8(out, static_cast<quint8>(name.size()));
+    out.append(name);
+    return out;
+}
+
 bool number(const QJsonObject &o, const char *key, qint64 max, qint64 *out, QString *error)
 {
     const QJsonValue v = o.value(QLatin1String(key));
@@ -119,7 +136,7 @@ QByteArray listIdentityData(const identity::DeviceIdentity &d)
     le::putBig16(item, EncapsulationPort);
     le::putBig32(item, LoopbackAddress);
     item.append(eip::SocketAddressPadding, '\0');
-    item += identity::encodeIdentity(d);
+    item += encodeIdentity(d);
     le::put8(item, StateOperational);
     QByteArray data;
     le::put16(data, 1);
@@ -146,7 +163,7 @@ QByteArray identityService(quint8 service, const QByteArray &path,
     if (service == cip::GetAttributesAll) {
         if (!isIdentityPath(path))
             return cipError(service, cip::PathDestinationUnknown);
-        return success(service, identity::encodeIdentity(d));
+        return success(service, encodeIdentity(d));
     }
     quint8 attribute = 0;
     if (!isIdentityPath(path, &attribute))
