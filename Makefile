@@ -45,7 +45,8 @@ fuzz: deps
 # day (README, "Fuzzing").
 FUZZ_RUNS_LONG ?= 10000000
 FUZZ_LONG ?= fuzz_reply:680 fuzz_address:560 fuzz_decoders:710 fuzz_connstring:100 \
-             fuzz_simframe:260 fuzz_msgreply:510 fuzz_linkoptions:1420 fuzz_write:840
+             fuzz_simframe:260 fuzz_msgreply:510 fuzz_linkoptions:1420 fuzz_write:840 \
+             fuzz_identity:920
 fuzz-long: deps
 	FUZZ_RUNS=$(FUZZ_RUNS_LONG) scripts/run-fuzz 0 $(FUZZ_LONG)
 
