@@ -15,7 +15,10 @@ build: deps
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
-demo: build
+# Only what the demo runs: the plug-in, the tool and the simulator in it.
+demo: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target quorvex LibQuorvex -- --no-print-directory
 	$(BUILD)/bin/quorvex demo
 
 clean:
@@ -43,7 +46,7 @@ fuzz: deps
 FUZZ_RUNS_LONG ?= 10000000
 FUZZ_LONG ?= fuzz_reply:680 fuzz_address:560 fuzz_decoders:1245 fuzz_connstring:100 \
              fuzz_simframe:260 fuzz_msgreply:510 fuzz_linkoptions:2085 fuzz_write:840 \
-             fuzz_connected:3560
+             fuzz_connected:3560 fuzz_identity:920
 fuzz-long: deps
 	FUZZ_RUNS=$(FUZZ_RUNS_LONG) scripts/run-fuzz 0 $(FUZZ_LONG)
 

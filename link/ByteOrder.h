@@ -29,6 +29,19 @@ inline void put64(QByteArray &out, quint64 v)
     put32(out, static_cast<quint32>(v >> 32));
 }
 
+// Big-endian, for the socket address of an identity item only.
+inline void putBig16(QByteArray &out, quint16 v)
+{
+    const char b[2] = {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)};
+    out.append(b, 2);
+}
+
+inline void putBig32(QByteArray &out, quint32 v)
+{
+    putBig16(out, static_cast<quint16>(v >> 16));
+    putBig16(out, static_cast<quint16>(v & 0xFFFF));
+}
+
 // Overwrites an already present 16-bit field (lengths known only at the end).
 inline void set16(QByteArray &out, int offset, quint16 v)
 {
@@ -45,6 +58,20 @@ inline quint64 getPadded(const QByteArray &in, qsizetype offset, int width)
         const qsizetype at = offset + i;
         if (at >= 0 && at < in.size())
             v |= static_cast<quint64>(static_cast<quint8>(in.at(at))) << (8 * i);
+    }
+    return v;
+}
+
+// Big-endian value of `width` bytes at `offset`, padded like getPadded:
+// only a socket address inside an identity item is sent this way.
+inline quint64 getBigPadded(const QByteArray &in, qsizetype offset, int width)
+{
+    quint64 v = 0;
+    for (int i = 0; i < width; ++i) {
+        const qsizetype at = offset + i;
+        const quint64 b =
+            at >= 0 && at < in.size() ? static_cast<quint8>(in.at(at)) : quint64(0);
+        v = (v << 8) | b;
     }
     return v;
 }
@@ -75,6 +102,8 @@ public:
     quint16 u16() { return static_cast<quint16>(take(2)); }
     quint32 u32() { return static_cast<quint32>(take(4)); }
     quint64 u64() { return take(8); }
+    quint16 be16() { return static_cast<quint16>(takeBig(2)); }
+    quint32 be32() { return static_cast<quint32>(takeBig(4)); }
     QByteArray bytes(int n)
     {
         if (!need(n))
@@ -98,6 +127,15 @@ private:
         if (!need(width))
             return 0;
         const quint64 v = getPadded(d, pos, width);
+        pos += width;
+        return v;
+    }
+
+    quint64 takeBig(int width)
+    {
+        if (!need(width))
+            return 0;
+        const quint64 v = getBigPadded(d, pos, width);
         pos += width;
         return v;
     }

@@ -9,6 +9,7 @@
 #include <QVector>
 #include <functional>
 
+#include "Identity.h"
 #include "LinkOptions.h"
 #include "ReadFrames.h"
 
@@ -91,6 +92,14 @@ public:
     // receives the reply as it came, for the caller's own warning lines.
     int exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, const QString &tag, int count,
                     QByteArray *frame = nullptr, bool mayReopen = true);
+
+    // ---- identity (link/IdentityRead.cpp) ----
+    // ListIdentity on the open transport, and the Identity object's Get
+    // Attributes All over the exchange tag reads use (route, connection).
+    // 0 read, -1 rejected, -2 no reply, -3 not connected; `out` is written
+    // only on 0.
+    int listIdentity(identity::ListedIdentity *out);
+    int readIdentity(identity::DeviceIdentity *out);
 
     // ---- recovery with the reconnect option (link/Reconnect.cpp) ----
     // Before a read or write: 0 when the transport is up, reopened first if

@@ -32,6 +32,7 @@ enum Status : quint32 {
 
 enum ItemType : quint16 {
     ItemNullAddress = 0x0000,
+    ItemCipIdentity = 0x000C,
     ItemConnectedAddress = 0x00A1,
     ItemConnectedData = 0x00B1,
     ItemUnconnectedData = 0x00B2
@@ -60,6 +61,10 @@ constexpr int RegisterSessionDataSize = 4;
 constexpr int ConnectedAddressSize = 4;
 constexpr int RegisterSessionFrameSize = HeaderSize + RegisterSessionDataSize;
 constexpr quint8 RegisterSessionContext = 0x01;
+// A ListIdentity identity item: the socket address is 16 bytes (family,
+// port, address, eight zeros), big-endian as on the wire of a socket.
+constexpr int SocketAddressSize = 16;
+constexpr int SocketAddressPadding = 8;
 // The length field is 16 bits wide: no frame can be longer than this.
 constexpr int MaxFrameSize = HeaderSize + 0xFFFF;
 
@@ -95,6 +100,7 @@ enum GeneralStatus : quint8 {
     PathDestinationUnknown = 0x05,
     PartialTransfer = 0x06,
     ServiceNotSupported = 0x08,
+    AttributeNotSupported = 0x14,
     ReplyDataTooLarge = 0x11,
     NotEnoughData = 0x13,
     EmbeddedServiceError = 0x1E,
@@ -156,6 +162,21 @@ enum TypeCode : quint16 {
 // data; Write Tag Fragmented also a byte offset. Their replies carry no data.
 enum WriteService : quint8 { WriteTag = 0x4D, WriteTagFragmented = 0x53 };
 
+// The Identity object: Get Attributes All, or Get Attribute Single of
+// attributes 1 (vendor) .. 7 (product name).
+enum IdentityService : quint8 { GetAttributesAll = 0x01, GetAttributeSingle = 0x0E };
+enum IdentityAttribute : quint8 {
+    AttrVendor = 1,
+    AttrDeviceType = 2,
+    AttrProductCode = 3,
+    AttrRevision = 4,
+    AttrStatus = 5,
+    AttrSerialNumber = 6,
+    AttrProductName = 7
+};
+constexpr quint8 IdentityClass = 0x01;
+constexpr quint8 IdentityInstance = 0x01;
+constexpr quint8 SegAttribute8 = 0x30;
 constexpr quint8 ConnectionManagerClass = 0x06;
 constexpr quint8 ConnectionManagerInstance = 0x01;
 constexpr quint8 MessageRouterClass = 0x02;

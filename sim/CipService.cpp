@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "ConnectionManager.h"
+#include "IdentityService.h"
 #include "TagPath.h"
 #include "WriteService.h"
 
@@ -134,6 +135,8 @@ QByteArray dispatch(const QByteArray &request, const TagDatabase &db, const CipO
             effects->tagRequest = true;
         return writeTag(service, path, data, db, options);
     }
+    if (service == cip::GetAttributesAll || service == cip::GetAttributeSingle)
+        return identityService(service, path, db.identity);
     return cipError(service, cip::ServiceNotSupported);
 }
 

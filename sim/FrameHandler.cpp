@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "ConnectionTable.h"
 #include "EipProtocol.h"
+#include "IdentityService.h"
 
 namespace qsim
 {
@@ -182,6 +183,9 @@ FrameResult handleFrame(const QByteArray &frame, SessionTable &sessions, const T
     switch (h.command) {
     case eip::RegisterSession:
         return registerSession(h, r, sessions, options);
+    case eip::ListIdentity:
+        // Asked before a session exists as well as within one.
+        return reply(h, h.session, eip::StatusSuccess, listIdentityData(db.identity));
     case eip::UnRegisterSession: {
         // No reply; the controller ends the connection.
         sessions.close(h.session);

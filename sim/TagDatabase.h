@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVector>
 
+#include "IdentityService.h"
+
 // The simulated controller's tags: atomic types, the standard string
 // structure, user structures, and arrays of up to three dimensions of any of
 // them. Each tag holds its value as the controller's little-endian bytes.
@@ -83,6 +85,9 @@ public:
     int tagCount() const { return tags.size(); }
 
     static qint64 elementCount(const QVector<int> &dims);
+
+    // What ListIdentity and the Identity object report.
+    identity::DeviceIdentity identity = defaultIdentity();
 
 private:
     bool writeValue(const TypeRef &t, const QVector<int> &dims, QByteArray &data, int offset,

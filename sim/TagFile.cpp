@@ -1,4 +1,5 @@
 #include "TagDatabase.h"
+#include "IdentityService.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -118,6 +119,8 @@ bool loadTagJson(const QByteArray &json, TagDatabase *db, QString *error)
         *error = QStringLiteral("the file needs a \"tags\" list");
         return false;
     }
+    if (!loadIdentity(root.value(QStringLiteral("identity")), &db->identity, error))
+        return false;
     return loadTypes(root.value(QStringLiteral("types")).toArray(), db, error) &&
            loadTags(root.value(QStringLiteral("tags")).toArray(), db, error);
 }

@@ -12,6 +12,8 @@ const tools::Command commands[] = {
     {"watch", "poll tags like an HMI and show the changes", tools::runWatch},
     {"demo", "read a representative tag set from the bundled simulator", tools::runDemo},
     {"bench", "compare driver reads with a minimal raw client", tools::runBench},
+    {"identity", "print who the controller says it is (ListIdentity, Identity object)",
+     tools::runIdentity},
     {"sim", "run a simulated controller (EtherNet/IP + CIP) for tests and demos", tools::runSim},
 };
 

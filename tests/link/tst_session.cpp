@@ -1,5 +1,6 @@
 #include "CmdQuorvex.h"
 #include "EncapFrame.h"
+#include "Identity.h"
 #include "LinkTestFrames.h"
 #include "LoopbackPeer.h"
 #include "MessageCapture.h"
@@ -64,6 +65,87 @@ private slots:
         QCOMPARE(r.ok, ok);
         QCOMPARE(r.status, status);
         QCOMPARE(r.handle.toHex(), handle.toHex());
+    }
+
+    // ListIdentity alone and within a session; Get Attributes All of Identity 1.
+    void identityRequestBytes()
+    {
+        QCOMPARE(identity::listIdentityRequest(QByteArray()).toHex(),
+                 QByteArray("6300000000000000000000000000000000000000000000"
+                            "00"));
+        QCOMPARE(identity::listIdentityRequest(QByteArray::fromHex("78563412")).toHex(),
+                 QByteArray("630000007856341200000000000000000000000000000000"));
+        QCOMPARE(identity::identityRequest().toHex(), QByteArray("010220012401"));
+    }
+
+    // Vendor 77, type 14, code 901, revision 20.11, status 0x34, serial
+    // 0x12345678, name "PLC"; ListIdentity adds 127.0.0.1:44818 and state 3.
+    void parseIdentity_data()
+    {
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("verdict");
+        const QByteArray head = "630000000000000000000000000000000000000000000000";
+        const QByteArray fields = "4d000e008503140b3400785634120350";
+        const QByteArray item = "01000002af127f000001000000000000000"
+                                "0" +
+                                fields + "4c4303";
+        auto list = [&](const QByteArray &count, const QByteArray &type, const QByteArray &body) {
+            QByteArray f = QByteArray::fromHex(head + count + type);
+            le::put16(f, static_cast<quint16>(body.size() / 2));
+            f += QByteArray::fromHex(body);
+            le::set16(f, 2, static_cast<quint16>(f.size() - 24));
+            return f;
+        };
+        const auto ok = static_cast<int>(identity::Verdict::Ok);
+        const auto length = static_cast<int>(identity::Verdict::Length);
+        const auto encap = static_cast<int>(identity::Verdict::Encapsulation);
+        QTest::newRow("list good") << true << list("0100", "0c00", item) << ok;
+        QTest::newRow("list truncated") << true << list("0100", "0c00", item).chopped(1) << length;
+        QByteArray beyond = list("0100", "0c00", item);
+        beyond[29] = static_cast<char>(beyond.at(29) + 1); // item longer than the frame
+        QTest::newRow("list item past the frame") << true << beyond << length;
+        QTest::newRow("list item without state")
+            << true << list("0100", "0c00", item.chopped(2)) << length;
+        QTest::newRow("list name past the item")
+            << true << list("0100", "0c00", item.left(item.size() - 10) + "10504c4303") << length;
+        QTest::newRow("list bad item type") << true << list("0100", "0d00", item) << encap;
+        QTest::newRow("list no items") << true << list("0000", "0c00", item) << encap;
+        QByteArray refused = list("0100", "0c00", item);
+        refused[8] = 0x69;
+        QTest::newRow("list encapsulation status") << true << refused << encap;
+        QTest::newRow("list empty")
+            << true << QByteArray() << static_cast<int>(identity::Verdict::Empty);
+        const QByteArray mr = "81000000" + fields + "4c43";
+        QTest::newRow("object good") << false << QByteArray::fromHex(mr) << ok;
+        QTest::newRow("object later attributes follow")
+            << false << QByteArray::fromHex(mr + "0102") << ok;
+        QTest::newRow("object truncated") << false << QByteArray::fromHex(mr).chopped(1) << length;
+        QTest::newRow("object bad status") << false << QByteArray::fromHex("81000800")
+                                           << static_cast<int>(identity::Verdict::Refused);
+        QTest::newRow("object wrong service")
+            << false << QByteArray::fromHex("8e" + mr.mid(2)) << encap;
+    }
+    void parseIdentity()
+    {
+        QFETCH(bool, listed);
+        QFETCH(QByteArray, reply);
+        QFETCH(int, verdict);
+        identity::ListedIdentity l;
+        identity::DeviceIdentity &d = l.device;
+        const identity::Verdict v = listed ? identity::parseListIdentity(reply, &l)
+                                           : identity::parseIdentityReply(reply, &d);
+        QCOMPARE(static_cast<int>(v), verdict);
+        // A rejected reply leaves every field as it was.
+        const bool ok = v == identity::Verdict::Ok;
+        QCOMPARE(d.serialNumber, ok ? 0x12345678u : 0u);
+        QCOMPARE(d.productName, ok ? QByteArray("PLC") : QByteArray());
+        QCOMPARE(d.revisionMinor, quint8(ok ? 11 : 0));
+        if (listed) {
+            QCOMPARE(l.sinPort, quint16(ok ? 44818 : 0));
+            QCOMPARE(l.sinAddress, ok ? 0x7F000001u : 0u);
+            QCOMPARE(l.state, quint8(ok ? 3 : 0));
+        }
     }
 
     void handleStoredAndReplaced()

@@ -78,6 +78,13 @@ void TestSimFrames::goldenExchanges_data()
         << hx("650004000000000069000000010000000000000000000000"
               "01000000")
         << 0;
+    // The default identity: 127.0.0.1:44818, vendor 1, device type 14, code 1,
+    // revision 1.5, status 0x60, serial 0x00C0FFEE, "Quorvex Simulator", state 3.
+    QTest::newRow("list identity without a session")
+        << hx("630000000000000000000000000000000000000000000000")
+        << hx("63003900000000000000000000000000000000000000000001000c00330001000002af127f000001"
+              "000000000000000001000e00010001056000eeffc0001151756f727665782053696d756c61746f7203")
+        << 0;
     // The driver's frame: Unconnected Send to 06/01 around a Read Tag of
     // DintTag (odd name, one pad byte), routed to port 1 slot 0.
     QTest::newRow("read DintTag routed")
@@ -197,6 +204,11 @@ void TestSimFrames::cipErrors_data()
     QTest::addColumn<QByteArray>("reply");
 
     QTest::newRow("unknown tag") << readTag(sym("Nope"), 1) << hx("cc000500");
+    QTest::newRow("identity product name")
+        << hx("0e03200124013007") << hx("8e0000001151756f727665782053696d756c61746f72");
+    QTest::newRow("identity serial number") << hx("0e03200124013006") << hx("8e000000eeffc000");
+    QTest::newRow("identity attribute 8") << hx("0e03200124013008") << hx("8e001400");
+    QTest::newRow("identity instance 2") << hx("010220012402") << hx("81000500");
     QTest::newRow("member of an atomic") << readTag(sym("DintTag") + sym("X"), 1) << hx("cc000500");
     QTest::newRow("unknown member") << readTag(sym("Motor") + sym("Speed"), 1) << hx("cc000500");
     QTest::newRow("member of an unindexed array")

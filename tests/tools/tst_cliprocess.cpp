@@ -35,6 +35,8 @@ private slots:
     void pcapWellFormed();
     void pcapDissectedAsEnip();
     void pcapOfAConnectedRead();
+    void identityFromTagFile_data();
+    void identityFromTagFile();
 
 private:
     struct Result {
@@ -136,6 +138,8 @@ void TstCliProcess::badArguments_data()
         << QStringList{"watch", c, "--times", "x", "A"} << "--times";
     QTest::newRow("watch bad tag") << QStringList{"watch", c, "A:int32:x"} << "count 'x'";
     QTest::newRow("demo stray argument") << QStringList{"demo", "A"} << "unexpected argument 'A'";
+    QTest::newRow("identity without --connect")
+        << QStringList{"identity"} << "--connect needs a usable connection string";
     QTest::newRow("bench reads 0") << QStringList{"bench", "--reads", "0"} << "--reads";
     QTest::newRow("write value not of its type")
         << QStringList{"write", c, "A:int16=70000"} << "'70000' is no int16 value";
@@ -157,7 +161,7 @@ void TstCliProcess::badArguments()
 void TstCliProcess::helpForEveryCommand_data()
 {
     QTest::addColumn<QString>("command");
-    for (const char *c : {"read", "write", "watch", "demo", "bench", "sim"})
+    for (const char *c : {"read", "write", "watch", "demo", "bench", "sim", "identity"})
         QTest::newRow(c) << QString(c);
 }
 
@@ -456,6 +460,48 @@ void TstCliProcess::pcapOfAConnectedRead()
     QVERIFY2(!detail.contains("Malformed") && !detail.contains("Expert Info (Warning") &&
                  !detail.contains("Expert Info (Error"),
              qPrintable(detail.right(3000)));
+}
+
+void TstCliProcess::identityFromTagFile_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("expected");
+    const QString table = "  vendor id      77\n  device type    14\n  product code   901\n"
+                          "  revision       20.11\n  status         0x0034\n"
+                          "  serial number  0x12345678\n  product name   Line 4 Press\n";
+    QTest::newRow("table") << QStringList()
+                           << "ListIdentity:\n" + table + "Identity object:\n" + table;
+    const QString fields = "{\"device_type\":14,\"product_code\":901,\"product_name\":\"Line 4 "
+                           "Press\",\"revision\":\"20.11\",\"serial_number\":\"0x12345678\",";
+    const QString tail = "\"status\":\"0x0034\",\"vendor\":77}";
+    const QString json = "{\"identity_object\":" + fields + tail + ",\"list_identity\":" + fields +
+                         "\"state\":3," + tail + "}\n";
+    QTest::newRow("json, connected, routed")
+        << QStringList{";connected=large;slot=0", "--json"} << json;
+}
+
+void TstCliProcess::identityFromTagFile()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, expected);
+    QFile tags(dir.filePath("identity.json"));
+    QVERIFY(tags.open(QIODevice::WriteOnly));
+    tags.write(R"({"identity": {"product_name": "Line 4 Press", "serial_number": "0x12345678",
+                   "vendor": 77, "device_type": 14, "product_code": 901, "revision": "20.11",
+                   "status": "0x0034"}, "tags": []})");
+    tags.close();
+    QProcess own;
+    const QString at = startSim(own, {"--tags", tags.fileName(), "--max-seconds", "60"});
+    const Result r =
+        at.isEmpty()
+            ? Result()
+            : run(QStringList{"identity", "--connect", at + options.value(0)} + options.mid(1));
+    own.kill();
+    own.waitForFinished(5000);
+    QVERIFY(!at.isEmpty());
+    QVERIFY(r.finished);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.out, expected);
 }
 
 QTEST_GUILESS_MAIN(TstCliProcess)
