@@ -10,7 +10,7 @@ int CmdQuorvex::testLineExchange(const QByteArray &request, QByteArray &reply)
 {
     recvBuffer = testLine(request).left(eip::MaxFrameSize);
     const QByteArray context = encap::senderContext(request);
-    if (takeOwnFrame(request, context, reply))
+    if (takeOwnFrame(request, reply))
         return 0;
     oweReply(true, context);
     if (recvBuffer.isEmpty())
