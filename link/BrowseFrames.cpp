@@ -42,18 +42,30 @@ bool judge(const messaging::MrReply &m, quint8 service, bool partialAllowed, QSt
 
 } // namespace
 
-bool SymbolEntry::isStruct() const { return (type & cip::SymbolStructBit) != 0; }
+bool SymbolEntry::isStruct() const
+{
+    return (type & cip::SymbolStructBit) != 0;
+}
 
 bool SymbolEntry::isSystem() const
 {
     return (type & cip::SymbolSystemBit) != 0 || name.startsWith(QLatin1String("__"));
 }
 
-int SymbolEntry::dimCount() const { return (type & cip::SymbolDimsMask) >> cip::SymbolDimsShift; }
+int SymbolEntry::dimCount() const
+{
+    return (type & cip::SymbolDimsMask) >> cip::SymbolDimsShift;
+}
 
-quint16 SymbolEntry::templateId() const { return type & cip::SymbolTemplateMask; }
+quint16 SymbolEntry::templateId() const
+{
+    return type & cip::SymbolTemplateMask;
+}
 
-quint16 SymbolEntry::atomic() const { return type & cip::SymbolAtomicMask; }
+quint16 SymbolEntry::atomic() const
+{
+    return type & cip::SymbolAtomicMask;
+}
 
 QByteArray classPath(quint8 cls, quint16 instance, const QString &program)
 {
@@ -76,9 +88,9 @@ QByteArray classPath(quint8 cls, quint16 instance, const QString &program)
 
 QByteArray symbolListRequest(const QString &program, quint16 start)
 {
-    return messaging::mrRequest(
-        cip::GetInstanceAttributeList, classPath(cip::SymbolClass, start, program),
-        attributeList({cip::SymbolName, cip::SymbolType, cip::SymbolDims}));
+    return messaging::mrRequest(cip::GetInstanceAttributeList,
+                                classPath(cip::SymbolClass, start, program),
+                                attributeList({cip::SymbolName, cip::SymbolType, cip::SymbolDims}));
 }
 
 SymbolPage parseSymbolPage(const QByteArray &mrReply)
@@ -111,10 +123,10 @@ SymbolPage parseSymbolPage(const QByteArray &mrReply)
 
 QByteArray templateAttributesRequest(quint16 instance)
 {
-    return messaging::mrRequest(cip::GetAttributeList, classPath(cip::TemplateClass, instance),
-                                attributeList({cip::TemplateDefinitionWords,
-                                               cip::TemplateStructureSize,
-                                               cip::TemplateMemberCount, cip::TemplateHandle}));
+    return messaging::mrRequest(
+        cip::GetAttributeList, classPath(cip::TemplateClass, instance),
+        attributeList({cip::TemplateDefinitionWords, cip::TemplateStructureSize,
+                       cip::TemplateMemberCount, cip::TemplateHandle}));
 }
 
 bool parseTemplateAttributes(const QByteArray &mrReply, TemplateAttributes *out, QString *error)

@@ -10,8 +10,7 @@ constexpr quint32 LastInstance = 0xFFFF;
 
 } // namespace
 
-SymbolList listSymbols(const MrExchange &exchange, const QString &program,
-                       const ListLimits &limits)
+SymbolList listSymbols(const MrExchange &exchange, const QString &program, const ListLimits &limits)
 {
     SymbolList list;
     quint32 start = 0;

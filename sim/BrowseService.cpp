@@ -86,7 +86,8 @@ QVector<Listed> scopeSymbols(const TagDatabase &db, const QString &program)
     const QString scope = QLatin1String(cip::ProgramPrefix) + program + QLatin1Char('.');
     for (int i = 0; i < db.tagCount(); ++i) {
         const TagDef &t = db.tagAt(i);
-        const bool scoped = t.name.startsWith(QLatin1String(cip::ProgramPrefix), Qt::CaseInsensitive);
+        const bool scoped =
+            t.name.startsWith(QLatin1String(cip::ProgramPrefix), Qt::CaseInsensitive);
         if (program.isEmpty() && scoped) {
             const QString owner = t.name.left(t.name.indexOf(QLatin1Char('.')));
             if (!programs.contains(owner, Qt::CaseInsensitive))

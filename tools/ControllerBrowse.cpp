@@ -7,9 +7,9 @@ namespace tools
 
 QString BrowsedTag::path() const
 {
-    return scope.isEmpty() ? symbol.name
-                           : QLatin1String(cip::ProgramPrefix) + scope + QLatin1Char('.') +
-                                 symbol.name;
+    return scope.isEmpty()
+               ? symbol.name
+               : QLatin1String(cip::ProgramPrefix) + scope + QLatin1Char('.') + symbol.name;
 }
 
 QString atomicTypeName(quint16 code)
@@ -105,8 +105,8 @@ bool ControllerBrowse::listScope(const QString &program, QVector<BrowsedTag> *ou
     return true;
 }
 
-bool ControllerBrowse::listTags(const QString &program, bool allPrograms,
-                                QVector<BrowsedTag> *out, QString *error)
+bool ControllerBrowse::listTags(const QString &program, bool allPrograms, QVector<BrowsedTag> *out,
+                                QString *error)
 {
     QVector<BrowsedTag> controller;
     if (!listScope(QString(), &controller, error))

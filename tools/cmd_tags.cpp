@@ -64,8 +64,8 @@ int runTags(const QStringList &args)
         "members (name, type, offset), nested ones included. System tags and names\n"
         "starting with __ are left out unless --all.\n"
         "Exit status: 0 listed, 1 the connection or a reply failed, 2 bad arguments."));
-    p.addOption({QStringLiteral("connect"), QStringLiteral("ADDRESS:PORT[;options]"),
-                 QStringLiteral("S")});
+    p.addOption(
+        {QStringLiteral("connect"), QStringLiteral("ADDRESS:PORT[;options]"), QStringLiteral("S")});
     p.addOption({QStringLiteral("program"), QStringLiteral("List this program's tags too."),
                  QStringLiteral("NAME")});
     p.addOption({QStringLiteral("json"), QStringLiteral("One JSON document.")});
