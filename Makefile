@@ -46,7 +46,7 @@ fuzz: deps
 FUZZ_RUNS_LONG ?= 10000000
 FUZZ_LONG ?= fuzz_reply:680 fuzz_address:560 fuzz_decoders:1245 fuzz_connstring:100 \
              fuzz_simframe:260 fuzz_msgreply:510 fuzz_linkoptions:2085 fuzz_write:840 \
-             fuzz_connected:3560 fuzz_identity:920
+             fuzz_connected:3560 fuzz_identity:920 fuzz_browse:400
 fuzz-long: deps
 	FUZZ_RUNS=$(FUZZ_RUNS_LONG) scripts/run-fuzz 0 $(FUZZ_LONG)
 

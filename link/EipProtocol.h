@@ -204,6 +204,42 @@ constexpr int StringDataSize = 82;
 // Reply header from the reply service to the additional status size.
 constexpr int ReplyHeaderSize = 4;
 
+// Browsing the controller's tags (Symbol class) and structure layouts
+// (Template class).
+enum BrowseService : quint8 {
+    GetAttributeList = 0x03,
+    GetInstanceAttributeList = 0x55,
+    ReadTemplate = 0x4C
+};
+constexpr quint8 SymbolClass = 0x6B;
+constexpr quint8 TemplateClass = 0x6C;
+// Logical instance segment with a 16-bit id, after a pad byte.
+constexpr quint8 SegInstance16 = 0x25;
+enum SymbolAttribute : quint16 { SymbolName = 1, SymbolType = 2, SymbolDims = 8 };
+enum TemplateAttribute : quint16 {
+    TemplateHandle = 1,
+    TemplateMemberCount = 2,
+    TemplateDefinitionWords = 4,
+    TemplateStructureSize = 5
+};
+// Symbol type word: a structure (its template instance in the low 12 bits)
+// or an atomic code in the low byte; the dimension count; a system tag.
+constexpr quint16 SymbolStructBit = 0x8000;
+constexpr quint16 SymbolDimsMask = 0x6000;
+constexpr int SymbolDimsShift = 13;
+constexpr quint16 SymbolSystemBit = 0x1000;
+constexpr quint16 SymbolTemplateMask = 0x0FFF;
+constexpr quint16 SymbolAtomicMask = 0x00FF;
+constexpr int SymbolDimCount = 3;
+// A template definition is read as its size in words x 4 less this many
+// bytes, the controller's own figure.
+constexpr int TemplateReadShortfall = 23;
+// Per member of a template definition: info u16, type u16, offset u32.
+constexpr int TemplateMemberSize = 8;
+constexpr char TemplateNameEnd = ';';
+// The scope prefix of a program's tags, and of its entry in the tag list.
+constexpr char ProgramPrefix[] = "Program:";
+
 } // namespace cip
 
 #endif

@@ -1,5 +1,6 @@
 #include "CipService.h"
 
+#include "BrowseService.h"
 #include "ByteOrder.h"
 #include "ConnectionManager.h"
 #include "IdentityService.h"
@@ -125,6 +126,8 @@ QByteArray dispatch(const QByteArray &request, const TagDatabase &db, const CipO
             return forwardClose(data, options, effects);
         return forwardOpen(service, data, options, effects);
     }
+    if (isBrowsePath(path))
+        return browseService(service, path, data, db, options);
     if (service == cip::ReadTag || service == cip::ReadTagFragmented) {
         if (effects)
             effects->tagRequest = true;

@@ -171,6 +171,10 @@ TypeRef TagDatabase::addStruct(const QString &name, quint16 handle, QVector<Memb
         *error = QStringLiteral("type name \"%1\" empty or already used").arg(name);
         return TypeRef{};
     }
+    if (structs.size() >= MaxStructs) {
+        *error = QStringLiteral("structure %1: too many structures").arg(name);
+        return TypeRef{};
+    }
     if (members.isEmpty()) {
         *error = QStringLiteral("structure %1 has no members").arg(name);
         return TypeRef{};
@@ -229,6 +233,7 @@ bool TagDatabase::addTag(const QString &name, const TypeRef &type, const QVector
     t.dims = dims;
     t.data = QByteArray(static_cast<int>(bytes), '\0');
     tags.insert(key, t);
+    order.append(key);
     return true;
 }
 

@@ -82,7 +82,21 @@ public:
     // Overwrites `bytes.size()` bytes of a tag's value from byte `offset`;
     // false, changing nothing, when they do not lie within it.
     bool storeBytes(const QString &tag, qint64 offset, const QByteArray &bytes);
-    int tagCount() const { return tags.size(); }
+    int tagCount() const { return order.size(); }
+    // Tags in the order they were added: the tag list's instance order.
+    const TagDef &tagAt(int i) const { return tags.find(order.at(i)).value(); }
+    // Template instance of a structure type, and the structure it names.
+    static constexpr quint16 FirstTemplateId = 0x100;
+    static constexpr int MaxStructs = 0x0FFF - FirstTemplateId;
+    quint16 templateId(const TypeRef &t) const
+    {
+        return static_cast<quint16>(FirstTemplateId + t.structIndex);
+    }
+    const StructDef *structByTemplate(quint16 id) const
+    {
+        const int i = id - FirstTemplateId;
+        return i >= 0 && i < structs.size() ? &structs.at(i) : nullptr;
+    }
 
     static qint64 elementCount(const QVector<int> &dims);
 
@@ -97,6 +111,7 @@ private:
 
     QVector<StructDef> structs;
     QHash<QString, TagDef> tags; // keyed by the lower-case name
+    QVector<QString> order;      // their keys, as added
 };
 
 // The built-in tag set listed in SimRunner.h.

@@ -59,7 +59,13 @@ PathTarget resolvePath(const QVector<PathSegment> &segments, const TagDatabase &
     if (segments.isEmpty() || !segments.first().symbolic)
         return fail(cip::PathSegmentError);
     PathTarget t;
-    t.tag = db.find(QString::fromLatin1(segments.first().name));
+    int i = 1;
+    QString name = QString::fromLatin1(segments.first().name);
+    // A program's tag: the program's segment, then the tag's name.
+    if (name.startsWith(QLatin1String(cip::ProgramPrefix), Qt::CaseInsensitive) &&
+        segments.size() > 1 && segments.at(1).symbolic)
+        name += QLatin1Char('.') + QString::fromLatin1(segments.at(i++).name);
+    t.tag = db.find(name);
     if (!t.tag)
         return fail(cip::PathDestinationUnknown);
     t.type = t.tag->type;
@@ -67,7 +73,7 @@ PathTarget resolvePath(const QVector<PathSegment> &segments, const TagDatabase &
     qint64 first = 0;                // element index within them
     bool indexed = false;
 
-    for (int i = 1; i < segments.size();) {
+    while (i < segments.size()) {
         if (!segments.at(i).symbolic) {
             // One element segment per dimension; dimensions left out count
             // as index 0 of their dimension.

@@ -21,6 +21,7 @@ int runWatch(const QStringList &args);
 int runDemo(const QStringList &args);
 int runBench(const QStringList &args);
 int runIdentity(const QStringList &args);
+int runTags(const QStringList &args);
 
 // Exit codes shared by all subcommands.
 constexpr int ExitOk = 0;

@@ -32,7 +32,13 @@ int typeFromText(const QString &text)
 
 bool parseTagRequest(const QString &text, TagRequest *out, QString *error)
 {
-    const QStringList parts = text.split(QLatin1Char(':'));
+    // A program's tag carries a ':' of its own, before the TYPE's.
+    const QString scope = QStringLiteral("Program:");
+    const int skip = text.trimmed().startsWith(scope, Qt::CaseInsensitive)
+                         ? text.indexOf(QLatin1Char(':')) + 1
+                         : 0;
+    QStringList parts = text.mid(skip).split(QLatin1Char(':'));
+    parts[0].prepend(text.left(skip));
     TagRequest s;
     s.tag = parts.at(0).trimmed();
     if (s.tag.isEmpty()) {

@@ -9,6 +9,7 @@ namespace
 const tools::Command commands[] = {
     {"read", "read tags through the driver and print them (table or JSON)", tools::runRead},
     {"write", "write tags through the driver and print the outcome", tools::runWrite},
+    {"tags", "list the controller's tags and structures", tools::runTags},
     {"watch", "poll tags like an HMI and show the changes", tools::runWatch},
     {"demo", "read a representative tag set from the bundled simulator", tools::runDemo},
     {"bench", "compare driver reads with a minimal raw client", tools::runBench},

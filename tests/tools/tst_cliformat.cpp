@@ -52,6 +52,10 @@ void TstCliFormat::tagRequest_data()
     QTest::newRow("every name: string") << "a:string" << true << "a" << 12 << 1 << "";
     QTest::newRow("paths pass as they are")
         << "Motors[1].Name:string" << true << "Motors[1].Name" << 12 << 1 << "";
+    QTest::newRow("program tag keeps its scope")
+        << "Program:Main.Steps[1]:int16:2" << true << "Program:Main.Steps[1]" << 4 << 2 << "";
+    QTest::newRow("program tag alone") << "Program:Main.Local" << true << "Program:Main.Local" << 6
+                                       << 1 << "";
     QTest::newRow("largest count") << "a:int32:65535" << true << "a" << 6 << 65535 << "";
 
     QTest::newRow("empty argument") << "" << false << "" << 0 << 0 << "empty";
