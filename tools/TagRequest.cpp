@@ -59,6 +59,7 @@ bool parseTagRequest(const QString &text, TagRequest *out, QString *error)
             return false;
         }
         s.type = static_cast<DataType>(type);
+        s.typeGiven = true;
     }
     if (parts.size() > 2) {
         bool ok = false;

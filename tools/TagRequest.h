@@ -13,6 +13,7 @@ struct TagRequest {
     QString tag;
     DataType type = DT_Int32;
     int count = 1;
+    bool typeGiven = false; // else the controller's tag list says
 };
 
 // The element count travels in a 16-bit field of the read request.

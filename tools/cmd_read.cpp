@@ -1,9 +1,11 @@
+#include "BrowsedTypes.h"
 #include "Commands.h"
 #include "DriverHost.h"
 #include "Outcomes.h"
 #include "TagRequest.h"
 
 #include <QVector>
+#include <algorithm>
 #include <cstdio>
 
 namespace tools
@@ -16,7 +18,9 @@ int runRead(const QStringList &args)
         "Reads tags through the driver and prints a table (or JSON lines with --json).\n"
         "TAG is a name, name[i], name.member or a longer path; TYPE a type name\n"
         "(bool int8 uint8 int16 uint16 int32 uint32 float int64 uint64 double string)\n"
-        "or its code 1..12, default int32; COUNT the number of elements, default 1.\n"
+        "or its code 1..12; COUNT the number of elements, default 1. Without TYPE the\n"
+        "controller's tag list gives the type and the whole array; a structure is\n"
+        "read member by member (Motor.Rpm, Motor.Limits.High, ...).\n"
         "Exit status: 0 all reads ok, 1 a read or the connection failed, 2 bad arguments."));
     addHostOptions(p, true);
     p.addOption({QStringLiteral("json"),
@@ -38,6 +42,14 @@ int runRead(const QStringList &args)
         if (!parseTagRequest(a, &s, &error))
             return usageError("read", error);
         requests.append(s);
+    }
+
+    QString browseError;
+    if (std::any_of(requests.cbegin(), requests.cend(),
+                    [](const TagRequest &r) { return !r.typeGiven; }) &&
+        !typeFromController(o.connect, QString(), &requests, &browseError)) {
+        std::fprintf(stderr, "quorvex read: %s\n", qPrintable(browseError));
+        return ExitFailure;
     }
 
     DriverHost host("read");

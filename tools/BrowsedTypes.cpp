@@ -1,0 +1,258 @@
+#include "BrowsedTypes.h"
+
+#include "EipProtocol.h"
+
+#include <QRegularExpression>
+
+namespace tools
+{
+
+namespace
+{
+
+// Where a path stands: its type word and the array elements still unnamed.
+struct Place {
+    quint16 type = 0;
+    qint64 elements = 1;
+    bool array = false;
+    QVector<quint32> dims; // of the array, the last one varying fastest
+};
+
+// "[i]" or "[i,j,k]" for element `n` of an array of `dims`.
+QString indexText(const QVector<quint32> &dims, qint64 n)
+{
+    QStringList at;
+    for (int d = dims.size() - 1; d >= 0; --d) {
+        const quint32 size = qMax<quint32>(1, dims.at(d));
+        at.prepend(QString::number(n % size));
+        n /= size;
+    }
+    return QLatin1Char('[') + at.join(QLatin1Char(',')) + QLatin1Char(']');
+}
+
+bool isString(const browse::TemplateCache &templates, quint16 type)
+{
+    if (!(type & cip::SymbolStructBit))
+        return false;
+    const browse::StructType *s = templates.find(type & cip::SymbolTemplateMask);
+    return s && s->handle == cip::StringHandle;
+}
+
+Place memberPlace(const browse::TemplateMember &m)
+{
+    Place p;
+    p.type = m.type;
+    p.array = (m.type & cip::SymbolDimsMask) != 0;
+    p.elements = p.array ? qMax<quint16>(1, m.info) : 1;
+    if (p.array)
+        p.dims = {quint32(p.elements)};
+    return p;
+}
+
+const browse::TemplateMember *findMember(const browse::StructType &s, const QString &name)
+{
+    for (const browse::TemplateMember &m : s.members)
+        if (m.name.compare(name, Qt::CaseInsensitive) == 0)
+            return &m;
+    return nullptr;
+}
+
+// Reads for `path` at `place`: one for atomic data and texts, else one
+// per member, element by element for an array of structures.
+bool expand(const browse::TemplateCache &templates, const QString &path, const Place &place,
+            int depth, QVector<TagRequest> *out, QString *error)
+{
+    if (out->size() >= MaxMemberReads || depth > browse::TemplateCache::MaxDepth) {
+        *error = QStringLiteral("'%1': more than %2 reads; name an element or member")
+                     .arg(path)
+                     .arg(MaxMemberReads);
+        return false;
+    }
+    const bool structure = (place.type & cip::SymbolStructBit) != 0;
+    if (place.elements > (structure ? MaxMemberReads : MaxCount)) {
+        *error = QStringLiteral("'%1': %2 elements, more than one read takes; name an element, "
+                                "or give TYPE and COUNT")
+                     .arg(path)
+                     .arg(place.elements);
+        return false;
+    }
+    if (!structure || isString(templates, place.type)) {
+        TagRequest r;
+        r.tag = path;
+        r.type = structure ? DT_String : dataTypeFor(place.type & cip::SymbolAtomicMask);
+        r.count = static_cast<int>(place.elements);
+        r.typeGiven = true;
+        if (r.type == DT_None) {
+            *error = QStringLiteral("'%1': the controller's type %2 has no read type")
+                         .arg(path, atomicTypeName(place.type & cip::SymbolAtomicMask));
+            return false;
+        }
+        out->append(r);
+        return true;
+    }
+    const browse::StructType *s = templates.find(place.type & cip::SymbolTemplateMask);
+    if (!s) {
+        *error = QStringLiteral("'%1': the structure's layout was not read").arg(path);
+        return false;
+    }
+    for (qint64 i = 0; i < (place.array ? place.elements : 1); ++i) {
+        const QString at = place.array ? path + indexText(place.dims, i) : path;
+        for (const browse::TemplateMember &m : s->members) {
+            // Hidden hosts of packed BOOLs, and names a read cannot address.
+            if (m.name.isEmpty() || m.name.startsWith(QLatin1String("__")) ||
+                m.name.startsWith(QLatin1String("ZZZZZZZZZZ")))
+                continue;
+            if (!expand(templates, at + QLatin1Char('.') + m.name, memberPlace(m), depth + 1, out,
+                        error))
+                return false;
+        }
+    }
+    return true;
+}
+
+// "Program:P.Name" or "Name": the part of `tag` naming the symbol.
+int baseLength(const QString &tag)
+{
+    const QLatin1String prefix(cip::ProgramPrefix);
+    int from = 0;
+    if (tag.startsWith(prefix, Qt::CaseInsensitive)) {
+        from = tag.indexOf(QLatin1Char('.'));
+        if (from < 0)
+            return tag.size();
+        ++from;
+    }
+    int end = from;
+    while (end < tag.size() && tag.at(end) != QLatin1Char('.') && tag.at(end) != QLatin1Char('['))
+        ++end;
+    return end;
+}
+
+} // namespace
+
+DataType dataTypeFor(quint16 atomic)
+{
+    switch (atomic) {
+    case cip::TypeBool:
+        return DT_Bool;
+    case cip::TypeSint:
+        return DT_Int8;
+    case cip::TypeUsint:
+        return DT_UInt8;
+    case cip::TypeInt:
+        return DT_Int16;
+    case cip::TypeUint:
+        return DT_UInt16;
+    case cip::TypeDint:
+        return DT_Int32;
+    case cip::TypeUdint:
+    case cip::TypeDword:
+        return DT_UInt32;
+    case cip::TypeLint:
+        return DT_Int64;
+    case cip::TypeUlint:
+        return DT_UInt64;
+    case cip::TypeReal:
+        return DT_Float;
+    case cip::TypeLreal:
+        return DT_Double;
+    default:
+        return DT_None;
+    }
+}
+
+bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &templates,
+                const QString &tag, QVector<TagRequest> *out, QString *error)
+{
+    const int base = baseLength(tag);
+    const QString name = tag.left(base);
+    const BrowsedTag *found = nullptr;
+    for (const BrowsedTag &t : tags)
+        if (t.path().compare(name, Qt::CaseInsensitive) == 0) {
+            found = &t;
+            break;
+        }
+    if (!found) {
+        *error = QStringLiteral("'%1': the controller has no tag %2").arg(tag, name);
+        return false;
+    }
+    Place place;
+    place.type = found->symbol.type;
+    for (int d = 0; d < found->symbol.dimCount() && d < cip::SymbolDimCount; ++d) {
+        place.dims.append(found->symbol.dims[d]);
+        // Capped, so that three 32-bit sizes cannot overflow the product.
+        place.elements =
+            qMin<qint64>(place.elements * qMax<quint32>(1, found->symbol.dims[d]), qint64(1) << 40);
+    }
+    place.array = !place.dims.isEmpty();
+    // Then each [index] names one element, each .name one member.
+    int i = base;
+    while (i < tag.size()) {
+        if (tag.at(i) == QLatin1Char('[')) {
+            const int close = tag.indexOf(QLatin1Char(']'), i);
+            if (close < 0 || !place.array) {
+                *error = QStringLiteral("'%1': an index where there is no array").arg(tag);
+                return false;
+            }
+            place.array = false;
+            place.elements = 1;
+            i = close + 1;
+            continue;
+        }
+        int end = i + 1;
+        while (end < tag.size() && tag.at(end) != QLatin1Char('.') &&
+               tag.at(end) != QLatin1Char('['))
+            ++end;
+        const QString member = tag.mid(i + 1, end - i - 1);
+        const browse::StructType *s = (place.type & cip::SymbolStructBit) && !place.array
+                                          ? templates.find(place.type & cip::SymbolTemplateMask)
+                                          : nullptr;
+        const browse::TemplateMember *m = s ? findMember(*s, member) : nullptr;
+        if (!m) {
+            *error = QStringLiteral("'%1': no member %2 there").arg(tag, member);
+            return false;
+        }
+        place = memberPlace(*m);
+        i = end;
+    }
+    QVector<TagRequest> reads; // bounded per tag, not per run
+    if (!expand(templates, tag, place, 0, &reads, error))
+        return false;
+    *out += reads;
+    return true;
+}
+
+bool typeFromController(const QString &connection, const QString &pattern,
+                        QVector<TagRequest> *requests, QString *error)
+{
+    ControllerBrowse browser;
+    QVector<BrowsedTag> tags;
+    if (!browser.open(connection, error) || !browser.listTags(QString(), true, &tags, error))
+        return false;
+    QVector<TagRequest> typed;
+    for (const TagRequest &r : *requests) {
+        if (r.typeGiven)
+            typed.append(r);
+        else if (!typedReads(tags, browser.templates(), r.tag, &typed, error))
+            return false;
+    }
+    if (!pattern.isEmpty()) {
+        const QRegularExpression glob(QRegularExpression::wildcardToRegularExpression(pattern),
+                                      QRegularExpression::CaseInsensitiveOption);
+        int matched = 0;
+        for (const BrowsedTag &t : tags) {
+            if (t.symbol.isSystem() || !glob.match(t.path()).hasMatch())
+                continue;
+            ++matched;
+            if (!typedReads(tags, browser.templates(), t.path(), &typed, error))
+                return false;
+        }
+        if (matched == 0) {
+            *error = QStringLiteral("no tag of the controller matches %1").arg(pattern);
+            return false;
+        }
+    }
+    *requests = typed;
+    return true;
+}
+
+} // namespace tools

@@ -1,0 +1,34 @@
+#ifndef QUORVEX_TOOLS_BROWSEDTYPES_H
+#define QUORVEX_TOOLS_BROWSEDTYPES_H
+
+#include "ControllerBrowse.h"
+#include "TagRequest.h"
+
+#include <QVector>
+
+// A tag named without a type, typed from the controller's tag list: an
+// atomic tag becomes one read of its whole array, a structure one read per
+// atomic member, nested members by their dotted path.
+namespace tools
+{
+
+// Bounds the reads one structure may expand into.
+constexpr int MaxMemberReads = 4096;
+
+// The read type of an atomic type code; DT_None when it has none.
+DataType dataTypeFor(quint16 atomic);
+
+// Appends the reads of `tag` (as given on the command line) to *out; false
+// with the reason when the tag is not in `tags` or its type is not readable.
+bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &templates,
+                const QString &tag, QVector<TagRequest> *out, QString *error);
+
+// One browse of `connection`: each request without a type replaced by its
+// typed reads, then the reads of every tag whose name matches the glob
+// `pattern` (none when it is empty). False with the reason.
+bool typeFromController(const QString &connection, const QString &pattern,
+                        QVector<TagRequest> *requests, QString *error);
+
+} // namespace tools
+
+#endif
