@@ -1,3 +1,4 @@
+#include "BrowsedTypes.h"
 #include "Commands.h"
 #include "DriverHost.h"
 #include "SignalWatcher.h"
@@ -9,6 +10,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <QVector>
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -133,13 +135,18 @@ int runWatch(const QStringList &args)
     p.setApplicationDescription(QStringLiteral(
         "Polls tags through the driver like an HMI. On a terminal the table is redrawn in\n"
         "place with changed values highlighted; otherwise one line per change.\n"
-        "Stops after --times rounds, or on Ctrl-C. Exit status 1 when a read failed."));
+        "Stops after --times rounds, or on Ctrl-C. Exit status 1 when a read failed.\n"
+        "A TAG without TYPE, and every tag --tags-from-controller matches, is polled with\n"
+        "the type the controller's tag list gives (a structure member by member)."));
     addHostOptions(p, true);
     p.addOption({QStringLiteral("interval"), QStringLiteral("Polling period (default 1000)."),
                  QStringLiteral("ms"), QStringLiteral("1000")});
     p.addOption({QStringLiteral("times"),
                  QStringLiteral("Number of polling rounds (default: until stopped)."),
                  QStringLiteral("n")});
+    p.addOption({QStringLiteral("tags-from-controller"),
+                 QStringLiteral("Also every tag whose name matches this glob (Program:Main.*)."),
+                 QStringLiteral("PATTERN")});
     p.addPositionalArgument(QStringLiteral("TAG[:TYPE[:COUNT]]"), QStringLiteral("Tags to poll."),
                             QStringLiteral("TAG[:TYPE[:COUNT]]..."));
     int exitCode = 0;
@@ -159,14 +166,28 @@ int runWatch(const QStringList &args)
         if (!ok || times < 1)
             return usageError("watch", QStringLiteral("--times needs a number of at least 1"));
     }
-    if (p.positionalArguments().isEmpty())
+    const QString pattern = p.value(QStringLiteral("tags-from-controller"));
+    if (p.positionalArguments().isEmpty() && pattern.isEmpty())
         return usageError("watch", QStringLiteral("no tag given"));
-    QVector<Row> rows;
+    QVector<TagRequest> requests;
     for (const QString &a : p.positionalArguments()) {
-        Row r;
+        TagRequest r;
         QString error;
-        if (!parseTagRequest(a, &r.request, &error))
+        if (!parseTagRequest(a, &r, &error))
             return usageError("watch", error);
+        requests.append(r);
+    }
+    QString browseError;
+    if ((!pattern.isEmpty() || std::any_of(requests.cbegin(), requests.cend(),
+                                           [](const TagRequest &r) { return !r.typeGiven; })) &&
+        !typeFromController(o.connect, pattern, &requests, &browseError)) {
+        std::fprintf(stderr, "quorvex watch: %s\n", qPrintable(browseError));
+        return ExitFailure;
+    }
+    QVector<Row> rows;
+    for (const TagRequest &request : requests) {
+        Row r;
+        r.request = request;
         rows.append(r);
     }
 
