@@ -37,6 +37,7 @@ private slots:
     void pcapOfAConnectedRead();
     void identityFromTagFile_data();
     void identityFromTagFile();
+    void browsedTypesMatchTagFile();
 
 private:
     struct Result {
@@ -502,6 +503,172 @@ void TstCliProcess::identityFromTagFile()
     QVERIFY(r.finished);
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(r.out, expected);
+}
+
+namespace
+{
+
+struct GenMember {
+    QString name, type;
+    int count; // 0: no dims
+};
+
+// Natural alignment, as a controller lays structures out: each member at a
+// multiple of its own alignment, the size rounded to the largest.
+QVariantMap layOut(const QVector<GenMember> &members, QHash<QString, QPair<int, int>> *sizes,
+                   const QString &name)
+{
+    QVariantMap offsets;
+    int at = 0, align = 1;
+    for (const GenMember &m : members) {
+        const QPair<int, int> sa = sizes->value(m.type);
+        at = (at + sa.second - 1) / sa.second * sa.second;
+        offsets.insert(m.name, at);
+        at += qMax(1, m.count) * sa.first;
+        align = qMax(align, sa.second);
+    }
+    sizes->insert(name, {(at + align - 1) / align * align, align});
+    return offsets;
+}
+
+} // namespace
+
+void TstCliProcess::browsedTypesMatchTagFile()
+{
+    // A tag as given to read without a type, and the head of its JSON line.
+    const QVector<QPair<QString, QString>> reads{
+        {"Plant.Stage", R"("Plant.Stage","type":"int32","count":1,"status":0,"values":[3])"},
+        {"Plant.Parts[1].Core.Count",
+         R"("Plant.Parts[1].Core.Count","type":"int32","count":3,"status":0,"values":[7,8,9])"},
+        {"Plant.Parts[0].Core.Big",
+         R"("Plant.Parts[0].Core.Big","type":"int64","count":1,"status":0,"values":[9000000000])"},
+        {"Plant.Parts[0].Core.Flag",
+         R"("Plant.Parts[0].Core.Flag","type":"bool","count":1,"status":0,"values":[true)"},
+        {"Plant", R"("Plant.Ratio","type":"double","count":1,"status":0,"values":[0.5])"},
+        {"Plant",
+         R"("Plant.Parts[1].Core.Level","type":"int16","count":1,"status":0,"values":[-7])"},
+        {"Program:Main.Local",
+         R"("Program:Main.Local","type":"int32","count":1,"status":0,"values":[42])"},
+        {"T3", R"("T3","type":"int32","count":8,"status":0,"values":[0,0,0,0,0,0,0,0])"},
+        {"Banner", R"("Banner","type":"string","count":1,"status":0,"values":["ok"])"}};
+    // Three nested structures, arrays of one to three dimensions, two
+    // programs and enough tags for many pages of the tag list.
+    QHash<QString, QPair<int, int>> sizes{{"BOOL", {1, 1}}, {"SINT", {1, 1}}, {"INT", {2, 2}},
+                                          {"DINT", {4, 4}}, {"LINT", {8, 8}}, {"REAL", {4, 4}},
+                                          {"LREAL", {8, 8}}};
+    const QVector<QPair<QString, QVector<GenMember>>> types{
+        {"Inner",
+         {{"Flag", "BOOL", 0},
+          {"Level", "INT", 0},
+          {"Gain", "REAL", 0},
+          {"Count", "DINT", 3},
+          {"Big", "LINT", 0}}},
+        {"Middle", {{"Id", "SINT", 0}, {"Core", "Inner", 0}, {"Spare", "INT", 2}}},
+        {"Outer", {{"Stage", "DINT", 0}, {"Parts", "Middle", 2}, {"Ratio", "LREAL", 0}}}};
+    QJsonArray typeArray;
+    QHash<QString, QVariantMap> offsets;
+    for (const auto &t : types) {
+        QJsonArray members;
+        for (const GenMember &m : t.second) {
+            QJsonObject o{{"name", m.name}, {"type", m.type}};
+            if (m.count)
+                o.insert("dims", QJsonArray{m.count});
+            members.append(o);
+        }
+        typeArray.append(
+            QJsonObject{{"name", t.first},
+                        {"handle", QStringLiteral("0x%1").arg(0x9200 + typeArray.size(), 0, 16)},
+                        {"members", members}});
+        offsets.insert(t.first, layOut(t.second, &sizes, t.first));
+    }
+    const QStringList atomics{"BOOL", "SINT", "INT", "DINT", "LINT", "REAL", "LREAL"};
+    const QVector<QJsonArray> dimChoices{{}, {4}, {2, 3}, {2, 2, 2}};
+    QHash<QString, QPair<QString, QJsonArray>> generated;
+    QJsonArray tagArray;
+    for (int i = 0; i < 2000; ++i) {
+        const QString scope = i % 7 == 0 ? "Program:Main." : i % 11 == 0 ? "Program:Aux." : "";
+        const QString type = i % 13 == 0 ? types.at(i % 3).first : atomics.at(i % atomics.size());
+        const QJsonArray dims = dimChoices.at(i % 4);
+        const QString name = scope + QStringLiteral("T%1").arg(i);
+        generated.insert(name, {type, dims});
+        tagArray.append(QJsonObject{{"name", name}, {"type", type}, {"dims", dims}});
+    }
+    const QJsonObject core0{{"Flag", true}, {"Big", "9000000000"}};
+    const QJsonObject core1{{"Level", -7}, {"Count", QJsonArray{7, 8, 9}}};
+    const QJsonObject plant{
+        {"Stage", 3},
+        {"Parts", QJsonArray{QJsonObject{{"Core", core0}}, QJsonObject{{"Core", core1}}}},
+        {"Ratio", 0.5}};
+    const QVector<QJsonObject> valued{
+        {{"name", "Plant"}, {"type", "Outer"}, {"value", plant}},
+        {{"name", "Program:Main.Local"}, {"type", "DINT"}, {"value", 42}},
+        {{"name", "Banner"}, {"type", "STRING"}, {"value", "ok"}}};
+    for (const QJsonObject &o : valued) {
+        tagArray.append(o);
+        generated.insert(o.value("name").toString(), {o.value("type").toString(), QJsonArray()});
+    }
+    QFile file(dir.filePath("generated.json"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(QJsonObject{{"types", typeArray}, {"tags", tagArray}}).toJson());
+    file.close();
+
+    QProcess own;
+    const QString at = startSim(own, {"--tags", file.fileName(), "--max-seconds", "120"});
+    const Result listed =
+        at.isEmpty() ? Result() : run({"tags", "--json", "--all", "--connect", at});
+    QStringList readArgs{"read", "--json", "--connect", at};
+    for (const auto &r : reads)
+        readArgs.append(r.first);
+    const Result typeless = at.isEmpty() ? Result() : run(readArgs);
+    const Result typed = at.isEmpty() ? Result()
+                                      : run({"read", "--json", "--connect", at,
+                                             "Plant.Parts[1].Core.Level:int16", "T3:int32:8"});
+    const Result watched = at.isEmpty() ? Result()
+                                        : run({"watch", "--times", "1", "--connect", at,
+                                               "--tags-from-controller", "program:main.loc*"});
+    own.kill();
+    own.waitForFinished(5000);
+    QVERIFY2(!at.isEmpty(), own.readAllStandardError().constData());
+
+    QVERIFY(listed.finished);
+    QCOMPARE(listed.exitCode, 0);
+    const QJsonObject doc = QJsonDocument::fromJson(listed.out.toUtf8()).object();
+    QHash<QString, QPair<QString, QJsonArray>> browsed;
+    for (const QJsonValue &v : doc.value("tags").toArray()) {
+        const QJsonObject t = v.toObject();
+        browsed.insert(t.value("name").toString(),
+                       {t.value("type").toString(), t.value("dims").toArray()});
+    }
+    for (auto g = generated.cbegin(); g != generated.cend(); ++g) {
+        QVERIFY2(browsed.contains(g.key()), qPrintable(g.key()));
+        QCOMPARE(browsed.value(g.key()).first, g.value().first);
+        QCOMPARE(browsed.value(g.key()).second, g.value().second);
+    }
+    QHash<QString, QVariantMap> browsedOffsets;
+    for (const QJsonValue &v : doc.value("structures").toArray()) {
+        QVariantMap m;
+        for (const QJsonValue &member : v.toObject().value("members").toArray())
+            m.insert(member.toObject().value("name").toString(),
+                     member.toObject().value("offset").toInt());
+        browsedOffsets.insert(v.toObject().value("name").toString(), m);
+    }
+    for (const auto &t : types)
+        QCOMPARE(browsedOffsets.value(t.first), offsets.value(t.first));
+
+    QVERIFY(typeless.finished);
+    QVERIFY2(typeless.exitCode == 0, qPrintable(typeless.err));
+    for (const auto &r : reads)
+        QVERIFY2(typeless.out.contains("{\"tag\":" + r.second),
+                 qPrintable(r.first + ": " + typeless.out.left(3000)));
+    QVERIFY(typed.finished);
+    QCOMPARE(typed.exitCode, 0);
+    QVERIFY2(typed.out.contains(R"("values":[-7])") &&
+                 typed.out.contains(
+                     R"("T3","type":"int32","count":8,"status":0,"values":[0,0,0,0,0,0,0,0])"),
+             qPrintable(typed.out));
+    QVERIFY(watched.finished);
+    QVERIFY2(watched.exitCode == 0, qPrintable(watched.err));
+    QVERIFY2(watched.out.contains("Program:Main.Local = [42]"), qPrintable(watched.out));
 }
 
 QTEST_GUILESS_MAIN(TstCliProcess)
