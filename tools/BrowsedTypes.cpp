@@ -171,9 +171,13 @@ bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &te
             found = &t;
             break;
         }
+    // A name the list does not have is read as given, so that the
+    // controller's own reply says what is wrong with that one tag.
+    TagRequest asGiven;
+    asGiven.tag = tag;
     if (!found) {
-        *error = QStringLiteral("'%1': the controller has no tag %2").arg(tag, name);
-        return false;
+        out->append(asGiven);
+        return true;
     }
     Place place;
     place.type = found->symbol.type;
@@ -190,8 +194,8 @@ bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &te
         if (tag.at(i) == QLatin1Char('[')) {
             const int close = tag.indexOf(QLatin1Char(']'), i);
             if (close < 0 || !place.array) {
-                *error = QStringLiteral("'%1': an index where there is no array").arg(tag);
-                return false;
+                out->append(asGiven);
+                return true;
             }
             place.array = false;
             place.elements = 1;
@@ -208,8 +212,8 @@ bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &te
                                           : nullptr;
         const browse::TemplateMember *m = s ? findMember(*s, member) : nullptr;
         if (!m) {
-            *error = QStringLiteral("'%1': no member %2 there").arg(tag, member);
-            return false;
+            out->append(asGiven);
+            return true;
         }
         place = memberPlace(*m);
         i = end;
@@ -224,6 +228,13 @@ bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &te
 bool typeFromController(const QString &connection, const QString &pattern,
                         QVector<TagRequest> *requests, QString *error)
 {
+    // A serial line has no tag list to browse: its reads keep the default.
+    if (connection.section(QLatin1Char(';'), 0, 0).contains(QLatin1Char(','))) {
+        if (pattern.isEmpty())
+            return true;
+        *error = QStringLiteral("tags are browsed over TCP only, not over %1").arg(connection);
+        return false;
+    }
     ControllerBrowse browser;
     QVector<BrowsedTag> tags;
     if (!browser.open(connection, error) || !browser.listTags(QString(), true, &tags, error))

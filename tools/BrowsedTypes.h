@@ -18,14 +18,16 @@ constexpr int MaxMemberReads = 4096;
 // The read type of an atomic type code; DT_None when it has none.
 DataType dataTypeFor(quint16 atomic);
 
-// Appends the reads of `tag` (as given on the command line) to *out; false
-// with the reason when the tag is not in `tags` or its type is not readable.
+// Appends the reads of `tag` (as given on the command line) to *out, or
+// `tag` itself with the default type when `tags` does not have it; false
+// with the reason when its type is not readable or it is too large.
 bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &templates,
                 const QString &tag, QVector<TagRequest> *out, QString *error);
 
 // One browse of `connection`: each request without a type replaced by its
 // typed reads, then the reads of every tag whose name matches the glob
-// `pattern` (none when it is empty). False with the reason.
+// `pattern` (none when it is empty). False with the reason. A serial line
+// is not browsed: its requests keep the default type.
 bool typeFromController(const QString &connection, const QString &pattern,
                         QVector<TagRequest> *requests, QString *error);
 

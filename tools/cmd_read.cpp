@@ -44,6 +44,11 @@ int runRead(const QStringList &args)
         requests.append(s);
     }
 
+    DriverHost host("read");
+    if (!host.load(o) || !host.connect(o.connect))
+        return ExitFailure;
+    // Browsed after the driver connected, so that a failing connection is
+    // reported in the driver's words.
     QString browseError;
     if (std::any_of(requests.cbegin(), requests.cend(),
                     [](const TagRequest &r) { return !r.typeGiven; }) &&
@@ -51,10 +56,6 @@ int runRead(const QStringList &args)
         std::fprintf(stderr, "quorvex read: %s\n", qPrintable(browseError));
         return ExitFailure;
     }
-
-    DriverHost host("read");
-    if (!host.load(o) || !host.connect(o.connect))
-        return ExitFailure;
 
     QVector<CLabelVariable> values;
     for (const TagRequest &s : requests)

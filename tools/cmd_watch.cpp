@@ -177,6 +177,12 @@ int runWatch(const QStringList &args)
             return usageError("watch", error);
         requests.append(r);
     }
+
+    DriverHost host("watch");
+    if (!host.load(o) || !host.connect(o.connect))
+        return ExitFailure;
+    // Browsed after the driver connected, so that a failing connection is
+    // reported in the driver's words.
     QString browseError;
     if ((!pattern.isEmpty() || std::any_of(requests.cbegin(), requests.cend(),
                                            [](const TagRequest &r) { return !r.typeGiven; })) &&
@@ -190,10 +196,6 @@ int runWatch(const QStringList &args)
         r.request = request;
         rows.append(r);
     }
-
-    DriverHost host("watch");
-    if (!host.load(o) || !host.connect(o.connect))
-        return ExitFailure;
 
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     SignalWatcher watcher;
