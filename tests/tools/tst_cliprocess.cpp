@@ -505,108 +505,69 @@ void TstCliProcess::identityFromTagFile()
     QCOMPARE(r.out, expected);
 }
 
-namespace
-{
-
-struct GenMember {
-    QString name, type;
-    int count; // 0: no dims
-};
-
-// Natural alignment, as a controller lays structures out: each member at a
-// multiple of its own alignment, the size rounded to the largest.
-QVariantMap layOut(const QVector<GenMember> &members, QHash<QString, QPair<int, int>> *sizes,
-                   const QString &name)
-{
-    QVariantMap offsets;
-    int at = 0, align = 1;
-    for (const GenMember &m : members) {
-        const QPair<int, int> sa = sizes->value(m.type);
-        at = (at + sa.second - 1) / sa.second * sa.second;
-        offsets.insert(m.name, at);
-        at += qMax(1, m.count) * sa.first;
-        align = qMax(align, sa.second);
-    }
-    sizes->insert(name, {(at + align - 1) / align * align, align});
-    return offsets;
-}
-
-} // namespace
-
 void TstCliProcess::browsedTypesMatchTagFile()
 {
-    // A tag as given to read without a type, and the head of its JSON line.
-    const QVector<QPair<QString, QString>> reads{
-        {"Plant.Stage", R"("Plant.Stage","type":"int32","count":1,"status":0,"values":[3])"},
-        {"Plant.Parts[1].Core.Count",
-         R"("Plant.Parts[1].Core.Count","type":"int32","count":3,"status":0,"values":[7,8,9])"},
-        {"Plant.Parts[0].Core.Big",
-         R"("Plant.Parts[0].Core.Big","type":"int64","count":1,"status":0,"values":[9000000000])"},
-        {"Plant.Parts[0].Core.Flag",
-         R"("Plant.Parts[0].Core.Flag","type":"bool","count":1,"status":0,"values":[true)"},
-        {"Plant", R"("Plant.Ratio","type":"double","count":1,"status":0,"values":[0.5])"},
-        {"Plant",
-         R"("Plant.Parts[1].Core.Level","type":"int16","count":1,"status":0,"values":[-7])"},
-        {"Program:Main.Local",
-         R"("Program:Main.Local","type":"int32","count":1,"status":0,"values":[42])"},
-        {"T3", R"("T3","type":"int32","count":8,"status":0,"values":[0,0,0,0,0,0,0,0])"},
-        {"Banner", R"("Banner","type":"string","count":1,"status":0,"values":["ok"])"}};
-    // Three nested structures, arrays of one to three dimensions, two
-    // programs and enough tags for many pages of the tag list.
-    QHash<QString, QPair<int, int>> sizes{{"BOOL", {1, 1}}, {"SINT", {1, 1}}, {"INT", {2, 2}},
-                                          {"DINT", {4, 4}}, {"LINT", {8, 8}}, {"REAL", {4, 4}},
-                                          {"LREAL", {8, 8}}};
-    const QVector<QPair<QString, QVector<GenMember>>> types{
+    // Tags read without a type: name, then type, count and values as read.
+    const QVector<QStringList> reads{{"Plant.Stage", "int32", "1", "[3]"},
+                                     {"Plant.Parts[1].Core.Count", "int32", "3", "[7,8,9]"},
+                                     {"Plant.Parts[0].Core.Big", "int64", "1", "[9000000000]"},
+                                     {"Plant.Parts[0].Core.Flag", "bool", "1", "[true"},
+                                     {"Plant", "double", "1", "[0.5]", "Plant.Ratio"},
+                                     {"Plant", "int16", "1", "[-7]", "Plant.Parts[1].Core.Level"},
+                                     {"Program:Main.Local", "int32", "1", "[42]"},
+                                     {"T3", "int32", "8", "[0,0,0,0,0,0,0,0]"},
+                                     {"Banner", "string", "1", "[\"ok\"]"}};
+    // Three nested structures: members as name, type, dims, offset as laid out.
+    const QVector<QPair<QString, QVector<QVariantList>>> types{
         {"Inner",
-         {{"Flag", "BOOL", 0},
-          {"Level", "INT", 0},
-          {"Gain", "REAL", 0},
-          {"Count", "DINT", 3},
-          {"Big", "LINT", 0}}},
-        {"Middle", {{"Id", "SINT", 0}, {"Core", "Inner", 0}, {"Spare", "INT", 2}}},
-        {"Outer", {{"Stage", "DINT", 0}, {"Parts", "Middle", 2}, {"Ratio", "LREAL", 0}}}};
+         {{"Flag", "BOOL", 0, 0},
+          {"Level", "INT", 0, 2},
+          {"Gain", "REAL", 0, 4},
+          {"Count", "DINT", 3, 8},
+          {"Big", "LINT", 0, 24}}},
+        {"Middle", {{"Id", "SINT", 0, 0}, {"Core", "Inner", 0, 8}, {"Spare", "INT", 2, 40}}},
+        {"Outer",
+         {{"Stage", "DINT", 0, 0}, {"Parts", "Middle", 2, 8}, {"Ratio", "LREAL", 0, 104}}}};
     QJsonArray typeArray;
     QHash<QString, QVariantMap> offsets;
     for (const auto &t : types) {
         QJsonArray members;
-        for (const GenMember &m : t.second) {
-            QJsonObject o{{"name", m.name}, {"type", m.type}};
-            if (m.count)
-                o.insert("dims", QJsonArray{m.count});
+        for (const QVariantList &m : t.second) {
+            QJsonObject o{{"name", m[0].toString()}, {"type", m[1].toString()}};
+            if (m[2].toInt())
+                o.insert("dims", QJsonArray{m[2].toInt()});
             members.append(o);
+            offsets[t.first].insert(m[0].toString(), m[3]);
         }
         typeArray.append(
             QJsonObject{{"name", t.first},
                         {"handle", QStringLiteral("0x%1").arg(0x9200 + typeArray.size(), 0, 16)},
                         {"members", members}});
-        offsets.insert(t.first, layOut(t.second, &sizes, t.first));
     }
+    // 2000 tags (many pages of the list), two programs, 0 to 3 dimensions.
     const QStringList atomics{"BOOL", "SINT", "INT", "DINT", "LINT", "REAL", "LREAL"};
     const QVector<QJsonArray> dimChoices{{}, {4}, {2, 3}, {2, 2, 2}};
-    QHash<QString, QPair<QString, QJsonArray>> generated;
     QJsonArray tagArray;
-    for (int i = 0; i < 2000; ++i) {
-        const QString scope = i % 7 == 0 ? "Program:Main." : i % 11 == 0 ? "Program:Aux." : "";
-        const QString type = i % 13 == 0 ? types.at(i % 3).first : atomics.at(i % atomics.size());
-        const QJsonArray dims = dimChoices.at(i % 4);
-        const QString name = scope + QStringLiteral("T%1").arg(i);
-        generated.insert(name, {type, dims});
-        tagArray.append(QJsonObject{{"name", name}, {"type", type}, {"dims", dims}});
-    }
-    const QJsonObject core0{{"Flag", true}, {"Big", "9000000000"}};
-    const QJsonObject core1{{"Level", -7}, {"Count", QJsonArray{7, 8, 9}}};
-    const QJsonObject plant{
-        {"Stage", 3},
-        {"Parts", QJsonArray{QJsonObject{{"Core", core0}}, QJsonObject{{"Core", core1}}}},
-        {"Ratio", 0.5}};
-    const QVector<QJsonObject> valued{
-        {{"name", "Plant"}, {"type", "Outer"}, {"value", plant}},
-        {{"name", "Program:Main.Local"}, {"type", "DINT"}, {"value", 42}},
-        {{"name", "Banner"}, {"type", "STRING"}, {"value", "ok"}}};
-    for (const QJsonObject &o : valued) {
-        tagArray.append(o);
-        generated.insert(o.value("name").toString(), {o.value("type").toString(), QJsonArray()});
-    }
+    for (int i = 0; i < 2000; ++i)
+        tagArray.append(QJsonObject{
+            {"name", (i % 7 == 0    ? "Program:Main.T"
+                      : i % 11 == 0 ? "Program:Aux.T"
+                                    : "T") +
+                         QString::number(i)},
+            {"type", i % 13 == 0 ? types.at(i % 3).first : atomics.at(i % atomics.size())},
+            {"dims", dimChoices.at(i % 4)}});
+    const QJsonArray parts{
+        QJsonObject{{"Core", QJsonObject{{"Flag", true}, {"Big", "9000000000"}}}},
+        QJsonObject{{"Core", QJsonObject{{"Level", -7}, {"Count", QJsonArray{7, 8, 9}}}}}};
+    tagArray.append(
+        QJsonObject{{"name", "Plant"},
+                    {"type", "Outer"},
+                    {"dims", QJsonArray()},
+                    {"value", QJsonObject{{"Stage", 3}, {"Parts", parts}, {"Ratio", 0.5}}}});
+    tagArray.append(QJsonObject{
+        {"name", "Program:Main.Local"}, {"type", "DINT"}, {"dims", QJsonArray()}, {"value", 42}});
+    tagArray.append(QJsonObject{
+        {"name", "Banner"}, {"type", "STRING"}, {"dims", QJsonArray()}, {"value", "ok"}});
     QFile file(dir.filePath("generated.json"));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QJsonDocument(QJsonObject{{"types", typeArray}, {"tags", tagArray}}).toJson());
@@ -614,61 +575,55 @@ void TstCliProcess::browsedTypesMatchTagFile()
 
     QProcess own;
     const QString at = startSim(own, {"--tags", file.fileName(), "--max-seconds", "120"});
-    const Result listed =
-        at.isEmpty() ? Result() : run({"tags", "--json", "--all", "--connect", at});
     QStringList readArgs{"read", "--json", "--connect", at};
-    for (const auto &r : reads)
-        readArgs.append(r.first);
-    const Result typeless = at.isEmpty() ? Result() : run(readArgs);
-    const Result typed = at.isEmpty() ? Result()
-                                      : run({"read", "--json", "--connect", at,
-                                             "Plant.Parts[1].Core.Level:int16", "T3:int32:8"});
-    const Result watched = at.isEmpty() ? Result()
-                                        : run({"watch", "--times", "1", "--connect", at,
-                                               "--tags-from-controller", "program:main.loc*"});
+    for (const QStringList &r : reads)
+        readArgs.append(r[0]);
+    QVector<Result> runs;
+    for (const QStringList &args :
+         {QStringList{"tags", "--json", "--all", "--connect", at}, readArgs,
+          QStringList{"read", "--json", "--connect", at, "Plant.Parts[1].Core.Level:int16",
+                      "T3:int32:8"},
+          QStringList{"watch", "--times", "1", "--connect", at, "--tags-from-controller",
+                      "program:main.loc*"}})
+        runs.append(at.isEmpty() ? Result() : run(args));
     own.kill();
     own.waitForFinished(5000);
     QVERIFY2(!at.isEmpty(), own.readAllStandardError().constData());
-
-    QVERIFY(listed.finished);
-    QCOMPARE(listed.exitCode, 0);
-    const QJsonObject doc = QJsonDocument::fromJson(listed.out.toUtf8()).object();
-    QHash<QString, QPair<QString, QJsonArray>> browsed;
-    for (const QJsonValue &v : doc.value("tags").toArray()) {
-        const QJsonObject t = v.toObject();
-        browsed.insert(t.value("name").toString(),
-                       {t.value("type").toString(), t.value("dims").toArray()});
+    for (const Result &r : runs) {
+        QVERIFY(r.finished);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
     }
-    for (auto g = generated.cbegin(); g != generated.cend(); ++g) {
-        QVERIFY2(browsed.contains(g.key()), qPrintable(g.key()));
-        QCOMPARE(browsed.value(g.key()).first, g.value().first);
-        QCOMPARE(browsed.value(g.key()).second, g.value().second);
+
+    // Every generated tag's name, type and dimensions; every member's offset.
+    QHash<QString, QJsonObject> browsed;
+    const QJsonObject doc = QJsonDocument::fromJson(runs[0].out.toUtf8()).object();
+    for (const QJsonValue &v : doc.value("tags").toArray())
+        browsed.insert(v.toObject().value("name").toString(), v.toObject());
+    for (const QJsonValue &v : tagArray) {
+        const QJsonObject g = v.toObject(), b = browsed.value(g.value("name").toString());
+        QCOMPARE(b.value("type"), g.value("type"));
+        QCOMPARE(b.value("dims"), g.value("dims"));
     }
     QHash<QString, QVariantMap> browsedOffsets;
-    for (const QJsonValue &v : doc.value("structures").toArray()) {
-        QVariantMap m;
-        for (const QJsonValue &member : v.toObject().value("members").toArray())
-            m.insert(member.toObject().value("name").toString(),
-                     member.toObject().value("offset").toInt());
-        browsedOffsets.insert(v.toObject().value("name").toString(), m);
-    }
+    for (const QJsonValue &v : doc.value("structures").toArray())
+        for (const QJsonValue &m : v.toObject().value("members").toArray())
+            browsedOffsets[v.toObject().value("name").toString()].insert(
+                m.toObject().value("name").toString(), m.toObject().value("offset").toInt());
     for (const auto &t : types)
         QCOMPARE(browsedOffsets.value(t.first), offsets.value(t.first));
 
-    QVERIFY(typeless.finished);
-    QVERIFY2(typeless.exitCode == 0, qPrintable(typeless.err));
-    for (const auto &r : reads)
-        QVERIFY2(typeless.out.contains("{\"tag\":" + r.second),
-                 qPrintable(r.first + ": " + typeless.out.left(3000)));
-    QVERIFY(typed.finished);
-    QCOMPARE(typed.exitCode, 0);
-    QVERIFY2(typed.out.contains(R"("values":[-7])") &&
-                 typed.out.contains(
+    for (const QStringList &r : reads) {
+        const QString line =
+            QStringLiteral(
+                "{\"tag\":\"%1\",\"type\":\"%2\",\"count\":%3,\"status\":0,\"values\":%4")
+                .arg(r.value(4, r[0]), r[1], r[2], r[3]);
+        QVERIFY2(runs[1].out.contains(line), qPrintable(line + "\n" + runs[1].out.left(3000)));
+    }
+    QVERIFY2(runs[2].out.contains(R"("values":[-7])") &&
+                 runs[2].out.contains(
                      R"("T3","type":"int32","count":8,"status":0,"values":[0,0,0,0,0,0,0,0])"),
-             qPrintable(typed.out));
-    QVERIFY(watched.finished);
-    QVERIFY2(watched.exitCode == 0, qPrintable(watched.err));
-    QVERIFY2(watched.out.contains("Program:Main.Local = [42]"), qPrintable(watched.out));
+             qPrintable(runs[2].out));
+    QVERIFY2(runs[3].out.contains("Program:Main.Local = [42]"), qPrintable(runs[3].out));
 }
 
 QTEST_GUILESS_MAIN(TstCliProcess)
