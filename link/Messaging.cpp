@@ -20,15 +20,42 @@ constexpr int CpfHeaderSize = eip::OffCipMessage - eip::HeaderSize;
 // A reply's type code, and the handle that follows a structure's.
 constexpr int TypeAndHandleSize = 4;
 
+void putLogicalPath(QByteArray &out, quint8 cls, quint8 instance)
+{
+    le::put8(out, cip::SegClass8);
+    le::put8(out, cls);
+    le::put8(out, cip::SegInstance8);
+    le::put8(out, instance);
+}
+
 QByteArray logicalPath(quint8 cls, quint8 instance)
 {
     QByteArray p;
     p.reserve(LogicalPathSize);
-    le::put8(p, cip::SegClass8);
-    le::put8(p, cls);
-    le::put8(p, cip::SegInstance8);
-    le::put8(p, instance);
+    putLogicalPath(p, cls, instance);
     return p;
+}
+
+// Everything of a SendRRData frame before its unconnected data item.
+void putSendRRDataHead(QByteArray &f, const QByteArray &session, int cipSize)
+{
+    le::put16(f, eip::SendRRData);
+    le::put16(f, static_cast<quint16>(CpfHeaderSize + cipSize));
+    // The stored handle as it is; only a short one needs the zero-filled copy.
+    if (session.size() == eip::SessionHandleSize)
+        f.append(session);
+    else
+        f.append(tagread::sessionBytes(session));
+    le::put32(f, eip::StatusSuccess);
+    f.append(eip::ContextSize, '\0');
+    le::put32(f, 0); // options
+    le::put32(f, 0); // interface handle: CIP
+    le::put16(f, tagread::CpfTimeout);
+    le::put16(f, tagread::CpfItemCount);
+    le::put16(f, eip::ItemNullAddress);
+    le::put16(f, 0);
+    le::put16(f, eip::ItemUnconnectedData);
+    le::put16(f, static_cast<quint16>(cipSize));
 }
 
 } // namespace
@@ -58,19 +85,7 @@ QByteArray sendRRData(const QByteArray &session, const QByteArray &cipMessage)
 {
     QByteArray f;
     f.reserve(eip::OffCipMessage + cipMessage.size());
-    le::put16(f, eip::SendRRData);
-    le::put16(f, static_cast<quint16>(CpfHeaderSize + cipMessage.size()));
-    f.append(tagread::sessionBytes(session));
-    le::put32(f, eip::StatusSuccess);
-    f.append(eip::ContextSize, '\0');
-    le::put32(f, 0); // options
-    le::put32(f, 0); // interface handle: CIP
-    le::put16(f, tagread::CpfTimeout);
-    le::put16(f, tagread::CpfItemCount);
-    le::put16(f, eip::ItemNullAddress);
-    le::put16(f, 0);
-    le::put16(f, eip::ItemUnconnectedData);
-    le::put16(f, static_cast<quint16>(cipMessage.size()));
+    putSendRRDataHead(f, session, cipMessage.size());
     f.append(cipMessage);
     return f;
 }
@@ -80,20 +95,27 @@ QByteArray unconnectedFrame(const QByteArray &session, const route::Route &route
 {
     if (route.direct)
         return sendRRData(session, mrRequest);
+    // Written straight into one buffer of the final size: a read sends one
+    // of these per request.
     const QByteArray routeBytes = route.bytes();
-    QByteArray data;
-    data.reserve(mrRequest.size() + routeBytes.size() + 8);
-    le::put8(data, tagread::PriorityTick);
-    le::put8(data, tagread::TimeoutTicks);
-    le::put16(data, static_cast<quint16>(mrRequest.size()));
-    data.append(mrRequest);
-    if (mrRequest.size() % 2)
-        le::put8(data, 0);
-    le::put8(data, static_cast<quint8>(routeBytes.size() / 2));
-    le::put8(data, 0); // reserved
-    data.append(routeBytes);
-    return sendRRData(session,
-                      messaging::mrRequest(cip::UnconnectedSend, connectionManagerPath(), data));
+    const int pad = mrRequest.size() % 2;
+    const int cipSize = UcsFixedSize + mrRequest.size() + pad + routeBytes.size();
+    QByteArray f;
+    f.reserve(eip::OffCipMessage + cipSize);
+    putSendRRDataHead(f, session, cipSize);
+    le::put8(f, cip::UnconnectedSend);
+    le::put8(f, static_cast<quint8>(LogicalPathSize / 2));
+    putLogicalPath(f, cip::ConnectionManagerClass, cip::ConnectionManagerInstance);
+    le::put8(f, tagread::PriorityTick);
+    le::put8(f, tagread::TimeoutTicks);
+    le::put16(f, static_cast<quint16>(mrRequest.size()));
+    f.append(mrRequest);
+    if (pad)
+        le::put8(f, 0);
+    le::put8(f, static_cast<quint8>(routeBytes.size() / 2));
+    le::put8(f, 0); // reserved
+    f.append(routeBytes);
+    return f;
 }
 
 FrameHead readFrameHead(le::Reader &r, const QByteArray &frame, quint16 command)

@@ -41,13 +41,17 @@ QByteArray requestPath(const QString &area, int firstNameLen)
 
 QByteArray readRequest(const QByteArray &pathBytes, quint16 count, bool fragmented, quint32 offset)
 {
-    QByteArray data;
-    data.reserve(6);
-    le::put16(data, count);
+    // Service, path size in words, path, count and, in parts, the offset:
+    // as mrRequest lays them out, in one buffer.
+    QByteArray r;
+    r.reserve(2 + pathBytes.size() + 6);
+    le::put8(r, fragmented ? cip::ReadTagFragmented : cip::ReadTag);
+    le::put8(r, static_cast<quint8>(pathBytes.size() / 2));
+    r.append(pathBytes);
+    le::put16(r, count);
     if (fragmented)
-        le::put32(data, offset);
-    return messaging::mrRequest(fragmented ? cip::ReadTagFragmented : cip::ReadTag, pathBytes,
-                                data);
+        le::put32(r, offset);
+    return r;
 }
 
 QByteArray buildReadFrame(const QByteArray &session4, const QByteArray &pathBytes, quint16 count,
