@@ -43,14 +43,20 @@ QByteArray readRequest(const QByteArray &pathBytes, quint16 count, bool fragment
 {
     // Service, path size in words, path, count and, in parts, the offset:
     // as mrRequest lays them out, in one buffer.
-    QByteArray r;
-    r.reserve(2 + pathBytes.size() + 6);
-    le::put8(r, fragmented ? cip::ReadTagFragmented : cip::ReadTag);
-    le::put8(r, static_cast<quint8>(pathBytes.size() / 2));
-    r.append(pathBytes);
-    le::put16(r, count);
+    char head[2];
+    le::Writer h(head, sizeof head);
+    h.put8(fragmented ? cip::ReadTagFragmented : cip::ReadTag);
+    h.put8(static_cast<quint8>(pathBytes.size() / 2));
+    char tail[6];
+    le::Writer t(tail, sizeof tail);
+    t.put16(count);
     if (fragmented)
-        le::put32(r, offset);
+        t.put32(offset);
+    QByteArray r;
+    r.reserve(h.size() + pathBytes.size() + t.size());
+    r.append(head, h.size());
+    r.append(pathBytes);
+    r.append(tail, t.size());
     return r;
 }
 
