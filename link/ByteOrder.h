@@ -7,9 +7,13 @@
 
 // Every protocol field and every controller value is little-endian. These are
 // the only places that assemble or split multi-byte fields.
-namespace le {
+namespace le
+{
 
-inline void put8(QByteArray &out, quint8 v) { out.append(static_cast<char>(v)); }
+inline void put8(QByteArray &out, quint8 v)
+{
+    out.append(static_cast<char>(v));
+}
 
 inline void put16(QByteArray &out, quint16 v)
 {
@@ -69,12 +73,62 @@ inline quint64 getBigPadded(const QByteArray &in, qsizetype offset, int width)
     quint64 v = 0;
     for (int i = 0; i < width; ++i) {
         const qsizetype at = offset + i;
-        const quint64 b =
-            at >= 0 && at < in.size() ? static_cast<quint8>(in.at(at)) : quint64(0);
+        const quint64 b = at >= 0 && at < in.size() ? static_cast<quint8>(in.at(at)) : quint64(0);
         v = (v << 8) | b;
     }
     return v;
 }
+
+// Sequential writer into a fixed buffer the caller provides, for frames
+// built once per request: one append of the whole block costs less than one
+// per field. A write past the end is not done and clears `ok()`.
+class Writer
+{
+public:
+    Writer(char *buffer, int capacity) : begin(buffer), at(buffer), end(buffer + capacity) {}
+
+    bool ok() const { return good; }
+    int size() const { return static_cast<int>(at - begin); }
+
+    void put8(quint8 v)
+    {
+        if (at == end) {
+            good = false;
+            return;
+        }
+        *at++ = static_cast<char>(v);
+    }
+    void put16(quint16 v)
+    {
+        put8(static_cast<quint8>(v & 0xFF));
+        put8(static_cast<quint8>(v >> 8));
+    }
+    void put32(quint32 v)
+    {
+        put16(static_cast<quint16>(v & 0xFFFF));
+        put16(static_cast<quint16>(v >> 16));
+    }
+    void putBytes(const char *bytes, int n)
+    {
+        if (n < 0 || n > end - at) {
+            good = false;
+            return;
+        }
+        std::memcpy(at, bytes, static_cast<size_t>(n));
+        at += n;
+    }
+    void putZeros(int n)
+    {
+        for (int i = 0; i < n; ++i)
+            put8(0);
+    }
+
+private:
+    char *begin;
+    char *at;
+    char *end;
+    bool good = true;
+};
 
 // Sequential reader: every read checks the remaining length first; once a
 // read fails, `ok()` stays false and further reads return zero.

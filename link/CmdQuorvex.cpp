@@ -487,7 +487,11 @@ bool CmdQuorvex::takeOwnFrame(const QByteArray &request, QByteArray &reply)
             continue;
         }
         lateContexts.clear();
-        reply.append(recvBuffer.left(frame));
+        // Usually the buffer holds just this frame: handed over as it is.
+        if (reply.isEmpty() && frame == recvBuffer.size())
+            reply.swap(recvBuffer);
+        else
+            reply.append(recvBuffer.left(frame));
         recvBuffer.clear();
         return true;
     }

@@ -20,15 +20,45 @@ constexpr int CpfHeaderSize = eip::OffCipMessage - eip::HeaderSize;
 // A reply's type code, and the handle that follows a structure's.
 constexpr int TypeAndHandleSize = 4;
 
+void putLogicalPath(le::Writer &w, quint8 cls, quint8 instance)
+{
+    w.put8(cip::SegClass8);
+    w.put8(cls);
+    w.put8(cip::SegInstance8);
+    w.put8(instance);
+}
+
 QByteArray logicalPath(quint8 cls, quint8 instance)
 {
-    QByteArray p;
-    p.reserve(LogicalPathSize);
-    le::put8(p, cip::SegClass8);
-    le::put8(p, cls);
-    le::put8(p, cip::SegInstance8);
-    le::put8(p, instance);
-    return p;
+    char p[LogicalPathSize];
+    le::Writer w(p, sizeof p);
+    putLogicalPath(w, cls, instance);
+    return QByteArray(p, w.size());
+}
+
+// Everything of a SendRRData frame before its unconnected data item.
+void putSendRRDataHead(QByteArray &f, const QByteArray &session, int cipSize)
+{
+    char head[eip::OffCipMessage];
+    le::Writer w(head, sizeof head);
+    w.put16(eip::SendRRData);
+    w.put16(static_cast<quint16>(CpfHeaderSize + cipSize));
+    // Before any registration was answered the handle is all zeros.
+    if (session.size() >= eip::SessionHandleSize)
+        w.putBytes(session.constData(), eip::SessionHandleSize);
+    else
+        w.putZeros(eip::SessionHandleSize);
+    w.put32(eip::StatusSuccess);
+    w.putZeros(eip::ContextSize);
+    w.put32(0); // options
+    w.put32(0); // interface handle: CIP
+    w.put16(tagread::CpfTimeout);
+    w.put16(tagread::CpfItemCount);
+    w.put16(eip::ItemNullAddress);
+    w.put16(0);
+    w.put16(eip::ItemUnconnectedData);
+    w.put16(static_cast<quint16>(cipSize));
+    f.append(head, w.size());
 }
 
 } // namespace
@@ -58,19 +88,7 @@ QByteArray sendRRData(const QByteArray &session, const QByteArray &cipMessage)
 {
     QByteArray f;
     f.reserve(eip::OffCipMessage + cipMessage.size());
-    le::put16(f, eip::SendRRData);
-    le::put16(f, static_cast<quint16>(CpfHeaderSize + cipMessage.size()));
-    f.append(tagread::sessionBytes(session));
-    le::put32(f, eip::StatusSuccess);
-    f.append(eip::ContextSize, '\0');
-    le::put32(f, 0); // options
-    le::put32(f, 0); // interface handle: CIP
-    le::put16(f, tagread::CpfTimeout);
-    le::put16(f, tagread::CpfItemCount);
-    le::put16(f, eip::ItemNullAddress);
-    le::put16(f, 0);
-    le::put16(f, eip::ItemUnconnectedData);
-    le::put16(f, static_cast<quint16>(cipMessage.size()));
+    putSendRRDataHead(f, session, cipMessage.size());
     f.append(cipMessage);
     return f;
 }
@@ -80,20 +98,33 @@ QByteArray unconnectedFrame(const QByteArray &session, const route::Route &route
 {
     if (route.direct)
         return sendRRData(session, mrRequest);
+    // Written straight into one buffer of the final size: a read sends one
+    // of these per request.
     const QByteArray routeBytes = route.bytes();
-    QByteArray data;
-    data.reserve(mrRequest.size() + routeBytes.size() + 8);
-    le::put8(data, tagread::PriorityTick);
-    le::put8(data, tagread::TimeoutTicks);
-    le::put16(data, static_cast<quint16>(mrRequest.size()));
-    data.append(mrRequest);
-    if (mrRequest.size() % 2)
-        le::put8(data, 0);
-    le::put8(data, static_cast<quint8>(routeBytes.size() / 2));
-    le::put8(data, 0); // reserved
-    data.append(routeBytes);
-    return sendRRData(session,
-                      messaging::mrRequest(cip::UnconnectedSend, connectionManagerPath(), data));
+    const int pad = mrRequest.size() % 2;
+    const int cipSize = UcsFixedSize + mrRequest.size() + pad + routeBytes.size();
+    QByteArray f;
+    f.reserve(eip::OffCipMessage + cipSize);
+    putSendRRDataHead(f, session, cipSize);
+    char ucs[2 + LogicalPathSize + 4];
+    le::Writer w(ucs, sizeof ucs);
+    w.put8(cip::UnconnectedSend);
+    w.put8(static_cast<quint8>(LogicalPathSize / 2));
+    putLogicalPath(w, cip::ConnectionManagerClass, cip::ConnectionManagerInstance);
+    w.put8(tagread::PriorityTick);
+    w.put8(tagread::TimeoutTicks);
+    w.put16(static_cast<quint16>(mrRequest.size()));
+    f.append(ucs, w.size());
+    f.append(mrRequest);
+    char tail[3];
+    le::Writer t(tail, sizeof tail);
+    if (pad)
+        t.put8(0);
+    t.put8(static_cast<quint8>(routeBytes.size() / 2));
+    t.put8(0); // reserved
+    f.append(tail, t.size());
+    f.append(routeBytes);
+    return f;
 }
 
 FrameHead readFrameHead(le::Reader &r, const QByteArray &frame, quint16 command)

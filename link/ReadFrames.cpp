@@ -41,13 +41,23 @@ QByteArray requestPath(const QString &area, int firstNameLen)
 
 QByteArray readRequest(const QByteArray &pathBytes, quint16 count, bool fragmented, quint32 offset)
 {
-    QByteArray data;
-    data.reserve(6);
-    le::put16(data, count);
+    // Service, path size in words, path, count and, in parts, the offset:
+    // as mrRequest lays them out, in one buffer.
+    char head[2];
+    le::Writer h(head, sizeof head);
+    h.put8(fragmented ? cip::ReadTagFragmented : cip::ReadTag);
+    h.put8(static_cast<quint8>(pathBytes.size() / 2));
+    char tail[6];
+    le::Writer t(tail, sizeof tail);
+    t.put16(count);
     if (fragmented)
-        le::put32(data, offset);
-    return messaging::mrRequest(fragmented ? cip::ReadTagFragmented : cip::ReadTag, pathBytes,
-                                data);
+        t.put32(offset);
+    QByteArray r;
+    r.reserve(h.size() + pathBytes.size() + t.size());
+    r.append(head, h.size());
+    r.append(pathBytes);
+    r.append(tail, t.size());
+    return r;
 }
 
 QByteArray buildReadFrame(const QByteArray &session4, const QByteArray &pathBytes, quint16 count,

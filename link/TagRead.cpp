@@ -202,8 +202,14 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
     const auto exchange = [&](const QByteArray &request, QByteArray &reply) {
         return tracedExchange(*this, request, reply, count, tag);
     };
-    const fragwindow::WindowIo io = windowIo(*this, count, tag);
     const auto read = [&] {
+        // Parts are kept in flight only for several elements and a window
+        // above one; otherwise the read goes one request at a time and the
+        // window's callbacks are not built at all.
+        if (count < 2 || options.window <= 1 || windowShrunk)
+            return tagread::readTag(envelope(), path, static_cast<quint16>(count), maxValueBytes,
+                                    exchange, &gathered, minValueBytes);
+        const fragwindow::WindowIo io = windowIo(*this, count, tag);
         fragwindow::WindowState state;
         state.window = options.window;
         state.shrunk = windowShrunk;

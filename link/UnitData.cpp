@@ -24,23 +24,32 @@ QByteArray frame(const QByteArray &session, quint32 otConnectionId, quint16 sequ
                  const QByteArray &mrRequest)
 {
     const int dataLength = eip::SequenceCountSize + mrRequest.size();
+    // Everything before the request in one block: one append, not one per
+    // field, for a frame that every connected request builds.
+    char head[eip::HeaderSize + CpfSize + eip::SequenceCountSize];
+    le::Writer w(head, sizeof head);
+    w.put16(eip::SendUnitData);
+    w.put16(static_cast<quint16>(CpfSize + dataLength));
+    // Before any registration was answered the handle is all zeros.
+    if (session.size() >= eip::SessionHandleSize)
+        w.putBytes(session.constData(), eip::SessionHandleSize);
+    else
+        w.putZeros(eip::SessionHandleSize);
+    w.put32(eip::StatusSuccess);
+    w.putZeros(eip::ContextSize);
+    w.put32(0); // options
+    w.put32(0); // interface handle: CIP
+    w.put16(UnitTimeout);
+    w.put16(tagread::CpfItemCount);
+    w.put16(eip::ItemConnectedAddress);
+    w.put16(eip::ConnectionIdSize);
+    w.put32(otConnectionId);
+    w.put16(eip::ItemConnectedData);
+    w.put16(static_cast<quint16>(dataLength));
+    w.put16(sequence);
     QByteArray f;
-    f.reserve(eip::HeaderSize + CpfSize + dataLength);
-    le::put16(f, eip::SendUnitData);
-    le::put16(f, static_cast<quint16>(CpfSize + dataLength));
-    f.append(tagread::sessionBytes(session));
-    le::put32(f, eip::StatusSuccess);
-    f.append(eip::ContextSize, '\0');
-    le::put32(f, 0); // options
-    le::put32(f, 0); // interface handle: CIP
-    le::put16(f, UnitTimeout);
-    le::put16(f, tagread::CpfItemCount);
-    le::put16(f, eip::ItemConnectedAddress);
-    le::put16(f, eip::ConnectionIdSize);
-    le::put32(f, otConnectionId);
-    le::put16(f, eip::ItemConnectedData);
-    le::put16(f, static_cast<quint16>(dataLength));
-    le::put16(f, sequence);
+    f.reserve(w.size() + mrRequest.size());
+    f.append(head, w.size());
     f.append(mrRequest);
     return f;
 }
