@@ -10,8 +10,6 @@ namespace
 {
 
 constexpr quint8 AttributeNotSupported = 0x14;
-// Instance id, name length, type word, three dimensions.
-constexpr int EntryFixedSize = 4 + 2 + 2 + 4 * cip::SymbolDimCount;
 
 struct ClassPath {
     QString program; // empty: controller scope
