@@ -53,4 +53,17 @@ void stampContext(QByteArray &frame, quint64 serial)
     frame.replace(eip::OffContext, eip::ContextSize, ctx);
 }
 
+void putHeader(le::Writer &w, quint16 command, quint16 length, const QByteArray &session)
+{
+    w.put16(command);
+    w.put16(length);
+    if (session.size() >= eip::SessionHandleSize)
+        w.putBytes(session.constData(), eip::SessionHandleSize);
+    else
+        w.putZeros(eip::SessionHandleSize);
+    w.put32(eip::StatusSuccess);
+    w.putZeros(eip::ContextSize);
+    w.put32(0); // options
+}
+
 } // namespace encap

@@ -4,6 +4,11 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+namespace le
+{
+class Writer;
+}
+
 // Session-level encapsulation frames: built and judged over plain byte
 // arrays, so they can be checked without a socket.
 namespace encap
@@ -29,6 +34,11 @@ QByteArray senderContext(const QByteArray &frame);
 // Writes a context unique to `serial` (never all zeros, never the
 // registration's) into a frame of at least a header's length.
 void stampContext(QByteArray &frame, quint64 serial);
+
+// The 24-byte header of a request frame: command, length, the session
+// (all zeros until a registration was answered), status 0, a zero context
+// and options.
+void putHeader(le::Writer &w, quint16 command, quint16 length, const QByteArray &session);
 
 } // namespace encap
 

@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "EipProtocol.h"
+#include "EncapFrame.h"
 #include "ReadFrames.h"
 
 namespace messaging
@@ -41,16 +42,7 @@ void putSendRRDataHead(QByteArray &f, const QByteArray &session, int cipSize)
 {
     char head[eip::OffCipMessage];
     le::Writer w(head, sizeof head);
-    w.put16(eip::SendRRData);
-    w.put16(static_cast<quint16>(CpfHeaderSize + cipSize));
-    // Before any registration was answered the handle is all zeros.
-    if (session.size() >= eip::SessionHandleSize)
-        w.putBytes(session.constData(), eip::SessionHandleSize);
-    else
-        w.putZeros(eip::SessionHandleSize);
-    w.put32(eip::StatusSuccess);
-    w.putZeros(eip::ContextSize);
-    w.put32(0); // options
+    encap::putHeader(w, eip::SendRRData, static_cast<quint16>(CpfHeaderSize + cipSize), session);
     w.put32(0); // interface handle: CIP
     w.put16(tagread::CpfTimeout);
     w.put16(tagread::CpfItemCount);

@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "EipProtocol.h"
+#include "EncapFrame.h"
 #include "ReadFrames.h"
 
 namespace unitdata
@@ -28,16 +29,7 @@ QByteArray frame(const QByteArray &session, quint32 otConnectionId, quint16 sequ
     // field, for a frame that every connected request builds.
     char head[eip::HeaderSize + CpfSize + eip::SequenceCountSize];
     le::Writer w(head, sizeof head);
-    w.put16(eip::SendUnitData);
-    w.put16(static_cast<quint16>(CpfSize + dataLength));
-    // Before any registration was answered the handle is all zeros.
-    if (session.size() >= eip::SessionHandleSize)
-        w.putBytes(session.constData(), eip::SessionHandleSize);
-    else
-        w.putZeros(eip::SessionHandleSize);
-    w.put32(eip::StatusSuccess);
-    w.putZeros(eip::ContextSize);
-    w.put32(0); // options
+    encap::putHeader(w, eip::SendUnitData, static_cast<quint16>(CpfSize + dataLength), session);
     w.put32(0); // interface handle: CIP
     w.put16(UnitTimeout);
     w.put16(tagread::CpfItemCount);
