@@ -31,6 +31,8 @@ public:
                   QString *error);
     const browse::TemplateCache &templates() const { return cache; }
     QString typeName(quint16 typeWord) const;
+    // The link's frames as trace lines, the driver's own (TraceTap prints them).
+    void setTrace(bool on) { link.traceEnabled = on; }
 
 private:
     bool listScope(const QString &program, QVector<BrowsedTag> *out, QString *error);

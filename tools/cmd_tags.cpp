@@ -2,6 +2,7 @@
 #include "ControllerBrowse.h"
 #include "DriverHost.h"
 #include "EipProtocol.h"
+#include "TraceTap.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -71,6 +72,7 @@ int runTags(const QStringList &args)
     p.addOption({QStringLiteral("json"), QStringLiteral("One JSON document.")});
     p.addOption({QStringLiteral("all"),
                  QStringLiteral("Every program's tags, and system and hidden tags.")});
+    p.addOption({QStringLiteral("trace"), QStringLiteral("Print every frame exchanged.")});
     int exitCode = 0;
     if (!parseCommandLine(p, "tags", args, &exitCode))
         return exitCode;
@@ -79,6 +81,11 @@ int runTags(const QStringList &args)
     const bool all = p.isSet(QStringLiteral("all"));
 
     ControllerBrowse browser;
+    if (p.isSet(QStringLiteral("trace"))) {
+        TraceTap::instance().install();
+        TraceTap::instance().setEcho(true);
+        browser.setTrace(true);
+    }
     QString error;
     QVector<BrowsedTag> tags;
     if (!browser.open(p.value(QStringLiteral("connect")), &error) ||
