@@ -10,9 +10,9 @@
 // body is a whole frame, and 0x40 corrects its two length fields so the
 // fuzzer spends its time behind them.
 //
-// Modes 5.. are kept for the parsers still to come (write replies, tag list
-// paging, identity, the connected read path through a fake transport);
-// until then they read as mode 0.
+// Modes 5.. read as mode 0: write replies, the tag list, identity replies
+// and the connected read path have targets of their own (fuzz_write,
+// fuzz_browse, fuzz_identity, fuzz_connected).
 
 #include "ByteOrder.h"
 #include "EipProtocol.h"
