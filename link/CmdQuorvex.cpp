@@ -413,6 +413,11 @@ void CmdQuorvex::waitOnSocket(int ms)
 // handed over as the answer to the request about to be sent.
 void CmdQuorvex::discardPending()
 {
+    // Requests sent with sendOwned are in flight: what came since the first
+    // of them went out (sendOwned discarded the rest) is theirs or this
+    // request's, and takeOwnFrame tells which.
+    if (!ownedRequests.isEmpty())
+        return;
     if (tcpSocket != nullptr && tcpSocket->state() == QAbstractSocket::ConnectedState) {
         // Pick up what the system already holds, then throw all of it away.
         for (int i = 0; i < 4 && unreadInSystem(tcpSocket->socketDescriptor()) > 0; ++i)
@@ -468,6 +473,10 @@ bool CmdQuorvex::takeOwnFrame(const QByteArray &request, QByteArray &reply)
         const int frame = eip::completeFrameSize(recvBuffer);
         if (frame == 0)
             return false;
+        if (!ownedRequests.isEmpty() && holdOwned(recvBuffer.left(frame))) {
+            recvBuffer.remove(0, frame);
+            continue;
+        }
         // On a connection the sequence count tells: another one is owed
         // to a request that timed out, or a duplicate.
         if (cipConnection.open &&
@@ -604,7 +613,48 @@ int CmdQuorvex::replyWaitMs(int timeoutMs) const
 
 int CmdQuorvex::sendOwned(const QByteArray &request)
 {
-    return Only_send(request) == 0 ? 0 : -1;
+    // The first of a group goes out as SendData sends: with nothing stale
+    // left to be taken for a reply.
+    if (ownedRequests.isEmpty())
+        discardPending();
+    if (Only_send(request) != 0)
+        return -1;
+    ownedRequests.append(request);
+    while (ownedRequests.size() > MaxLateContexts)
+        ownedRequests.removeFirst();
+    return 0;
+}
+
+// A whole frame answering a request sent with sendOwned is kept for
+// receiveOwned, whichever wait it came in.
+bool CmdQuorvex::holdOwned(const QByteArray &frame)
+{
+    const quint32 toId = cipConnection.open ? cipConnection.toId : 0;
+    if (ownedRequests.isEmpty() || fragwindow::answeredRequest(ownedRequests, frame, toId) < 0)
+        return false;
+    heldReplies.append(frame);
+    while (heldReplies.size() > MaxLateContexts)
+        heldReplies.removeFirst();
+    return true;
+}
+
+int CmdQuorvex::takeHeld(const QVector<QByteArray> &requests, QByteArray &reply)
+{
+    const quint32 toId = cipConnection.open ? cipConnection.toId : 0;
+    for (int i = 0; i < heldReplies.size(); ++i) {
+        const int which = fragwindow::answeredRequest(requests, heldReplies.at(i), toId);
+        if (which >= 0) {
+            reply.append(heldReplies.takeAt(i));
+            releaseOwned(requests.at(which));
+            return which;
+        }
+    }
+    return -1;
+}
+
+void CmdQuorvex::releaseOwned(const QByteArray &request)
+{
+    ownedRequests.removeOne(request);
 }
 
 int CmdQuorvex::receiveOwned(const QVector<QByteArray> &requests, int waitMs, QByteArray &reply)
@@ -613,6 +663,9 @@ int CmdQuorvex::receiveOwned(const QVector<QByteArray> &requests, int waitMs, QB
     clock.start();
     const QByteArray session = tagread::sessionBytes(sessionHandle);
     const quint32 toId = cipConnection.open ? cipConnection.toId : 0;
+    const int held = takeHeld(requests, reply);
+    if (held >= 0)
+        return held;
     for (;;) {
         // Frames of nobody in flight (late, duplicated) are dropped.
         for (;;) {
@@ -625,8 +678,11 @@ int CmdQuorvex::receiveOwned(const QVector<QByteArray> &requests, int waitMs, QB
             const int which = fragwindow::answeredRequest(requests, frame, toId);
             if (which >= 0) {
                 reply.append(frame);
+                releaseOwned(requests.at(which));
                 return which;
             }
+            if (holdOwned(frame))
+                continue;
             lateContexts.removeOne(encap::senderContext(frame));
         }
         const qint64 left = waitMs - clock.elapsed();
@@ -641,6 +697,15 @@ int CmdQuorvex::receiveOwned(const QVector<QByteArray> &requests, int waitMs, QB
 
 void CmdQuorvex::abandonRequest(const QByteArray &request)
 {
+    releaseOwned(request);
+    // A reply held for it has come already: nothing more is owed.
+    const quint32 toId = cipConnection.open ? cipConnection.toId : 0;
+    for (int i = 0; i < heldReplies.size(); ++i) {
+        if (fragwindow::answeredRequest({request}, heldReplies.at(i), toId) == 0) {
+            heldReplies.removeAt(i);
+            return;
+        }
+    }
     oweReply(true, encap::senderContext(request));
 }
 

@@ -161,6 +161,14 @@ public:
     // The controller could not keep up with a window of part requests: one
     // at a time for the rest of the connection.
     bool windowShrunk = false;
+    // Value bytes of the first part of the last windowed read that came in
+    // parts: where a later read's parts begin. 0 until one did.
+    int windowPartBytes = 0;
+    // Requests sent with sendOwned and not yet answered or given up, and
+    // the replies to them that came while another exchange waited: those
+    // are neither dropped nor taken for that exchange's reply.
+    QVector<QByteArray> ownedRequests;
+    QList<QByteArray> heldReplies;
 
     // The reconnect option's state: what to reopen, the back-off, and the
     // replies missed in a row.
@@ -201,6 +209,9 @@ private:
     void oweReply(bool sent, const QByteArray &context);
     bool serialBytesOnHand() const;
     bool takeOwnFrame(const QByteArray &request, QByteArray &reply);
+    bool holdOwned(const QByteArray &frame);
+    int takeHeld(const QVector<QByteArray> &requests, QByteArray &reply);
+    void releaseOwned(const QByteArray &request);
     bool tryForwardOpen(bool large);
     int connectionExchange(const QByteArray &frame, QByteArray &reply);
     int testLineExchange(const QByteArray &request, QByteArray &reply);

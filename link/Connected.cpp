@@ -128,6 +128,9 @@ int CmdQuorvex::openConnection()
 {
     cipConnection = CipConnection();
     windowShrunk = false; // a new connection starts with the option's window
+    windowPartBytes = 0;  // and learns its part size anew
+    ownedRequests.clear();
+    heldReplies.clear();
     switch (options.connected) {
     case ConnectedMode::Off:
         return 0;

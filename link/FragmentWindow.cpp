@@ -64,7 +64,12 @@ struct InFlight {
     QByteArray request;
     qint64 deadlineMs = 0;
     bool retry = false;
+    bool early = false; // sent with the first part, at the learned part size
 };
+
+// The largest element of a type whose parts can be asked by offset: no
+// windowed value is longer than this many bytes per element.
+constexpr qint64 LargestElement = 8;
 
 // What is known of the value so far: parts by offset, and the final part's
 // end once the controller said the data is complete.
@@ -146,18 +151,46 @@ ReadOutcome readTag(const tagread::Envelope &envelope, const QByteArray &pathByt
         return envelope.unwrapFor ? envelope.unwrapFor(request, frame) : envelope.unwrap(frame);
     };
 
+    QVector<InFlight> flying;
+    const auto abandonAll = [&] {
+        for (const InFlight &f : flying)
+            io.abandon(f.request);
+        flying.clear();
+    };
+    // The parts the last read's part size puts within the largest value
+    // this read can have go out first: their replies wait until the first
+    // part's reply has told the type and the size.
+    const qint64 bound = qMin<qint64>(maxValueBytes, LargestElement * count);
+    for (int k = 1; k < state.window && state.learnedPartBytes > 0; ++k) {
+        const qint64 offset = qint64(k) * state.learnedPartBytes;
+        if (offset >= bound)
+            break;
+        InFlight f;
+        f.offset = quint32(offset);
+        f.early = true;
+        f.request = envelope.wrap(tagread::readRequest(pathBytes, count, true, f.offset));
+        f.deadlineMs = io.nowMs() + io.partWaitMs;
+        if (io.send(f.request) != 0)
+            break; // nothing went out: the first part finds out why
+        flying.append(f);
+    }
+
     // The first part as a read one at a time asks it.
     ReadOutcome o;
     const QByteArray first = envelope.wrap(tagread::readRequest(pathBytes, count, true, o.offset));
     const int rc = exchange(first, o.reply);
     ++o.parts;
     o.judged = tagread::judgeUnwrapped(unwrap(first, o.reply), cip::ReadTagFragmented);
+    const auto failFirst = [&](int code, Failure failure) {
+        abandonAll();
+        return fail(o, code, failure);
+    };
     if (o.reply.isEmpty())
-        return fail(o, -2, Failure::NoReply);
+        return failFirst(-2, Failure::NoReply);
     if (rc != 0)
         o.judged.verdict = Verdict::Length;
     if (o.judged.verdict != Verdict::Accepted && o.judged.verdict != Verdict::Partial)
-        return fail(o, -1, Failure::Rejected);
+        return failFirst(-1, Failure::Rejected);
     const quint16 type = o.judged.dataType;
     const bool hasHandle = o.judged.hasHandle;
     const quint16 handle = o.judged.handle;
@@ -168,22 +201,28 @@ ReadOutcome readTag(const tagread::Envelope &envelope, const QByteArray &pathByt
         assembly.finalSeen = true;
         assembly.finalEnd = quint32(partBytes);
     } else if (partBytes == 0) {
-        return fail(o, -1, Failure::EmptyPart);
+        return failFirst(-1, Failure::EmptyPart);
+    } else {
+        state.learnedPartBytes = partBytes;
     }
     // Where the size is not known, or more than the caller takes, the parts
     // go one at a time and the last reply tells the end.
     const qint64 known = qint64(elementSize(type)) * count;
     const bool windowed = known > partBytes && known <= maxValueBytes;
     const quint32 total = windowed ? quint32(known) : 0;
+    // Early parts count once the value is known to need them; those past
+    // its end, or of a read that goes one part at a time, are given up.
+    for (int i = flying.size() - 1; i >= 0 && !assembly.finalSeen; --i) {
+        if (windowed && flying.at(i).offset < total) {
+            ++o.parts;
+            continue;
+        }
+        io.abandon(flying.at(i).request);
+        flying.removeAt(i);
+    }
 
-    QVector<InFlight> flying;
     QVector<quint32> retries;    // offsets to ask again, alone
     QVector<quint32> triedTwice; // offsets asked again once already
-    const auto abandonAll = [&] {
-        for (const InFlight &f : flying)
-            io.abandon(f.request);
-        flying.clear();
-    };
     const auto sendPart = [&](quint32 offset, bool retry) {
         InFlight f;
         f.offset = offset;
@@ -200,6 +239,8 @@ ReadOutcome readTag(const tagread::Envelope &envelope, const QByteArray &pathByt
     const auto partFailed = [&](const InFlight &f) {
         if (assembly.finalSeen && f.offset >= assembly.finalEnd)
             return true; // beyond the end: its answer does not matter
+        if (f.early)
+            return true; // a guess: what it should have brought is a gap
         if (f.retry)
             return false;
         retries.append(f.offset);

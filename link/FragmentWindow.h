@@ -45,12 +45,20 @@ struct WindowIo {
 struct WindowState {
     int window = 1;      // the option's N
     bool shrunk = false; // set once the controller could not keep up
+    // Value bytes of a first part that did not hold the whole value, as the
+    // last windowed read on the connection was given; 0 not known yet.
+    int learnedPartBytes = 0;
 };
 
 // readTag's contract (same frames for the first part, the same bytes in
 // `out`), with up to state.window later parts in flight. A part that fails
 // or does not come is asked again once, alone; general status 0x02 or a
 // part that timed out leaves state.shrunk set, and a shrunk window is 1.
+// With learnedPartBytes known, the parts at its multiples (below the
+// largest value the read may have) go out just before the first part, so
+// that the first wave costs no round trip of its own. They are judged
+// after the first part's reply; one that fails or lies past the end is
+// dropped and its bytes are asked for as any gap is.
 tagread::ReadOutcome readTag(const tagread::Envelope &envelope, const QByteArray &pathBytes,
                              quint16 count, int maxValueBytes, const tagread::Exchange &exchange,
                              const WindowIo &io, WindowState &state, QByteArray *out,

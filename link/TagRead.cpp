@@ -213,10 +213,12 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
         fragwindow::WindowState state;
         state.window = options.window;
         state.shrunk = windowShrunk;
+        state.learnedPartBytes = windowPartBytes;
         const tagread::ReadOutcome r =
             fragwindow::readTag(envelope(), path, static_cast<quint16>(count), maxValueBytes,
                                 exchange, io, state, &gathered, minValueBytes);
         windowShrunk = state.shrunk;
+        windowPartBytes = state.learnedPartBytes;
         return r;
     };
     tagread::ReadOutcome o = read();

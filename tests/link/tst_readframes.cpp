@@ -433,7 +433,8 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("window");
         QTest::addColumn<bool>("newestFirst");
-        QTest::addColumn<QList<QList<QByteArray>>>("byOffset"); // at 0, 8, 16, 24, 12, 100, 150
+        QTest::addColumn<QList<QList<QByteArray>>>("byOffset"); // at 0, 8, 16, 24, 12, 100, 150, 4
+        QTest::addColumn<int>("learned"); // the part size an earlier read gave
         QTest::addColumn<int>("rc");
         QTest::addColumn<tagread::Failure>("failure");
         QTest::addColumn<QList<int>>("offsets");
@@ -448,18 +449,18 @@ private slots:
         using Parts = QList<QList<QByteArray>>;
         const Parts all{{part(p0)}, {part(p1)}, {part(p2)}, {part(p3, true)}};
         QTest::newRow("out of order, put together by offset")
-            << 8 << 3 << true << all << 0 << Failure::None << QList<int>{0, 8, 16, 24} << false
+            << 8 << 3 << true << all << 0 << 0 << Failure::None << QList<int>{0, 8, 16, 24} << false
             << p0 + p1 + p2 + p3;
         QTest::newRow("window wider than the parts left")
-            << 8 << 8 << false << all << 0 << Failure::None << QList<int>{0, 8, 16, 24} << false
-            << p0 + p1 + p2 + p3;
+            << 8 << 8 << false << all << 0 << 0 << Failure::None << QList<int>{0, 8, 16, 24}
+            << false << p0 + p1 + p2 + p3;
         QTest::newRow("a lost part asked again, alone")
             << 8 << 4 << true
-            << Parts{{part(p0)}, {part(p1)}, {QByteArray(), part(p2)}, {part(p3, true)}} << 0
+            << Parts{{part(p0)}, {part(p1)}, {QByteArray(), part(p2)}, {part(p3, true)}} << 0 << 0
             << Failure::None << QList<int>{0, 8, 16, 24, 16} << true << p0 + p1 + p2 + p3;
         QTest::newRow("0x02 shrinks the window")
             << 8 << 4 << false << Parts{{part(p0)}, {busy, part(p1)}, {part(p2)}, {part(p3, true)}}
-            << 0 << Failure::None << QList<int>{0, 8, 16, 24, 8} << true << p0 + p1 + p2 + p3;
+            << 0 << 0 << Failure::None << QList<int>{0, 8, 16, 24, 8} << true << p0 + p1 + p2 + p3;
         QTest::newRow("a part failing twice fails the read")
             << 8 << 4 << false
             << Parts{{part(p0)},
@@ -467,9 +468,9 @@ private slots:
                       readReply(0xD2, 0x05, {}, QByteArray())},
                      {part(p2)},
                      {part(p3, true)}}
-            << -1 << Failure::Rejected << QList<int>{0, 8, 16, 24, 8} << false << QByteArray();
+            << 0 << -1 << Failure::Rejected << QList<int>{0, 8, 16, 24, 8} << false << QByteArray();
         QTest::newRow("a part lost twice")
-            << 8 << 2 << false << Parts{{part(p0)}, {part(p1)}, {}, {part(p3, true)}} << -2
+            << 8 << 2 << false << Parts{{part(p0)}, {part(p1)}, {}, {part(p3, true)}} << 0 << -2
             << Failure::NoReply << QList<int>{0, 8, 16, 24, 16} << true << QByteArray();
         QTest::newRow("a short part leaves a gap that is asked for")
             << 8 << 4 << true
@@ -478,13 +479,30 @@ private slots:
                      {part(p2)},
                      {part(p3, true)},
                      {part(p1.mid(4))}}
-            << 0 << Failure::None << QList<int>{0, 8, 16, 24, 12} << false << p0 + p1 + p2 + p3;
+            << 0 << 0 << Failure::None << QList<int>{0, 8, 16, 24, 12} << false
+            << p0 + p1 + p2 + p3;
+        const QByteArray refused = readReply(0xD2, 0xFF, {0x2105}, QByteArray());
+        QTest::newRow("first wave sent with the first part")
+            << 8 << 4 << false << all << 8 << 0 << Failure::None << QList<int>{8, 16, 24, 0}
+            << false << p0 + p1 + p2 + p3;
+        QTest::newRow("an early part past the end is dropped")
+            << 6 << 4 << false << Parts{{part(p0)}, {part(p1)}, {part(p2, true)}, {refused}} << 8
+            << 0 << Failure::None << QList<int>{8, 16, 24, 0} << false << p0 + p1 + p2;
+        QTest::newRow("parts larger than learned, an early one refused")
+            << 8 << 3 << false
+            << Parts{{part(p0)}, {part(p1)}, {part(p2)}, {part(p3, true)}, {refused}} << 12 << 0
+            << Failure::None << QList<int>{12, 24, 0, 8, 16} << false << p0 + p1 + p2 + p3;
+        QTest::newRow("parts smaller than learned")
+            << 8 << 3 << false
+            << Parts{{part(p0)}, {part(p1)}, {part(p2)}, {part(p3, true)},
+                     {},         {},         {},         {part(p0.mid(4) + p1.left(4))}}
+            << 4 << 0 << Failure::None << QList<int>{4, 8, 0, 16, 24} << false << p0 + p1 + p2 + p3;
         const QByteArray s1 = filler(100, 1), s2 = filler(50, 2);
         QTest::newRow("structures one part after the other")
             << 2 << 4 << false
             << Parts{{readReply(0xD2, 6, {}, structured(0x0FCE, s1))}, {}, {}, {}, {},
                      {readReply(0xD2, 0, {}, structured(0x0FCE, s2))}}
-            << 0 << Failure::None << QList<int>{0, 100} << false
+            << 0 << 0 << Failure::None << QList<int>{0, 100} << false
             << QByteArray::fromHex("ce0f") + s1 + s2;
     }
 
@@ -494,6 +512,7 @@ private slots:
         QFETCH(int, window);
         QFETCH(bool, newestFirst);
         QFETCH(QList<QList<QByteArray>>, byOffset);
+        QFETCH(int, learned);
         QFETCH(int, rc);
         QFETCH(tagread::Failure, failure);
         QFETCH(QList<int>, offsets);
@@ -503,7 +522,7 @@ private slots:
         Windowed peer;
         peer.area = area.size();
         peer.newestFirst = newestFirst;
-        const quint32 at[] = {0, 8, 16, 24, 12, 100, 150};
+        const quint32 at[] = {0, 8, 16, 24, 12, 100, 150, 4};
         for (int i = 0; i < byOffset.size(); ++i)
             peer.byOffset[at[i]] = byOffset.at(i);
         const Exchange first = [&peer](const QByteArray &request, QByteArray &reply) {
@@ -512,6 +531,7 @@ private slots:
         };
         fragwindow::WindowState state;
         state.window = window;
+        state.learnedPartBytes = learned;
         QByteArray got("keep");
         const ReadOutcome o =
             fragwindow::readTag(unconnectedEnvelope(Session, route::Route()), requestPath(area, 2),
@@ -520,6 +540,7 @@ private slots:
         QCOMPARE(o.failure, failure);
         QCOMPARE(peer.offsets, offsets);
         QCOMPARE(state.shrunk, shrunk);
+        QVERIFY(rc != 0 || state.learnedPartBytes > 0); // every row's first part is partial
         QCOMPARE(got.toHex(), (QByteArray("keep") + out).toHex());
     }
 
