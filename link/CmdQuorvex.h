@@ -133,6 +133,15 @@ public:
     // arrive. While any is owed, read requests carry a fresh context and a
     // reply echoing an owed one is dropped, never handed to the wrong read.
     QList<QByteArray> lateContexts;
+    // Whether the system is asked, before the next request, for bytes that
+    // nobody asked for: while a reply is owed; once after a new connection,
+    // a time-out or a dropped late reply (strayCheckDue); and before every
+    // request once this peer has sent bytes no owed reply explains: junk
+    // before a reply, bytes behind it, bytes found by such a look
+    // (straysSeen, until the next connection). A link in step skips the
+    // question, a system call per request.
+    bool strayCheckDue = true;
+    bool straysSeen = false;
     // > 0: the whole wait for one reply, counted from the send; otherwise
     // the first-reply wait plus the caller's time-out.
     int replyTimeoutMs = 0;
