@@ -103,11 +103,20 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
         return r;
     }
     r.verdict = tagread::Verdict::Length;
-    const messaging::MrReply m = messaging::parseMrReply(u.mr);
-    if (m.verdict != Verdict::Ok)
+    // The Message Router reply is read as parseMrReply reads it, in place:
+    // only the value bytes are copied out.
+    le::Reader body(u.mr);
+    const quint8 service = body.u8();
+    body.skip(1); // reserved
+    const quint8 generalStatus = body.u8();
+    const int words = body.u8();
+    QVector<quint16> ext;
+    for (int i = 0; i < words && body.ok(); ++i)
+        ext.append(body.u16());
+    if (!body.ok())
         return r;
-    r.service = m.service;
-    r.generalStatus = m.generalStatus;
+    r.service = service;
+    r.generalStatus = generalStatus;
     // A routing failure is answered by the Connection Manager itself, as an
     // Unconnected Send reply with an error status: a controller error, not a
     // reply to some other request.
@@ -118,12 +127,11 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
         r.verdict = tagread::Verdict::Service;
         return r;
     }
-    r.extStatus = m.ext;
+    r.extStatus = ext;
     if (r.generalStatus != cip::Success && r.generalStatus != cip::PartialTransfer) {
         r.verdict = tagread::Verdict::Status;
         return r;
     }
-    le::Reader body(m.data);
     r.dataType = body.u16();
     if (r.dataType == cip::TypeStructure) {
         r.hasHandle = true;
