@@ -70,6 +70,10 @@ public:
     tagread::Envelope envelope();
     // The largest Message Router request and reply the messaging carries.
     messaging::MessageLimits messageLimits() const;
+    // The route's encoded segments (options.route.bytes()), made again only
+    // when the route changed: every unconnected request carries them and
+    // every read checks their size.
+    const QByteArray &routeBytes() const;
 
     // ---- tag reads ----
     // maxValueBytes bounds what a read may gather over its fragments;
@@ -211,6 +215,10 @@ private:
     bool serialBytesOnHand() const;
     bool takeOwnFrame(const QByteArray &request, QByteArray &reply);
     bool tryForwardOpen(bool large);
+    // The request path of a read of `area` named `tag`, kept from the read
+    // before when both are the same: a host polls the same tags again and
+    // again.
+    const QByteArray &readPath(const QString &area, const QString &tag);
     int connectionExchange(const QByteArray &frame, QByteArray &reply);
     int testLineExchange(const QByteArray &request, QByteArray &reply);
     struct SerialWatch {
@@ -227,6 +235,15 @@ private:
     QString transportError() const;
     void dropTransport();
     void setKeepAlive();
+
+    mutable route::Route encodedRoute;
+    mutable QByteArray encodedRouteBytes;
+    mutable bool routeEncoded = false;
+    struct {
+        QString area;
+        int firstName = -1;
+        QByteArray bytes;
+    } lastPath;
 };
 
 #endif

@@ -88,11 +88,17 @@ QByteArray sendRRData(const QByteArray &session, const QByteArray &cipMessage)
 QByteArray unconnectedFrame(const QByteArray &session, const route::Route &route,
                             const QByteArray &mrRequest)
 {
-    if (route.direct)
+    return unconnectedFrame(session, route.direct, route.direct ? QByteArray() : route.bytes(),
+                            mrRequest);
+}
+
+QByteArray unconnectedFrame(const QByteArray &session, bool direct, const QByteArray &routeBytes,
+                            const QByteArray &mrRequest)
+{
+    if (direct)
         return sendRRData(session, mrRequest);
     // Written straight into one buffer of the final size: a read sends one
     // of these per request.
-    const QByteArray routeBytes = route.bytes();
     const int pad = mrRequest.size() % 2;
     const int cipSize = UcsFixedSize + mrRequest.size() + pad + routeBytes.size();
     QByteArray f;
@@ -205,10 +211,15 @@ bool connectionGone(const MrReply &reply)
 
 MessageLimits unconnectedLimits(const route::Route &route)
 {
+    return unconnectedLimits(route.direct, route.direct ? 0 : route.bytes().size());
+}
+
+MessageLimits unconnectedLimits(bool direct, int routeBytes)
+{
     MessageLimits l;
     l.request = tagread::MaxUnconnectedMessage;
-    if (!route.direct)
-        l.request -= UcsFixedSize + route.bytes().size();
+    if (!direct)
+        l.request -= UcsFixedSize + routeBytes;
     l.reply = tagread::MaxUnconnectedMessage;
     l.value = l.reply - cip::ReplyHeaderSize - TypeAndHandleSize;
     return l;
