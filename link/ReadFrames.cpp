@@ -42,21 +42,15 @@ QByteArray requestPath(const QString &area, int firstNameLen)
 QByteArray readRequest(const QByteArray &pathBytes, quint16 count, bool fragmented, quint32 offset)
 {
     // Service, path size in words, path, count and, in parts, the offset:
-    // as mrRequest lays them out, in one buffer.
-    char head[2];
-    le::Writer h(head, sizeof head);
-    h.put8(fragmented ? cip::ReadTagFragmented : cip::ReadTag);
-    h.put8(static_cast<quint8>(pathBytes.size() / 2));
-    char tail[6];
-    le::Writer t(tail, sizeof tail);
-    t.put16(count);
+    // as mrRequest lays them out, written into one buffer of the final size.
+    QByteArray r(2 + pathBytes.size() + (fragmented ? 6 : 2), Qt::Uninitialized);
+    le::Writer w(r.data(), r.size());
+    w.put8(fragmented ? cip::ReadTagFragmented : cip::ReadTag);
+    w.put8(static_cast<quint8>(pathBytes.size() / 2));
+    w.putBytes(pathBytes.constData(), pathBytes.size());
+    w.put16(count);
     if (fragmented)
-        t.put32(offset);
-    QByteArray r;
-    r.reserve(h.size() + pathBytes.size() + t.size());
-    r.append(head, h.size());
-    r.append(pathBytes);
-    r.append(tail, t.size());
+        w.put32(offset);
     return r;
 }
 
