@@ -240,7 +240,7 @@ private:
     mutable QByteArray encodedRouteBytes;
     mutable bool routeEncoded = false;
     struct {
-        QString area;
+        QString area, tag;
         int firstName = -1;
         QByteArray bytes;
     } lastPath;

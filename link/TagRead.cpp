@@ -249,11 +249,11 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
 
 const QByteArray &CmdQuorvex::readPath(const QString &area, const QString &tag)
 {
-    const int firstName = tagread::firstNameLength(tag, area);
-    if (firstName != lastPath.firstName || area != lastPath.area) {
-        lastPath.bytes = tagread::requestPath(area, firstName);
+    if (lastPath.firstName < 0 || area != lastPath.area || tag != lastPath.tag) {
+        lastPath.firstName = tagread::firstNameLength(tag, area);
+        lastPath.bytes = tagread::requestPath(area, lastPath.firstName);
         lastPath.area = area;
-        lastPath.firstName = firstName;
+        lastPath.tag = tag;
     }
     return lastPath.bytes;
 }
