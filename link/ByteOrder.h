@@ -176,11 +176,15 @@ private:
         }
         return true;
     }
+    // The bounds are checked once for the whole field, not per byte.
     quint64 take(int width)
     {
         if (!need(width))
             return 0;
-        const quint64 v = getPadded(d, pos, width);
+        const auto *p = reinterpret_cast<const uchar *>(d.constData()) + pos;
+        quint64 v = 0;
+        for (int i = 0; i < width; ++i)
+            v |= static_cast<quint64>(p[i]) << (8 * i);
         pos += width;
         return v;
     }

@@ -142,7 +142,11 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
     if (state == QAbstractSocket::ConnectingState || state == QAbstractSocket::ConnectedState) {
         if (send_reg() == 0) {
             largeRefused = smallRefused = false;
-            return openConnection();
+            const int rc = openConnection();
+            // Nothing is known yet of what this peer sends unasked.
+            strayCheckDue = true;
+            straysSeen = false;
+            return rc;
         }
     }
     activeTransport = before;
@@ -407,6 +411,8 @@ void CmdQuorvex::waitOnSocket(int ms)
     const int room = eip::MaxFrameSize - recvBuffer.size();
     if (room > 0)
         recvBuffer.append(chunk, static_cast<int>(qMin<ssize_t>(n, room)));
+    if (n > room)
+        straysSeen = true;
 }
 
 // Leftovers of an earlier exchange (a late or duplicated reply) must not be
@@ -419,9 +425,21 @@ void CmdQuorvex::discardPending()
     if (!ownedRequests.isEmpty())
         return;
     if (tcpSocket != nullptr && tcpSocket->state() == QAbstractSocket::ConnectedState) {
-        // Pick up what the system already holds, then throw all of it away.
-        for (int i = 0; i < 4 && unreadInSystem(tcpSocket->socketDescriptor()) > 0; ++i)
-            tcpSocket->waitForReadyRead(0);
+        // Bytes Qt picked up between requests came unasked; frames left over
+        // from parts in flight together may have more behind them.
+        if (tcpSocket->bytesAvailable() > 0)
+            straysSeen = true;
+        if (!recvBuffer.isEmpty())
+            strayCheckDue = true;
+        if (straysSeen || strayCheckDue || !lateContexts.isEmpty()) {
+            // Pick up what the system already holds, then throw all of it
+            // away. Bytes that no owed reply explains came unasked.
+            for (int i = 0; i < 4 && unreadInSystem(tcpSocket->socketDescriptor()) > 0; ++i) {
+                straysSeen = straysSeen || lateContexts.isEmpty();
+                tcpSocket->waitForReadyRead(0);
+            }
+            strayCheckDue = false;
+        }
         // readAll() would size a 16 KiB block even for nothing.
         if (tcpSocket->bytesAvailable() > 0)
             tcpSocket->readAll();
@@ -468,8 +486,10 @@ bool CmdQuorvex::takeOwnFrame(const QByteArray &request, QByteArray &reply)
     const QByteArray session = tagread::sessionBytes(sessionHandle);
     for (;;) {
         const int junk = framesync::junkPrefix(recvBuffer, session);
-        if (junk > 0)
+        if (junk > 0) {
             recvBuffer.remove(0, junk);
+            straysSeen = true;
+        }
         const int frame = eip::completeFrameSize(recvBuffer);
         if (frame == 0)
             return false;
@@ -482,6 +502,7 @@ bool CmdQuorvex::takeOwnFrame(const QByteArray &request, QByteArray &reply)
         if (cipConnection.open &&
             unitdata::answersAnother(request, recvBuffer.left(frame), cipConnection.toId)) {
             recvBuffer.remove(0, frame);
+            strayCheckDue = true;
             continue;
         }
         // A request that timed out may be answered after a later one was
@@ -493,14 +514,18 @@ bool CmdQuorvex::takeOwnFrame(const QByteArray &request, QByteArray &reply)
         if (owed >= 0 && lateContexts.at(owed) != encap::senderContext(request)) {
             lateContexts.erase(lateContexts.begin(), lateContexts.begin() + owed + 1);
             recvBuffer.remove(0, frame);
+            strayCheckDue = true;
             continue;
         }
         lateContexts.clear();
         // Usually the buffer holds just this frame: handed over as it is.
-        if (reply.isEmpty() && frame == recvBuffer.size())
+        // Bytes behind it came unasked, and more of them may follow.
+        if (reply.isEmpty() && frame == recvBuffer.size()) {
             reply.swap(recvBuffer);
-        else
+        } else {
+            straysSeen = straysSeen || frame < recvBuffer.size();
             reply.append(recvBuffer.left(frame));
+        }
         recvBuffer.clear();
         return true;
     }
@@ -669,7 +694,11 @@ int CmdQuorvex::receiveOwned(const QVector<QByteArray> &requests, int waitMs, QB
     for (;;) {
         // Frames of nobody in flight (late, duplicated) are dropped.
         for (;;) {
-            recvBuffer.remove(0, framesync::junkPrefix(recvBuffer, session));
+            const int junk = framesync::junkPrefix(recvBuffer, session);
+            if (junk > 0) {
+                recvBuffer.remove(0, junk);
+                straysSeen = true;
+            }
             const int size = eip::completeFrameSize(recvBuffer);
             if (size == 0)
                 break;
@@ -684,6 +713,7 @@ int CmdQuorvex::receiveOwned(const QVector<QByteArray> &requests, int waitMs, QB
             if (holdOwned(frame))
                 continue;
             lateContexts.removeOne(encap::senderContext(frame));
+            strayCheckDue = true;
         }
         const qint64 left = waitMs - clock.elapsed();
         if (left <= 0 || Connection_status() != 0)
@@ -714,6 +744,7 @@ void CmdQuorvex::oweReply(bool sent, const QByteArray &context)
 {
     if (!sent)
         return;
+    strayCheckDue = true;
     lateContexts.append(context);
     while (lateContexts.size() > MaxLateContexts)
         lateContexts.removeFirst();

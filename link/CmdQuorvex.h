@@ -70,6 +70,10 @@ public:
     tagread::Envelope envelope();
     // The largest Message Router request and reply the messaging carries.
     messaging::MessageLimits messageLimits() const;
+    // The route's encoded segments (options.route.bytes()), made again only
+    // when the route changed: every unconnected request carries them and
+    // every read checks their size.
+    const QByteArray &routeBytes() const;
 
     // ---- tag reads ----
     // maxValueBytes bounds what a read may gather over its fragments;
@@ -133,6 +137,15 @@ public:
     // arrive. While any is owed, read requests carry a fresh context and a
     // reply echoing an owed one is dropped, never handed to the wrong read.
     QList<QByteArray> lateContexts;
+    // Whether the system is asked, before the next request, for bytes that
+    // nobody asked for: while a reply is owed; once after a new connection,
+    // a time-out or a dropped late reply (strayCheckDue); and before every
+    // request once this peer has sent bytes no owed reply explains: junk
+    // before a reply, bytes behind it, bytes found by such a look
+    // (straysSeen, until the next connection). A link in step skips the
+    // question, a system call per request.
+    bool strayCheckDue = true;
+    bool straysSeen = false;
     // > 0: the whole wait for one reply, counted from the send; otherwise
     // the first-reply wait plus the caller's time-out.
     int replyTimeoutMs = 0;
@@ -213,6 +226,10 @@ private:
     int takeHeld(const QVector<QByteArray> &requests, QByteArray &reply);
     void releaseOwned(const QByteArray &request);
     bool tryForwardOpen(bool large);
+    // The request path of a read of `area` named `tag`, kept from the read
+    // before when both are the same: a host polls the same tags again and
+    // again.
+    const QByteArray &readPath(const QString &area, const QString &tag);
     int connectionExchange(const QByteArray &frame, QByteArray &reply);
     int testLineExchange(const QByteArray &request, QByteArray &reply);
     struct SerialWatch {
@@ -229,6 +246,15 @@ private:
     QString transportError() const;
     void dropTransport();
     void setKeepAlive();
+
+    mutable route::Route encodedRoute;
+    mutable QByteArray encodedRouteBytes;
+    mutable bool routeEncoded = false;
+    struct {
+        QString area, tag;
+        int firstName = -1;
+        QByteArray bytes;
+    } lastPath;
 };
 
 #endif

@@ -56,8 +56,21 @@ void CmdQuorvex::setOptions(const LinkOptions &o)
 
 messaging::MessageLimits CmdQuorvex::messageLimits() const
 {
-    return cipConnection.open ? messaging::connectedLimits(cipConnection.size)
-                              : messaging::unconnectedLimits(options.route);
+    return cipConnection.open
+               ? messaging::connectedLimits(cipConnection.size)
+               : messaging::unconnectedLimits(options.route.direct, routeBytes().size());
+}
+
+const QByteArray &CmdQuorvex::routeBytes() const
+{
+    // Equal routes share their hop list, so the comparison is usually one
+    // pointer.
+    if (!routeEncoded || encodedRoute != options.route) {
+        encodedRoute = options.route;
+        encodedRouteBytes = options.route.bytes();
+        routeEncoded = true;
+    }
+    return encodedRouteBytes;
 }
 
 // One exchange with the Connection Manager, with the traffic lines.
@@ -172,9 +185,18 @@ void CmdQuorvex::closeConnection()
 
 tagread::Envelope CmdQuorvex::envelope()
 {
-    if (!cipConnection.open)
-        return tagread::unconnectedEnvelope(sessionHandle, options.route);
     tagread::Envelope e;
+    if (!cipConnection.open) {
+        // The session and the route are taken when a request is wrapped: a
+        // closure holding only the link fits inside the function object,
+        // where copies of them would be allocated for every read.
+        e.wrap = [this](const QByteArray &mr) {
+            return messaging::unconnectedFrame(sessionHandle, options.route.direct, routeBytes(),
+                                               mr);
+        };
+        e.unwrap = [](const QByteArray &frame) { return messaging::unwrapUnconnected(frame); };
+        return e;
+    }
     e.wrap = [this](const QByteArray &mr) {
         return unitdata::frame(sessionHandle, cipConnection.otId, ++cipConnection.sequence, mr);
     };

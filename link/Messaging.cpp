@@ -38,10 +38,8 @@ QByteArray logicalPath(quint8 cls, quint8 instance)
 }
 
 // Everything of a SendRRData frame before its unconnected data item.
-void putSendRRDataHead(QByteArray &f, const QByteArray &session, int cipSize)
+void putSendRRDataHead(le::Writer &w, const QByteArray &session, int cipSize)
 {
-    char head[eip::OffCipMessage];
-    le::Writer w(head, sizeof head);
     encap::putHeader(w, eip::SendRRData, static_cast<quint16>(CpfHeaderSize + cipSize), session);
     w.put32(0); // interface handle: CIP
     w.put16(tagread::CpfTimeout);
@@ -50,7 +48,6 @@ void putSendRRDataHead(QByteArray &f, const QByteArray &session, int cipSize)
     w.put16(0);
     w.put16(eip::ItemUnconnectedData);
     w.put16(static_cast<quint16>(cipSize));
-    f.append(head, w.size());
 }
 
 } // namespace
@@ -78,44 +75,44 @@ QByteArray messageRouterPath()
 
 QByteArray sendRRData(const QByteArray &session, const QByteArray &cipMessage)
 {
-    QByteArray f;
-    f.reserve(eip::OffCipMessage + cipMessage.size());
-    putSendRRDataHead(f, session, cipMessage.size());
-    f.append(cipMessage);
+    QByteArray f(eip::OffCipMessage + cipMessage.size(), Qt::Uninitialized);
+    le::Writer w(f.data(), f.size());
+    putSendRRDataHead(w, session, cipMessage.size());
+    w.putBytes(cipMessage.constData(), cipMessage.size());
     return f;
 }
 
 QByteArray unconnectedFrame(const QByteArray &session, const route::Route &route,
                             const QByteArray &mrRequest)
 {
-    if (route.direct)
+    return unconnectedFrame(session, route.direct, route.direct ? QByteArray() : route.bytes(),
+                            mrRequest);
+}
+
+QByteArray unconnectedFrame(const QByteArray &session, bool direct, const QByteArray &routeBytes,
+                            const QByteArray &mrRequest)
+{
+    if (direct)
         return sendRRData(session, mrRequest);
-    // Written straight into one buffer of the final size: a read sends one
-    // of these per request.
-    const QByteArray routeBytes = route.bytes();
+    // Written straight into one buffer of the final size, no append: a
+    // read sends one of these per request.
     const int pad = mrRequest.size() % 2;
     const int cipSize = UcsFixedSize + mrRequest.size() + pad + routeBytes.size();
-    QByteArray f;
-    f.reserve(eip::OffCipMessage + cipSize);
-    putSendRRDataHead(f, session, cipSize);
-    char ucs[2 + LogicalPathSize + 4];
-    le::Writer w(ucs, sizeof ucs);
+    QByteArray f(eip::OffCipMessage + cipSize, Qt::Uninitialized);
+    le::Writer w(f.data(), f.size());
+    putSendRRDataHead(w, session, cipSize);
     w.put8(cip::UnconnectedSend);
     w.put8(static_cast<quint8>(LogicalPathSize / 2));
     putLogicalPath(w, cip::ConnectionManagerClass, cip::ConnectionManagerInstance);
     w.put8(tagread::PriorityTick);
     w.put8(tagread::TimeoutTicks);
     w.put16(static_cast<quint16>(mrRequest.size()));
-    f.append(ucs, w.size());
-    f.append(mrRequest);
-    char tail[3];
-    le::Writer t(tail, sizeof tail);
+    w.putBytes(mrRequest.constData(), mrRequest.size());
     if (pad)
-        t.put8(0);
-    t.put8(static_cast<quint8>(routeBytes.size() / 2));
-    t.put8(0); // reserved
-    f.append(tail, t.size());
-    f.append(routeBytes);
+        w.put8(0);
+    w.put8(static_cast<quint8>(routeBytes.size() / 2));
+    w.put8(0); // reserved
+    w.putBytes(routeBytes.constData(), routeBytes.size());
     return f;
 }
 
@@ -205,10 +202,15 @@ bool connectionGone(const MrReply &reply)
 
 MessageLimits unconnectedLimits(const route::Route &route)
 {
+    return unconnectedLimits(route.direct, route.direct ? 0 : route.bytes().size());
+}
+
+MessageLimits unconnectedLimits(bool direct, int routeBytes)
+{
     MessageLimits l;
     l.request = tagread::MaxUnconnectedMessage;
-    if (!route.direct)
-        l.request -= UcsFixedSize + route.bytes().size();
+    if (!direct)
+        l.request -= UcsFixedSize + routeBytes;
     l.reply = tagread::MaxUnconnectedMessage;
     l.value = l.reply - cip::ReplyHeaderSize - TypeAndHandleSize;
     return l;

@@ -38,6 +38,10 @@ QByteArray sendRRData(const QByteArray &session, const QByteArray &cipMessage);
 // an Unconnected Send to the Connection Manager, or as it is when direct.
 QByteArray unconnectedFrame(const QByteArray &session, const route::Route &route,
                             const QByteArray &mrRequest);
+// The same with the route's encoded bytes at hand (route.bytes()), as a
+// link keeps them for its requests.
+QByteArray unconnectedFrame(const QByteArray &session, bool direct, const QByteArray &routeBytes,
+                            const QByteArray &mrRequest);
 
 struct Unwrapped {
     Verdict verdict = Verdict::Empty;
@@ -84,6 +88,7 @@ struct MessageLimits {
 // Unconnected: one message of at most 504 bytes, less the Unconnected Send
 // around a routed request.
 MessageLimits unconnectedLimits(const route::Route &route);
+MessageLimits unconnectedLimits(bool direct, int routeBytes);
 // Connected: the connection size, less the sequence count for requests.
 MessageLimits connectedLimits(int connectionSize);
 

@@ -42,21 +42,15 @@ QByteArray requestPath(const QString &area, int firstNameLen)
 QByteArray readRequest(const QByteArray &pathBytes, quint16 count, bool fragmented, quint32 offset)
 {
     // Service, path size in words, path, count and, in parts, the offset:
-    // as mrRequest lays them out, in one buffer.
-    char head[2];
-    le::Writer h(head, sizeof head);
-    h.put8(fragmented ? cip::ReadTagFragmented : cip::ReadTag);
-    h.put8(static_cast<quint8>(pathBytes.size() / 2));
-    char tail[6];
-    le::Writer t(tail, sizeof tail);
-    t.put16(count);
+    // as mrRequest lays them out, written into one buffer of the final size.
+    QByteArray r(2 + pathBytes.size() + (fragmented ? 6 : 2), Qt::Uninitialized);
+    le::Writer w(r.data(), r.size());
+    w.put8(fragmented ? cip::ReadTagFragmented : cip::ReadTag);
+    w.put8(static_cast<quint8>(pathBytes.size() / 2));
+    w.putBytes(pathBytes.constData(), pathBytes.size());
+    w.put16(count);
     if (fragmented)
-        t.put32(offset);
-    QByteArray r;
-    r.reserve(h.size() + pathBytes.size() + t.size());
-    r.append(head, h.size());
-    r.append(pathBytes);
-    r.append(tail, t.size());
+        w.put32(offset);
     return r;
 }
 
@@ -103,11 +97,20 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
         return r;
     }
     r.verdict = tagread::Verdict::Length;
-    const messaging::MrReply m = messaging::parseMrReply(u.mr);
-    if (m.verdict != Verdict::Ok)
+    // The Message Router reply is read as parseMrReply reads it, in place:
+    // only the value bytes are copied out.
+    le::Reader body(u.mr);
+    const quint8 service = body.u8();
+    body.skip(1); // reserved
+    const quint8 generalStatus = body.u8();
+    const int words = body.u8();
+    QVector<quint16> ext;
+    for (int i = 0; i < words && body.ok(); ++i)
+        ext.append(body.u16());
+    if (!body.ok())
         return r;
-    r.service = m.service;
-    r.generalStatus = m.generalStatus;
+    r.service = service;
+    r.generalStatus = generalStatus;
     // A routing failure is answered by the Connection Manager itself, as an
     // Unconnected Send reply with an error status: a controller error, not a
     // reply to some other request.
@@ -118,12 +121,11 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
         r.verdict = tagread::Verdict::Service;
         return r;
     }
-    r.extStatus = m.ext;
+    r.extStatus = ext;
     if (r.generalStatus != cip::Success && r.generalStatus != cip::PartialTransfer) {
         r.verdict = tagread::Verdict::Status;
         return r;
     }
-    le::Reader body(m.data);
     r.dataType = body.u16();
     if (r.dataType == cip::TypeStructure) {
         r.hasHandle = true;

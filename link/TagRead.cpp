@@ -197,10 +197,17 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
                                          *this, tag, count, hex(area.toLatin1()));
         return -1;
     }
-    const QByteArray path = tagread::requestPath(area, tagread::firstNameLength(tag, area));
+    const QByteArray path = readPath(area, tag);
     QByteArray gathered;
-    const auto exchange = [&](const QByteArray &request, QByteArray &reply) {
-        return tracedExchange(*this, request, reply, count, tag);
+    // One reference captured: the exchange fits inside its function object,
+    // which is then made without an allocation.
+    const struct {
+        CmdQuorvex *link;
+        const QString *tag;
+        int count;
+    } traced{this, &tag, count};
+    const auto exchange = [&traced](const QByteArray &request, QByteArray &reply) {
+        return tracedExchange(*traced.link, request, reply, traced.count, *traced.tag);
     };
     const auto read = [&] {
         // Parts are kept in flight only for several elements and a window
@@ -240,6 +247,17 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
     if (o.rc == 0 && out)
         out->append(gathered);
     return o.rc;
+}
+
+const QByteArray &CmdQuorvex::readPath(const QString &area, const QString &tag)
+{
+    if (lastPath.firstName < 0 || area != lastPath.area || tag != lastPath.tag) {
+        lastPath.firstName = tagread::firstNameLength(tag, area);
+        lastPath.bytes = tagread::requestPath(area, lastPath.firstName);
+        lastPath.area = area;
+        lastPath.tag = tag;
+    }
+    return lastPath.bytes;
 }
 
 int CmdQuorvex::Message_parsing(QByteArray request, QByteArray *out, int count, QString tag)

@@ -25,10 +25,10 @@ QByteArray frame(const QByteArray &session, quint32 otConnectionId, quint16 sequ
                  const QByteArray &mrRequest)
 {
     const int dataLength = eip::SequenceCountSize + mrRequest.size();
-    // Everything before the request in one block: one append, not one per
-    // field, for a frame that every connected request builds.
-    char head[eip::HeaderSize + CpfSize + eip::SequenceCountSize];
-    le::Writer w(head, sizeof head);
+    // Written into one buffer of the final size, no append: every
+    // connected request builds one.
+    QByteArray f(eip::HeaderSize + CpfSize + dataLength, Qt::Uninitialized);
+    le::Writer w(f.data(), f.size());
     encap::putHeader(w, eip::SendUnitData, static_cast<quint16>(CpfSize + dataLength), session);
     w.put32(0); // interface handle: CIP
     w.put16(UnitTimeout);
@@ -39,10 +39,7 @@ QByteArray frame(const QByteArray &session, quint32 otConnectionId, quint16 sequ
     w.put16(eip::ItemConnectedData);
     w.put16(static_cast<quint16>(dataLength));
     w.put16(sequence);
-    QByteArray f;
-    f.reserve(w.size() + mrRequest.size());
-    f.append(head, w.size());
-    f.append(mrRequest);
+    w.putBytes(mrRequest.constData(), mrRequest.size());
     return f;
 }
 

@@ -105,14 +105,17 @@ private slots:
     {
         QTest::addColumn<bool>("late");
         QTest::addColumn<bool>("runEvents");
-        QTest::newRow("late reply, already read by Qt") << true << true;
-        QTest::newRow("late reply, still in the system") << true << false;
-        QTest::newRow("unsolicited bytes, still in the system") << false << false;
+        QTest::addColumn<bool>("afterDuplicate");
+        QTest::newRow("late reply, already read by Qt") << true << true << false;
+        QTest::newRow("late reply, still in the system") << true << false << false;
+        QTest::newRow("unsolicited bytes, still in the system") << false << false << false;
+        QTest::newRow("unsolicited bytes after a duplicated reply") << false << false << true;
     }
     void leftoversNeverTakenByTheNextRequest()
     {
         QFETCH(bool, late);
         QFETCH(bool, runEvents);
+        QFETCH(bool, afterDuplicate);
         LoopbackPeer peer;
         CmdQuorvex link;
         QVERIFY(connectTo(link, peer));
@@ -120,6 +123,17 @@ private slots:
         const QByteArray fresh = rrFrame("fresh");
         // the registration reply is the first one; a late reply the second
         int done = 1;
+        // A reply with a copy behind it, then two that come in step: a peer
+        // that once sent more than it was asked is watched from then on.
+        if (afterDuplicate) {
+            peer.enqueue(PeerStep::duplicated(rrFrame("a")));
+            peer.enqueue(PeerStep::reply(rrFrame("b")));
+            for (const char *ask : {"one", "two"}) {
+                QByteArray r;
+                QCOMPARE(link.SendData(rrFrame(ask), r, 50), 0);
+            }
+            done = 3;
+        }
         if (late) {
             peer.enqueue(PeerStep::reply(stale, 700));
             QByteArray first;
