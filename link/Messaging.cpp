@@ -172,20 +172,27 @@ Unwrapped unwrapUnconnected(const QByteArray &frame)
     return u;
 }
 
+bool readMrHeader(le::Reader &r, MrReply *m)
+{
+    m->service = r.u8();
+    r.skip(1); // reserved
+    m->generalStatus = r.u8();
+    const int words = r.u8();
+    for (int i = 0; i < words && r.ok(); ++i)
+        m->ext.append(r.u16());
+    if (!r.ok()) {
+        m->ext.clear();
+        return false;
+    }
+    return true;
+}
+
 MrReply parseMrReply(const QByteArray &mr)
 {
     MrReply m;
     le::Reader r(mr);
-    m.service = r.u8();
-    r.skip(1); // reserved
-    m.generalStatus = r.u8();
-    const int words = r.u8();
-    for (int i = 0; i < words && r.ok(); ++i)
-        m.ext.append(r.u16());
-    if (!r.ok()) {
-        m.ext.clear();
+    if (!readMrHeader(r, &m))
         return m;
-    }
     m.data = r.bytes(r.remaining());
     m.verdict = Verdict::Ok;
     return m;

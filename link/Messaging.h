@@ -75,6 +75,9 @@ struct MrReply {
 };
 
 MrReply parseMrReply(const QByteArray &mr);
+// The reply's head (service, general and extended status) from `r`, which
+// is left at the reply's data; false when the head runs past the end.
+bool readMrHeader(le::Reader &r, MrReply *m);
 
 // The target has forgotten the connection or let it time out: reopen.
 bool connectionGone(const MrReply &reply);

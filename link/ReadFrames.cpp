@@ -97,20 +97,13 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
         return r;
     }
     r.verdict = tagread::Verdict::Length;
-    // The Message Router reply is read as parseMrReply reads it, in place:
-    // only the value bytes are copied out.
+    // Read in place: only the value bytes are copied out.
     le::Reader body(u.mr);
-    const quint8 service = body.u8();
-    body.skip(1); // reserved
-    const quint8 generalStatus = body.u8();
-    const int words = body.u8();
-    QVector<quint16> ext;
-    for (int i = 0; i < words && body.ok(); ++i)
-        ext.append(body.u16());
-    if (!body.ok())
+    messaging::MrReply head;
+    if (!messaging::readMrHeader(body, &head))
         return r;
-    r.service = service;
-    r.generalStatus = generalStatus;
+    r.service = head.service;
+    r.generalStatus = head.generalStatus;
     // A routing failure is answered by the Connection Manager itself, as an
     // Unconnected Send reply with an error status: a controller error, not a
     // reply to some other request.
@@ -121,7 +114,7 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
         r.verdict = tagread::Verdict::Service;
         return r;
     }
-    r.extStatus = ext;
+    r.extStatus = head.ext;
     if (r.generalStatus != cip::Success && r.generalStatus != cip::PartialTransfer) {
         r.verdict = tagread::Verdict::Status;
         return r;
