@@ -44,8 +44,8 @@ fuzz: deps
 # the corpus grows) plus a quarter or more for the load of the day
 # (README, "Fuzzing").
 FUZZ_RUNS_LONG ?= 10000000
-FUZZ_LONG ?= fuzz_reply:800 fuzz_address:560 fuzz_decoders:1245 fuzz_connstring:140 \
-             fuzz_simframe:260 fuzz_msgreply:510 fuzz_linkoptions:2085 fuzz_write:1560 \
+FUZZ_LONG ?= fuzz_reply:800 fuzz_address:700 fuzz_decoders:1245 fuzz_connstring:140 \
+             fuzz_simframe:330 fuzz_msgreply:510 fuzz_linkoptions:2085 fuzz_write:1560 \
              fuzz_connected:3560 fuzz_identity:920 fuzz_browse:750
 fuzz-long: deps
 	FUZZ_RUNS=$(FUZZ_RUNS_LONG) scripts/run-fuzz 0 $(FUZZ_LONG)
