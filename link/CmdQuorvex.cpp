@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSerialPort>
+#include <QSignalBlocker>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -121,7 +122,11 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
     if (!hostAddress.setAddress(host))
         return -1;
     closeConnection();
-    tcpSocket->abort();
+    {
+        // The host asked for a new connection: the old one ending is no loss.
+        const QSignalBlocker asked(tcpSocket);
+        tcpSocket->abort();
+    }
     lateContexts.clear(); // a new connection owes nothing
     tcpSocket->connectToHost(hostAddress, static_cast<quint16>(tcpPort & 0xFFFF),
                              QIODevice::ReadWrite);
@@ -160,6 +165,9 @@ int CmdQuorvex::EthDisConnectDrive()
         return 1;
     if (useSocket())
         closeConnection();
+    // The disconnect notice is for a peer that closes or a network that
+    // fails; a close the host asked for records no error and is no news.
+    const QSignalBlocker asked(tcpSocket);
     tcpSocket->close();
     tcpSocket->disconnectFromHost();
     if (tcpSocket->state() != QAbstractSocket::UnconnectedState)
@@ -774,10 +782,11 @@ int CmdQuorvex::deletetcpSocket()
 {
     if (tcpSocket != nullptr) {
         QTcpSocket *socket = tcpSocket;
-        // Dropped while the pointer is still valid, so the disconnect notice
-        // can still read the socket's error.
-        if (socket->state() != QAbstractSocket::UnconnectedState)
+        // Released on the host's request: no disconnect notice.
+        if (socket->state() != QAbstractSocket::UnconnectedState) {
+            const QSignalBlocker asked(socket);
             socket->abort();
+        }
         tcpSocket = nullptr;
         delete socket;
     }

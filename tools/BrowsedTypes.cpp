@@ -226,10 +226,14 @@ bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &te
 }
 
 bool typeFromController(const QString &connection, const QString &pattern,
-                        QVector<TagRequest> *requests, QString *error)
+                        QVector<TagRequest> *requests, QString *error, bool *listed)
 {
+    bool dummy = false;
+    bool &read = listed ? *listed : dummy;
+    read = false;
     // A serial line has no tag list to browse: its reads keep the default.
     if (connection.section(QLatin1Char(';'), 0, 0).contains(QLatin1Char(','))) {
+        read = true;
         if (pattern.isEmpty())
             return true;
         *error = QStringLiteral("tags are browsed over TCP only, not over %1").arg(connection);
@@ -239,6 +243,7 @@ bool typeFromController(const QString &connection, const QString &pattern,
     QVector<BrowsedTag> tags;
     if (!browser.open(connection, error) || !browser.listTags(QString(), true, &tags, error))
         return false;
+    read = true;
     QVector<TagRequest> typed;
     for (const TagRequest &r : *requests) {
         if (r.typeGiven)
@@ -263,6 +268,34 @@ bool typeFromController(const QString &connection, const QString &pattern,
         }
     }
     *requests = typed;
+    return true;
+}
+
+bool writeTypesFromController(const QString &connection, QVector<TagRequest *> requests,
+                              QString *error, bool *listed)
+{
+    *listed = true;
+    if (connection.section(QLatin1Char(';'), 0, 0).contains(QLatin1Char(',')))
+        return true; // a serial line: the default type
+    ControllerBrowse browser;
+    QVector<BrowsedTag> tags;
+    if (!browser.open(connection, error) || !browser.listTags(QString(), true, &tags, error)) {
+        *listed = false;
+        return false;
+    }
+    for (TagRequest *r : requests) {
+        QVector<TagRequest> reads;
+        if (!typedReads(tags, browser.templates(), r->tag, &reads, error))
+            return false;
+        // One read of the tag itself, unless it is a structure.
+        if (reads.size() != 1 || reads.first().tag != r->tag) {
+            *error = QStringLiteral("'%1' is a structure: write its members by name, e.g. %2=...")
+                         .arg(r->tag, reads.isEmpty() ? r->tag + QStringLiteral(".Member")
+                                                      : reads.first().tag);
+            return false;
+        }
+        r->type = reads.first().type;
+    }
     return true;
 }
 

@@ -26,10 +26,16 @@ bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &te
 
 // One browse of `connection`: each request without a type replaced by its
 // typed reads, then the reads of every tag whose name matches the glob
-// `pattern` (none when it is empty). False with the reason. A serial line
-// is not browsed: its requests keep the default type.
+// `pattern` (none when it is empty). False with the reason; *listed then
+// tells whether the tag list itself was read. A serial line is not
+// browsed: its requests keep the default type.
 bool typeFromController(const QString &connection, const QString &pattern,
-                        QVector<TagRequest> *requests, QString *error);
+                        QVector<TagRequest> *requests, QString *error, bool *listed = nullptr);
+
+// The type of each request without one, for a write: one atomic or text
+// type per tag (a structure is written member by member, by name).
+bool writeTypesFromController(const QString &connection, QVector<TagRequest *> requests,
+                              QString *error, bool *listed);
 
 } // namespace tools
 

@@ -1,6 +1,14 @@
 #include "ControllerBrowse.h"
 
+#include "Commands.h"
+#include "ConnectionString.h"
+#include "DriverHost.h"
 #include "EipProtocol.h"
+#include "Explain.h"
+#include "Messaging.h"
+#include "TraceTap.h"
+
+#include <QElapsedTimer>
 
 namespace tools
 {
@@ -52,49 +60,76 @@ ControllerBrowse::~ControllerBrowse()
     }
 }
 
-bool ControllerBrowse::open(const QString &connection, QString *error)
+bool ControllerBrowse::open(const QString &connection, QString *error, int *exitCode)
 {
-    const int semi = connection.indexOf(QLatin1Char(';'));
-    const QString address = semi < 0 ? connection : connection.left(semi);
-    LinkOptions options;
-    OptionError optionError;
-    if (semi >= 0 && !parseLinkOptions(connection.mid(semi + 1), &options, &optionError)) {
-        *error = QStringLiteral("option %1: %2").arg(optionError.option, optionError.reason);
-        return false;
+    int failure = ExitUsage;
+    const ConnectionString c = parseConnectionString(connection);
+    if (c.form == ConnectionString::Form::Serial) {
+        *error = QStringLiteral("tags are browsed over TCP only, not over %1").arg(connection);
+    } else if (c.form != ConnectionString::Form::None && c.optionsValid && !c.semicolonFirst &&
+               c.usable()) {
+        link.setOptions(c.options);
+        // Traced for the tool's eyes, so that a failure can say how far it got.
+        const bool traced = link.traceEnabled;
+        link.traceEnabled = true;
+        TraceTap::instance().beginCall(true, !traced);
+        QElapsedTimer clock;
+        clock.start();
+        const int rc = link.EthConnectDrive(c.ipAddress, c.ipPort);
+        const qint64 elapsed = clock.elapsed();
+        const QStringList lines = TraceTap::instance().endCall();
+        link.traceEnabled = traced;
+        if (rc == 0) {
+            connected = true;
+            return true;
+        }
+        const ConnectVerdict v = diagnoseConnect(connection, rc, lines, elapsed);
+        *error = QStringLiteral("cannot connect to %1: %2").arg(connection, v.text);
+        failure = v.exitCode;
+    } else {
+        *error = QStringLiteral("cannot connect to %1: %2")
+                     .arg(connection, diagnoseConnect(connection, -1, {}, 0).text);
     }
-    const int colon = address.lastIndexOf(QLatin1Char(':'));
-    bool portOk = false;
-    const int port = colon < 0 ? 0 : address.mid(colon + 1).toInt(&portOk);
-    if (colon <= 0 || !portOk || port <= 0 || port > 0xFFFF) {
-        *error = QStringLiteral("browsing needs ADDRESS:PORT, not %1").arg(address);
-        return false;
-    }
-    link.setOptions(options);
-    if (link.EthConnectDrive(address.left(colon), port) != 0) {
-        *error = QStringLiteral("cannot connect to %1").arg(address);
-        return false;
-    }
-    connected = true;
-    return true;
+    if (exitCode)
+        *exitCode = failure;
+    return false;
 }
 
 browse::MrExchange ControllerBrowse::exchange()
 {
     return [this](const QByteArray &request, QByteArray &reply) {
-        return link.exchangeCip(request, reply, QStringLiteral("browse"), 1);
+        const int rc = link.exchangeCip(request, reply, QStringLiteral("browse"), 1);
+        lastReply = reply;
+        return rc;
     };
+}
+
+QString ControllerBrowse::refusal(const QString &error, const QString &program) const
+{
+    const messaging::MrReply m = messaging::parseMrReply(lastReply);
+    if (m.verdict != messaging::Verdict::Ok || m.generalStatus == cip::Success ||
+        m.generalStatus == cip::PartialTransfer)
+        return error;
+    QString what = error.section(QLatin1Char(':'), 0, 0);
+    if (!program.isEmpty())
+        what += QStringLiteral(" of program %1").arg(program);
+    if (!program.isEmpty() && m.generalStatus == cip::PathDestinationUnknown && m.ext.isEmpty())
+        return QStringLiteral("%1: the controller has no program named %2 (%3)")
+            .arg(what, program, cipStatusText(m.generalStatus, m.ext));
+    return QStringLiteral("%1: the controller answered %2")
+        .arg(what, cipStatusText(m.generalStatus, m.ext));
 }
 
 bool ControllerBrowse::listScope(const QString &program, QVector<BrowsedTag> *out, QString *error)
 {
     const browse::SymbolList list = browse::listSymbols(exchange(), program);
     if (!list.ok) {
-        *error = list.error;
+        *error = refusal(list.error, program);
         return false;
     }
     for (const browse::SymbolEntry &e : list.symbols) {
         if (e.isStruct() && !cache.fetch(exchange(), e.templateId())) {
-            *error = cache.error();
+            *error = refusal(cache.error(), QString());
             return false;
         }
         BrowsedTag t;

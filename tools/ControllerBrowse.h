@@ -23,8 +23,9 @@ class ControllerBrowse
 {
 public:
     ~ControllerBrowse();
-    // "ADDRESS:PORT[;options]"; false with the reason.
-    bool open(const QString &connection, QString *error);
+    // "ADDRESS:PORT[;options]"; false with the reason in words, and in
+    // *exitCode ExitUsage for a malformed string, else ExitFailure.
+    bool open(const QString &connection, QString *error, int *exitCode = nullptr);
     // The scope's tags (controller, or the named program), their structures
     // read into templates(); with `allPrograms` every program's tags too.
     bool listTags(const QString &program, bool allPrograms, QVector<BrowsedTag> *out,
@@ -37,10 +38,14 @@ public:
 private:
     bool listScope(const QString &program, QVector<BrowsedTag> *out, QString *error);
     browse::MrExchange exchange();
+    // `error` with the controller's status in words, when the last reply
+    // was a refusal.
+    QString refusal(const QString &error, const QString &program) const;
 
     CmdQuorvex link;
     browse::TemplateCache cache;
     bool connected = false;
+    QByteArray lastReply; // the last Message Router reply, to explain a failure
 };
 
 // "DINT", "REAL", ... for an atomic code; "type 0xNN" otherwise.

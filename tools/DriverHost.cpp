@@ -1,14 +1,24 @@
 #include "DriverHost.h"
 
 #include "Commands.h"
+#include "ConnectionString.h"
+#include "LinkOptions.h"
 #include "StatusText.h"
 #include "TraceTap.h"
-#include <QObject>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
+#include <QObject>
 #include <QRegularExpression>
+#include <QTcpSocket>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace tools
 {
@@ -17,6 +27,10 @@ namespace
 {
 
 using EntryFunction = CDriveBaseClass *(*)();
+
+// The tool's own connect after a quick failure: long enough for a refusal
+// or an unreachable network to come back.
+constexpr int ProbeWaitMs = 2000;
 
 quint32 ipv4(const QString &text, bool *ok)
 {
@@ -46,7 +60,75 @@ void setPcapEndpoints(PcapWriter &w, const QString &connection)
 
 QString defaultDriverPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/libLibQuorvex.so.1");
+    // The build tree keeps it in lib/ beside bin/; an install in its
+    // library folder, which may be lib/<multiarch>.
+    const QString bin = QCoreApplication::applicationDirPath();
+    const QString built = bin + QStringLiteral("/../lib/libLibQuorvex.so.1");
+    const QString installed = bin + QStringLiteral("/" QUORVEX_LIB_FROM_BIN "/libLibQuorvex.so.1");
+    return QFileInfo::exists(built) || !QFileInfo::exists(installed) ? built : installed;
+}
+
+QString connectOptionsHelp()
+{
+    QStringList lines;
+    for (const QString &l : linkOptionsHelp().split(QLatin1Char('\n')))
+        lines << QStringLiteral("  ;") + l;
+    return QStringLiteral("The connection string may end in options, each after a \";\", e.g.\n"
+                          "  --connect \"192.168.1.10:44818;slot=3;timeout=2000\":\n") +
+           lines.join(QLatin1Char('\n'));
+}
+
+QString failureText(const Outcome &o)
+{
+    QString why;
+    for (const QString &w : o.warnings) {
+        const QString e = explainDriverLine(w);
+        if (!e.isEmpty())
+            why = e; // the last one decided the outcome
+    }
+    if (why.isEmpty())
+        why = statusAdvice(o.value.status);
+    QString t =
+        QStringLiteral("status %1 (%2)").arg(o.value.status).arg(statusMeaning(o.value.status));
+    if (!why.isEmpty())
+        t += QStringLiteral(": ") + why;
+    for (const QString &w : o.warnings)
+        t += QStringLiteral("\n  driver: ") + w;
+    return t;
+}
+
+ConnectVerdict diagnoseConnect(const QString &connection, int result, const QStringList &lines,
+                               qint64 elapsedMs)
+{
+    ConnectFacts f;
+    f.connection = connection;
+    f.result = result;
+    f.lines = lines;
+    f.elapsedMs = elapsedMs;
+    const ConnectionString c = parseConnectionString(connection);
+    if (probeWanted(f)) {
+        QTcpSocket probe;
+        probe.connectToHost(c.ipAddress, static_cast<quint16>(c.ipPort));
+        if (probe.waitForConnected(ProbeWaitMs)) {
+            f.probe = Probe::Connected;
+            probe.abort();
+        } else if (probe.error() == QAbstractSocket::ConnectionRefusedError) {
+            f.probe = Probe::Refused;
+        } else if (probe.error() == QAbstractSocket::SocketTimeoutError) {
+            f.probe = Probe::TimedOut;
+        } else {
+            f.probe = Probe::Unreachable;
+            f.osError = probe.errorString();
+        }
+    } else if (result == -1 && c.form == ConnectionString::Form::Serial && c.usable()) {
+        const QByteArray name = QFile::encodeName(c.portName);
+        const int fd = ::open(name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            f.osError = QString::fromLocal8Bit(std::strerror(errno));
+        else
+            ::close(fd);
+    }
+    return explainConnect(f);
 }
 
 void addHostOptions(QCommandLineParser &p, bool withConnect)
@@ -56,10 +138,11 @@ void addHostOptions(QCommandLineParser &p, bool withConnect)
                      .arg(QStringLiteral("<dir of quorvex>/../lib/libLibQuorvex.so.1")),
                  QStringLiteral("path")});
     if (withConnect)
-        p.addOption({QStringLiteral("connect"),
-                     QStringLiteral("Connection string: ADDRESS:PORT, or the serial form "
-                                    "PORT,BAUD,DATABITS,STOPBITS,PARITY."),
-                     QStringLiteral("string")});
+        p.addOption(
+            {QStringLiteral("connect"),
+             QStringLiteral("Connection string: ADDRESS:PORT or the serial form "
+                            "PORT,BAUD,DATABITS,STOPBITS,PARITY, then ;options (listed above)."),
+             QStringLiteral("string")});
     p.addOption({QStringLiteral("trace"),
                  QStringLiteral("Switch the driver's traffic trace on and print its lines.")});
     p.addOption({QStringLiteral("pcap"),
@@ -163,29 +246,48 @@ bool DriverHost::load(const HostOptions &o)
     return true;
 }
 
-bool DriverHost::connect(const QString &connection)
+int DriverHost::connect(const QString &connection)
 {
     if (pcap)
         setPcapEndpoints(*pcap, connection);
-    TraceTap::instance().takeLastWarning();
+    // Traced for the tool's eyes, so that a failure can say how far it got.
+    TraceTap::instance().beginCall(true, !traceOn);
+    if (!traceOn)
+        drv->DebugCmd(DBG_StartDebug);
+    QElapsedTimer clock;
+    clock.start();
     const int rc = drv->ConnectDrive(connection);
+    const qint64 elapsed = clock.elapsed();
+    if (!traceOn)
+        drv->DebugCmd(DBG_StopDebug);
+    const QStringList lines = TraceTap::instance().endCall();
     if (rc == 0)
-        return true;
-    std::fprintf(stderr, "quorvex %s: cannot connect to %s: %s (result %d)\n", command,
-                 qPrintable(connection), qPrintable(connectMeaning(rc)), rc);
-    const QString w = TraceTap::instance().takeLastWarning();
-    if (!w.isEmpty())
-        std::fprintf(stderr, "  driver: %s\n", w.toUtf8().constData());
-    return false;
+        return ExitOk;
+    const ConnectVerdict v = diagnoseConnect(connection, rc, lines, elapsed);
+    std::fprintf(stderr, "quorvex %s: cannot connect to %s: %s\n", command, qPrintable(connection),
+                 v.text.toUtf8().constData());
+    for (const QString &l : lines)
+        if (!explainDriverLine(l).isEmpty())
+            std::fprintf(stderr, "  driver: %s\n", l.toUtf8().constData());
+    return v.exitCode;
 }
 
-QString DriverHost::failureText(int status) const
+Outcome DriverHost::read(const QString &tag, DataType type, int count)
 {
-    QString t = QStringLiteral("status %1 (%2)").arg(status).arg(statusMeaning(status));
-    const QString w = TraceTap::instance().takeLastWarning();
-    if (!w.isEmpty())
-        t += QStringLiteral("\n  driver: ") + w;
-    return t;
+    Outcome o;
+    TraceTap::instance().beginCall(false);
+    o.value = drv->ReadVariable(tag, type, count);
+    o.warnings = TraceTap::instance().endCall();
+    return o;
+}
+
+Outcome DriverHost::write(const QString &tag, DataType type, const CLabelVariable &value, int count)
+{
+    Outcome o;
+    TraceTap::instance().beginCall(false);
+    o.value = drv->WriteVariable(tag, type, value, count);
+    o.warnings = TraceTap::instance().endCall();
+    return o;
 }
 
 } // namespace tools

@@ -2,6 +2,7 @@
 #define QUORVEX_TOOLS_DRIVERHOST_H
 
 #include "CDriveBaseClass.h"
+#include "Explain.h"
 #include "Pcap.h"
 
 #include <QCommandLineParser>
@@ -38,6 +39,25 @@ bool parseCommandLine(QCommandLineParser &p, const char *command, const QStringL
 // A usage error: the message on stderr, and ExitUsage.
 int usageError(const char *command, const QString &message);
 
+// One driver call's result and the warning lines that call logged.
+struct Outcome {
+    CLabelVariable value;
+    QStringList warnings;
+};
+
+// "status 7 (reply rejected): <why, in English>", then the driver's lines of
+// that call, each on its own line after "  driver: ".
+QString failureText(const Outcome &o);
+
+// Why a connect of `connection` failed, from the lines the call logged (its
+// trace included) and, where those do not tell, the tool's own attempt to
+// reach the address or open the serial port.
+ConnectVerdict diagnoseConnect(const QString &connection, int result, const QStringList &lines,
+                               qint64 elapsedMs);
+
+// The help text of --connect's ";options", one option a line.
+QString connectOptionsHelp();
+
 class DriverHost
 {
 public:
@@ -50,14 +70,17 @@ public:
     // Loads the plug-in, opens the pcap file and switches tracing on as
     // asked. False with the reason printed.
     bool load(const HostOptions &o);
-    // ConnectDrive; a failure is printed in words. True when connected.
-    bool connect(const QString &connection);
+    // ConnectDrive; a failure is printed in words. ExitOk when connected,
+    // else the exit status: ExitUsage for a malformed string.
+    int connect(const QString &connection);
+
+    // The driver's calls, each with the warnings it logged.
+    Outcome read(const QString &tag, DataType type, int count);
+    Outcome write(const QString &tag, DataType type, const CLabelVariable &value, int count);
 
     CDriveBaseClass *driver() const { return drv; }
     // Tracing as the options asked (on for --trace and --pcap).
     bool traceWanted() const { return traceOn; }
-    // Status in words, with the driver's last warning when there is one.
-    QString failureText(int status) const;
 
 private:
     const char *command;

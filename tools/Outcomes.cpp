@@ -1,7 +1,6 @@
 #include "Outcomes.h"
 
 #include "Commands.h"
-#include "DriverHost.h"
 #include "Table.h"
 #include "ValueText.h"
 
@@ -17,19 +16,18 @@ void printLine(const QString &s)
     std::fputc('\n', stdout);
 }
 
-int reportOutcomes(const char *command, const QVector<CLabelVariable> &values,
-                   const DriverHost &host, bool json)
+int reportOutcomes(const char *command, const QVector<Outcome> &outcomes, bool json)
 {
     Table table(readHeader());
     QStringList reasons;
-    for (const CLabelVariable &v : values) {
+    for (const Outcome &o : outcomes) {
         if (json)
-            printLine(jsonLine(v));
+            printLine(jsonLine(o.value));
         else
-            table.add(readRow(v));
-        if (v.status != 0)
+            table.add(readRow(o.value));
+        if (o.value.status != 0)
             reasons << QStringLiteral("quorvex %1: %2: %3")
-                           .arg(QLatin1String(command), v.tagName, host.failureText(v.status));
+                           .arg(QLatin1String(command), o.value.tagName, failureText(o));
     }
     if (!json)
         for (const QString &l : table.lines())

@@ -4,21 +4,19 @@
 #include <QString>
 #include <QVector>
 
-#include "CLabelVariable.h"
+#include "DriverHost.h"
 
 namespace tools
 {
-
-class DriverHost;
 
 // One line on standard output, as UTF-8.
 void printLine(const QString &s);
 
 // What `read` and `write` print for the values they got back: a table (or
-// JSON lines), then on standard error one line per failed tag. The exit
-// status: ExitOk when every status is 0, else ExitFailure.
-int reportOutcomes(const char *command, const QVector<CLabelVariable> &values,
-                   const DriverHost &host, bool json);
+// JSON lines), then on standard error each failed tag with the warnings
+// its own call logged. The exit status: ExitOk when every status is 0,
+// else ExitFailure.
+int reportOutcomes(const char *command, const QVector<Outcome> &outcomes, bool json);
 
 } // namespace tools
 

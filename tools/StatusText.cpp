@@ -9,13 +9,13 @@ QString statusMeaning(int status)
     case 0:
         return QStringLiteral("ok");
     case 1:
-        return QStringLiteral("nothing concluded");
+        return QStringLiteral("no result");
     case 2:
         return QStringLiteral("unsupported data type");
     case 3:
-        return QStringLiteral("no controller address for the name");
+        return QStringLiteral("address refused");
     case 4:
-        return QStringLiteral("count below 1");
+        return QStringLiteral("count out of range");
     case 7:
         return QStringLiteral("reply rejected");
     case 8:

@@ -44,12 +44,8 @@ QString statusCell(int status)
 
 QStringList readRow(const CLabelVariable &v)
 {
-    return {v.tagName,
-            typeName(v.type),
-            QString::number(v.count),
-            statusCell(v.status),
-            shortList(elementTexts(v, TextStyle::Table)),
-            shortTime(v.timestamp)};
+    return {v.tagName,     typeName(v.type),      QString::number(v.count), statusCell(v.status),
+            valuesCell(v), shortTime(v.timestamp)};
 }
 
 } // namespace tools

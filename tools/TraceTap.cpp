@@ -88,11 +88,22 @@ QList<TraceFrame> TraceTap::takeCaptured()
     return r;
 }
 
-QString TraceTap::takeLastWarning()
+void TraceTap::beginCall(bool withTrace, bool traceIsOurs)
 {
     QMutexLocker lock(&mutex);
-    QString r;
-    r.swap(lastWarning);
+    inCall = true;
+    callTrace = withTrace;
+    callTraceOurs = traceIsOurs;
+    callLines.clear();
+}
+
+QStringList TraceTap::endCall()
+{
+    QMutexLocker lock(&mutex);
+    inCall = false;
+    callTraceOurs = false;
+    QStringList r;
+    r.swap(callLines);
     return r;
 }
 
@@ -101,6 +112,10 @@ void TraceTap::handle(int type, const QString &message)
     QMutexLocker lock(&mutex);
     const bool fromDriver = message.startsWith(DriverPrefix);
     if (fromDriver && type == QtDebugMsg) {
+        if (inCall && callTrace)
+            callLines.append(message);
+        if (inCall && callTraceOurs)
+            return;
         TraceFrame f;
         if ((pcap || capture) && parseTraceFrame(message, &f)) {
             if (pcap)
@@ -111,7 +126,8 @@ void TraceTap::handle(int type, const QString &message)
         if (!echo)
             return;
     } else if (fromDriver && type == QtWarningMsg) {
-        lastWarning = message;
+        if (inCall)
+            callLines.append(message);
         if (!echo)
             return;
     } else if (type == QtDebugMsg && !echo) {

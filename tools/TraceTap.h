@@ -24,9 +24,9 @@ bool parseTraceFrame(const QString &line, TraceFrame *out);
 
 // The tool's Qt message handler. The driver logs through Qt's message
 // logger, so this is where its trace and warning lines arrive: echoed on
-// stderr with --trace, turned into pcap records with --pcap, and the last
-// warning kept to explain a failed read. Messages may come from the
-// simulator's thread too, hence the lock.
+// stderr with --trace, turned into pcap records with --pcap, and the
+// warnings of each driver call kept to explain its failure. Messages may
+// come from the simulator's thread too, hence the lock.
 class TraceTap
 {
 public:
@@ -38,8 +38,13 @@ public:
     // While capturing, frames are also kept for takeCaptured().
     void setCapture(bool on);
     QList<TraceFrame> takeCaptured();
-    // The driver's last warning since the previous call, or empty.
-    QString takeLastWarning();
+    // The driver's lines from here to endCall() are kept for it: its
+    // warnings, and with `withTrace` its trace lines too. One driver call
+    // at a time, so that each failure is told with its own lines. With
+    // `traceIsOurs` the trace was switched on for the tool alone: its lines
+    // are neither echoed nor written to the pcap file.
+    void beginCall(bool withTrace, bool traceIsOurs = false);
+    QStringList endCall();
 
     void handle(int type, const QString &message);
 
@@ -50,7 +55,10 @@ private:
     bool capture = false;
     PcapWriter *pcap = nullptr;
     QList<TraceFrame> captured;
-    QString lastWarning;
+    bool inCall = false;
+    bool callTrace = false;
+    bool callTraceOurs = false;
+    QStringList callLines;
 };
 
 } // namespace tools

@@ -85,8 +85,9 @@ QStringList elementTexts(const CLabelVariable &v, TextStyle style)
     switch (v.type) {
     case DT_Bool: {
         QStringList out;
-        for (const bool b : qvariant_cast<QList<bool>>(v.values))
-            out << (b ? QStringLiteral("true") : QStringLiteral("false"));
+        const QList<bool> bits = qvariant_cast<QList<bool>>(v.values);
+        for (int i = 0; i < bits.size() - boolPadding(v); ++i)
+            out << (bits.at(i) ? QStringLiteral("true") : QStringLiteral("false"));
         return out;
     }
     case DT_Int8: {
@@ -125,6 +126,20 @@ QStringList elementTexts(const CLabelVariable &v, TextStyle style)
     }
 }
 
+int boolPadding(const CLabelVariable &v)
+{
+    if (v.type != DT_Bool || v.count < 1 || !v.values.isValid())
+        return 0;
+    return qMax(0, qvariant_cast<QList<bool>>(v.values).size() - v.count);
+}
+
+QString valuesCell(const CLabelVariable &v)
+{
+    const QString values = shortList(elementTexts(v, TextStyle::Table));
+    const int padding = boolPadding(v);
+    return padding ? values + QStringLiteral(" (+%1 padding bits)").arg(padding) : values;
+}
+
 QString shortList(const QStringList &elements, int limit)
 {
     if (elements.size() <= limit)
@@ -148,10 +163,12 @@ QString isoTimestamp(const QDateTime &t)
 QString jsonLine(const CLabelVariable &v)
 {
     const QString time = isoTimestamp(v.timestamp);
+    const int padding = boolPadding(v);
     return QStringLiteral("{\"tag\":%1,\"type\":%2,\"count\":%3,\"status\":%4,\"values\":[%5],"
-                          "\"timestamp\":%6}")
+                          "%6\"timestamp\":%7}")
         .arg(jsonString(v.tagName), jsonString(typeName(v.type)), QString::number(v.count),
              QString::number(v.status), elementTexts(v, TextStyle::Json).join(QLatin1Char(',')),
+             padding ? QStringLiteral("\"padding_bits\":%1,").arg(padding) : QString(),
              time.isEmpty() ? QStringLiteral("null") : jsonString(time));
 }
 

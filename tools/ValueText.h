@@ -19,6 +19,12 @@ enum class TextStyle { Table, Json };
 // are quoted; in JSON a non-finite number is null.
 QStringList elementTexts(const CLabelVariable &v, TextStyle style);
 
+// A BOOL read of n elements brings the 8·(n + 1) bits of n + 1 bytes: the
+// texts are of the n asked for, and this is how many more came.
+int boolPadding(const CLabelVariable &v);
+// The values as a table shows them, with the padding said.
+QString valuesCell(const CLabelVariable &v);
+
 // At most `limit` elements; a longer list keeps its head and tail around
 // an ellipsis and says how many there are.
 QString shortList(const QStringList &elements, int limit = 8);
@@ -26,7 +32,8 @@ QString shortList(const QStringList &elements, int limit = 8);
 // ISO-8601 with milliseconds and the UTC offset; empty for a null time.
 QString isoTimestamp(const QDateTime &t);
 
-// {"tag":...,"type":"int32","count":1,"status":0,"values":[...],"timestamp":...}
+// {"tag":...,"type":"int32","count":1,"status":0,"values":[...],"timestamp":...},
+// with "padding_bits":N before the timestamp for a BOOL read that has them.
 QString jsonLine(const CLabelVariable &v);
 
 QString jsonString(const QString &s);

@@ -154,15 +154,24 @@ bool parseWriteRequest(const QString &text, WriteRequest *out, QString *error)
         *error = QStringLiteral("'%1': a quoted value is not closed, or text follows it").arg(text);
         return false;
     }
-    QString bad;
-    if (!valuesOf(w.target.type, items, &w.value.values, &bad)) {
-        *error =
-            QStringLiteral("'%1': '%2' is no %3 value").arg(text, bad, typeName(w.target.type));
+    w.text = text;
+    w.items = items;
+    if (w.target.typeGiven && !convertValues(&w, error))
         return false;
-    }
     if (head.count(QLatin1Char(':')) < 2)
         w.target.count = items.size();
     *out = w;
+    return true;
+}
+
+bool convertValues(WriteRequest *w, QString *error)
+{
+    QString bad;
+    if (!valuesOf(w->target.type, w->items, &w->value.values, &bad)) {
+        *error =
+            QStringLiteral("'%1': '%2' is no %3 value").arg(w->text, bad, typeName(w->target.type));
+        return false;
+    }
     return true;
 }
 
@@ -173,6 +182,21 @@ QString withWriteOption(const QString &connection)
         if (items.at(i).trimmed().startsWith(QLatin1String("write"), Qt::CaseInsensitive))
             return connection;
     return connection + QStringLiteral(";write");
+}
+
+bool writesOff(const QString &connection)
+{
+    bool off = false;
+    const QStringList items = connection.split(QLatin1Char(';'));
+    for (int i = 1; i < items.size(); ++i) {
+        const QString item = items.at(i).trimmed();
+        const int eq = item.indexOf(QLatin1Char('='));
+        if (eq > 0 &&
+            item.left(eq).trimmed().compare(QLatin1String("write"), Qt::CaseInsensitive) == 0)
+            off =
+                item.mid(eq + 1).trimmed().compare(QLatin1String("off"), Qt::CaseInsensitive) == 0;
+    }
+    return off;
 }
 
 } // namespace tools

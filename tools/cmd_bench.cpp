@@ -182,17 +182,17 @@ bool measure(const Mode &mode, DriverHost &host, RawClient &raw, int reads, int 
     tap.takeCaptured();
     tap.setCapture(true);
     drv->DebugCmd(DBG_StartDebug);
-    const CLabelVariable one = drv->ReadVariable(ScalarTag, DT_Int32, 1);
+    const Outcome one = host.read(ScalarTag, DT_Int32, 1);
     const QList<TraceFrame> scalarFrames = tap.takeCaptured();
-    const CLabelVariable many = drv->ReadVariable(ArrayTag, DT_Int32, ArrayCount);
+    const Outcome many = host.read(ArrayTag, DT_Int32, ArrayCount);
     const QList<TraceFrame> arrayFrames = tap.takeCaptured();
     tap.setCapture(false);
     if (!host.traceWanted())
         drv->DebugCmd(DBG_StopDebug);
-    if (one.status != 0 || many.status != 0) {
+    if (one.value.status != 0 || many.value.status != 0) {
         std::fprintf(stderr, "quorvex bench: %s: the driver cannot read %s and %s[%d]: %s\n",
                      mode.name, qPrintable(ScalarTag), qPrintable(ArrayTag), ArrayCount,
-                     qPrintable(host.failureText(one.status ? one.status : many.status)));
+                     failureText(one.value.status ? one : many).toUtf8().constData());
         return false;
     }
     const quint16 command = mode.connected ? eip::SendUnitData : eip::SendRRData;
@@ -276,17 +276,19 @@ QString jsonMode(const ModeResult &m)
 int runBench(const QStringList &args)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral(
-        "Measures one-element reads and 10,000-element DINT array reads (in fragments)\n"
-        "through the driver and through a minimal raw-socket client, against the same\n"
-        "server, twice: unconnected, and over a connection (the --connect string plus\n"
-        "\";connected=large\"; the raw client opens its own). Median and 99th-percentile\n"
-        "latency, reads per second, CPU time per read (user and system time of the\n"
-        "calling thread), frames per array read, the ratios driver/raw, and\n"
-        "resident memory before and after the reads. Without --connect it runs the\n"
-        "bundled simulator in its own thread; a server given by --connect must have\n"
-        "DintTag (DINT) and BigArray (DINT[10000] or more) and take Large Forward Open.\n"
-        "It reports, it does not judge; --trace and --pcap slow it down."));
+    p.setApplicationDescription(
+        QStringLiteral(
+            "Measures one-element reads and 10,000-element DINT array reads (in fragments)\n"
+            "through the driver and through a minimal raw-socket client, against the same\n"
+            "server, twice: unconnected, and over a connection (the --connect string plus\n"
+            "\";connected=large\"; the raw client opens its own). Median and 99th-percentile\n"
+            "latency, reads per second, CPU time per read (user and system time of the\n"
+            "calling thread), frames per array read, the ratios driver/raw, and\n"
+            "resident memory before and after the reads. Without --connect it runs the\n"
+            "bundled simulator in its own thread; a server given by --connect must have\n"
+            "DintTag (DINT) and BigArray (DINT[10000] or more) and take Large Forward Open.\n"
+            "It reports, it does not judge; --trace and --pcap slow it down.\n\n") +
+        connectOptionsHelp());
     addHostOptions(p, true);
     p.addOption({QStringLiteral("reads"),
                  QStringLiteral("One-element reads per client and mode (default 100000)."),
@@ -361,8 +363,10 @@ int runBench(const QStringList &args)
     const QString connectedString = o.connect + QStringLiteral(";connected=large");
 
     DriverHost driverHost("bench");
-    if (!driverHost.load(o) || !driverHost.connect(o.connect))
+    if (!driverHost.load(o))
         return ExitFailure;
+    if (const int rc = driverHost.connect(o.connect))
+        return rc;
     RawClient raw;
     QString error;
     if (!raw.open(host, port, &error)) {
@@ -384,8 +388,8 @@ int runBench(const QStringList &args)
     if (!measure(unconnectedMode, driverHost, raw, reads, arrayReads, &u))
         return ExitFailure;
     driverHost.driver()->DisConnectDrive();
-    if (!driverHost.connect(connectedString))
-        return ExitFailure;
+    if (const int rc = driverHost.connect(connectedString))
+        return rc;
     if (!raw.openConnection(linkOptions.route, true, &error)) {
         std::fprintf(stderr, "quorvex bench: %s\n", qPrintable(error));
         return ExitFailure;

@@ -169,8 +169,10 @@ int runDemo(const QStringList &args)
         return ExitFailure;
     }
     DriverHost host("demo");
-    if (!host.load(hostOptions(p, false)) || !host.connect(sim.address()))
+    if (!host.load(hostOptions(p, false)))
         return ExitFailure;
+    if (const int rc = host.connect(sim.address()))
+        return rc;
     CDriveBaseClass *drv = host.driver();
     printLine(QStringLiteral("driver %1 %2 (%3), simulator at %4")
                   .arg(drv->getDriveName(), drv->getversion_number(), drv->DebugCmd(DBG_BuildStamp),
@@ -194,12 +196,11 @@ int runDemo(const QStringList &args)
         }
     };
     for (const DemoRead &r : tour()) {
-        CLabelVariable v = drv->ReadVariable(r.request.tag, r.request.type, r.request.count);
-        add(r.what, v, v.status == 0 ? r.check(v) : host.failureText(v.status));
+        Outcome o = host.read(r.request.tag, r.request.type, r.request.count);
+        add(r.what, o.value, o.value.status == 0 ? r.check(o.value) : failureText(o));
     }
     // A tag the controller does not have: the read must fail, and say so.
-    const CLabelVariable missing = drv->ReadVariable(QStringLiteral("NoSuchTag"), DT_Int32, 1);
-    TraceTap::instance().takeLastWarning();
+    const CLabelVariable missing = host.read(QStringLiteral("NoSuchTag"), DT_Int32, 1).value;
     add("unknown tag (fails)", missing,
         missing.status == LR_LinkFailed
             ? QString()

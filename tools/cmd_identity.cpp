@@ -2,6 +2,9 @@
 #include "Commands.h"
 #include "ConnectionString.h"
 #include "DriverHost.h"
+#include "TraceTap.h"
+
+#include <QElapsedTimer>
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -56,6 +59,19 @@ const char *failureText(int rc)
     }
 }
 
+// The failure, what the link's last line says of it, and the lines.
+void reportFailure(const char *what, int rc, const QStringList &lines)
+{
+    QString why;
+    for (const QString &l : lines)
+        if (!explainDriverLine(l).isEmpty())
+            why = explainDriverLine(l);
+    std::fprintf(stderr, "quorvex identity: %s: %s%s\n", what, failureText(rc),
+                 why.isEmpty() ? "" : qPrintable(QStringLiteral(": ") + why));
+    for (const QString &l : lines)
+        std::fprintf(stderr, "  driver: %s\n", l.toUtf8().constData());
+}
+
 int connectLink(CmdQuorvex &link, const ConnectionString &c)
 {
     link.setOptions(c.options);
@@ -69,35 +85,56 @@ int connectLink(CmdQuorvex &link, const ConnectionString &c)
 int runIdentity(const QStringList &args)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral(
-        "Asks the controller who it is, by ListIdentity and by the Identity object, and\n"
-        "prints both answers (or one JSON object with --json).\n"
-        "Exit status: 0 both answered, 1 either or the connection failed, 2 bad arguments."));
-    p.addOption({QStringLiteral("connect"),
-                 QStringLiteral("Connection string: ADDRESS:PORT, or the serial form "
-                                "PORT,BAUD,DATABITS,STOPBITS,PARITY."),
-                 QStringLiteral("string")});
+    p.setApplicationDescription(
+        QStringLiteral(
+            "Asks the controller who it is, by ListIdentity and by the Identity object, and\n"
+            "prints both answers (or one JSON object with --json).\n"
+            "Exit status: 0 both answered, 1 either or the connection failed, 2 bad "
+            "arguments.\n\n") +
+        connectOptionsHelp());
+    p.addOption(
+        {QStringLiteral("connect"),
+         QStringLiteral("Connection string: ADDRESS:PORT or the serial form "
+                        "PORT,BAUD,DATABITS,STOPBITS,PARITY, then ;options (listed above)."),
+         QStringLiteral("string")});
     p.addOption({QStringLiteral("json"), QStringLiteral("One JSON object with both answers.")});
     int exitCode = 0;
     if (!parseCommandLine(p, "identity", args, &exitCode))
         return exitCode;
-    const ConnectionString c = parseConnectionString(p.value(QStringLiteral("connect")));
-    if (!c.optionsValid)
-        return usageError("identity", QStringLiteral("--connect option %1: %2")
-                                          .arg(c.optionError.option, c.optionError.reason));
-    if (!c.usable())
+    const QString connection = p.value(QStringLiteral("connect"));
+    if (connection.isEmpty())
         return usageError("identity", QStringLiteral("--connect needs a usable connection string"));
+    const ConnectionString c = parseConnectionString(connection);
+    if (!c.usable())
+        return usageError("identity", QStringLiteral("--connect: ") +
+                                          diagnoseConnect(connection, -1, {}, 0).text);
 
     CmdQuorvex link;
-    if (connectLink(link, c) != 0) {
-        std::fprintf(stderr, "quorvex identity: cannot connect to %s\n",
-                     qPrintable(p.value(QStringLiteral("connect"))));
-        return ExitFailure;
+    // The link's lines go through the tool's handler, traced for the tool's
+    // eyes during the connect, so that a failure can say how far it got.
+    TraceTap::instance().install();
+    TraceTap::instance().beginCall(true, true);
+    link.traceEnabled = true;
+    QElapsedTimer clock;
+    clock.start();
+    const int rc = connectLink(link, c);
+    const qint64 elapsed = clock.elapsed();
+    link.traceEnabled = false;
+    const QStringList lines = TraceTap::instance().endCall();
+    if (rc != 0) {
+        const ConnectVerdict v = diagnoseConnect(connection, rc, lines, elapsed);
+        std::fprintf(stderr, "quorvex identity: cannot connect to %s: %s\n", qPrintable(connection),
+                     v.text.toUtf8().constData());
+        return v.exitCode;
     }
     identity::ListedIdentity listed;
     identity::DeviceIdentity object;
+    TraceTap::instance().beginCall(false);
     const int listRc = link.listIdentity(&listed);
+    const QStringList listLines = TraceTap::instance().endCall();
+    TraceTap::instance().beginCall(false);
     const int objectRc = link.readIdentity(&object);
+    const QStringList objectLines = TraceTap::instance().endCall();
     if (c.form == ConnectionString::Form::Serial)
         link.serialDisConnectDrive();
     else
@@ -120,9 +157,9 @@ int runIdentity(const QStringList &args)
             printTable("Identity object", object);
     }
     if (listRc != 0)
-        std::fprintf(stderr, "quorvex identity: ListIdentity: %s\n", failureText(listRc));
+        reportFailure("ListIdentity", listRc, listLines);
     if (objectRc != 0)
-        std::fprintf(stderr, "quorvex identity: Identity object: %s\n", failureText(objectRc));
+        reportFailure("Identity object", objectRc, objectLines);
     return listRc == 0 && objectRc == 0 ? ExitOk : ExitFailure;
 }
 

@@ -14,14 +14,18 @@ namespace tools
 int runRead(const QStringList &args)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral(
-        "Reads tags through the driver and prints a table (or JSON lines with --json).\n"
-        "TAG is a name, name[i], name.member or a longer path; TYPE a type name\n"
-        "(bool int8 uint8 int16 uint16 int32 uint32 float int64 uint64 double string)\n"
-        "or its code 1..12; COUNT the number of elements, default 1. Without TYPE the\n"
-        "controller's tag list gives the type and the whole array; a structure is\n"
-        "read member by member (Motor.Rpm, Motor.Limits.High, ...).\n"
-        "Exit status: 0 all reads ok, 1 a read or the connection failed, 2 bad arguments."));
+    p.setApplicationDescription(
+        QStringLiteral(
+            "Reads tags through the driver and prints a table (or JSON lines with --json).\n"
+            "TAG is a name, name[i], name.member or a longer path; TYPE a type name\n"
+            "(bool int8 uint8 int16 uint16 int32 uint32 float int64 uint64 double string)\n"
+            "or its code 1..12; COUNT the number of elements, default 1. Without TYPE the\n"
+            "controller's tag list gives the type and the whole array; a structure is\n"
+            "read member by member (Motor.Rpm, Motor.Limits.High, ...).\n"
+            "A BOOL read of COUNT n shows the n values and how many padding bits came with them.\n"
+            "Exit status: 0 all reads ok, 1 a read or the connection failed, 2 bad "
+            "arguments.\n\n") +
+        connectOptionsHelp());
     addHostOptions(p, true);
     p.addOption({QStringLiteral("json"),
                  QStringLiteral("One JSON object per tag and line, with every value.")});
@@ -45,22 +49,28 @@ int runRead(const QStringList &args)
     }
 
     DriverHost host("read");
-    if (!host.load(o) || !host.connect(o.connect))
+    if (!host.load(o))
         return ExitFailure;
+    if (const int rc = host.connect(o.connect))
+        return rc;
     // Browsed after the driver connected, so that a failing connection is
     // reported in the driver's words.
     QString browseError;
+    bool listed = true;
     if (std::any_of(requests.cbegin(), requests.cend(),
                     [](const TagRequest &r) { return !r.typeGiven; }) &&
-        !typeFromController(o.connect, QString(), &requests, &browseError)) {
+        !typeFromController(o.connect, QString(), &requests, &browseError, &listed)) {
         std::fprintf(stderr, "quorvex read: %s\n", qPrintable(browseError));
-        return ExitFailure;
+        if (listed)
+            return ExitFailure;
+        // Each read then tells what the controller says to it.
+        std::fprintf(stderr, "quorvex read: tags without a TYPE are read as int32\n");
     }
 
-    QVector<CLabelVariable> values;
+    QVector<Outcome> outcomes;
     for (const TagRequest &s : requests)
-        values.append(host.driver()->ReadVariable(s.tag, s.type, s.count));
-    return reportOutcomes("read", values, host, p.isSet(QStringLiteral("json")));
+        outcomes.append(host.read(s.tag, s.type, s.count));
+    return reportOutcomes("read", outcomes, p.isSet(QStringLiteral("json")));
 }
 
 } // namespace tools

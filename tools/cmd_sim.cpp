@@ -84,7 +84,9 @@ int runSim(const QStringList &args)
     p.setApplicationDescription(
         QStringLiteral("Runs a simulated controller that answers EtherNet/IP + CIP tag reads.\n"
                        "Prints 'LISTEN HOST:PORT' (or 'SERIAL PATH') once it is ready; stops on\n"
-                       "SIGINT or SIGTERM."));
+                       "SIGINT or SIGTERM. Reach it with --connect HOST:PORT[;options], e.g.\n"
+                       "quorvex read --connect 127.0.0.1:44818 DintTag ('quorvex read --help'\n"
+                       "lists the ;options)."));
     p.addHelpOption();
     p.addOptions({
         {QStringLiteral("listen"),

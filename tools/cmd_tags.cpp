@@ -60,13 +60,16 @@ QList<quint16> usedStructures(const QVector<BrowsedTag> &tags, const browse::Tem
 int runTags(const QStringList &args)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral(
-        "Lists the controller's tags: name, type, dimensions, and each structure's\n"
-        "members (name, type, offset), nested ones included. System tags and names\n"
-        "starting with __ are left out unless --all.\n"
-        "Exit status: 0 listed, 1 the connection or a reply failed, 2 bad arguments."));
-    p.addOption(
-        {QStringLiteral("connect"), QStringLiteral("ADDRESS:PORT[;options]"), QStringLiteral("S")});
+    p.setApplicationDescription(
+        QStringLiteral(
+            "Lists the controller's tags: name, type, dimensions, and each structure's\n"
+            "members (name, type, offset), nested ones included. System tags and names\n"
+            "starting with __ are left out unless --all.\n"
+            "Exit status: 0 listed, 1 the connection or a reply failed, 2 bad arguments.\n\n") +
+        connectOptionsHelp());
+    p.addOption({QStringLiteral("connect"),
+                 QStringLiteral("ADDRESS:PORT, then ;options (listed above)."),
+                 QStringLiteral("S")});
     p.addOption({QStringLiteral("program"), QStringLiteral("List this program's tags too."),
                  QStringLiteral("NAME")});
     p.addOption({QStringLiteral("json"), QStringLiteral("One JSON document.")});
@@ -81,17 +84,20 @@ int runTags(const QStringList &args)
     const bool all = p.isSet(QStringLiteral("all"));
 
     ControllerBrowse browser;
+    // The link's lines go through the tool's handler: echoed with --trace,
+    // and kept to explain a failed connect.
+    TraceTap::instance().install();
     if (p.isSet(QStringLiteral("trace"))) {
-        TraceTap::instance().install();
         TraceTap::instance().setEcho(true);
         browser.setTrace(true);
     }
     QString error;
     QVector<BrowsedTag> tags;
-    if (!browser.open(p.value(QStringLiteral("connect")), &error) ||
+    int failure = ExitFailure;
+    if (!browser.open(p.value(QStringLiteral("connect")), &error, &failure) ||
         !browser.listTags(p.value(QStringLiteral("program")), all, &tags, &error)) {
-        std::fprintf(stderr, "quorvex tags: %s\n", qPrintable(error));
-        return ExitFailure;
+        std::fprintf(stderr, "quorvex tags: %s\n", error.toUtf8().constData());
+        return failure;
     }
     if (!all) {
         QVector<BrowsedTag> shown;

@@ -1,5 +1,6 @@
 #include "BrowsedTypes.h"
 #include "Commands.h"
+#include "ConnectionString.h"
 #include "DriverHost.h"
 #include "SignalWatcher.h"
 #include "Table.h"
@@ -78,7 +79,7 @@ void noteOutage(Row &r)
 }
 
 // The whole table, redrawn in place; changed values stand out.
-void drawScreen(const QVector<Row> &rows, const QString &title, bool first)
+void drawScreen(const QVector<Row> &rows, const QString &title, bool first, const QString &notice)
 {
     if (first)
         out(QStringLiteral("\033[2J"));
@@ -107,6 +108,8 @@ void drawScreen(const QVector<Row> &rows, const QString &title, bool first)
             line += c.last();
         out(line + QLatin1String(ClearLine) + QLatin1Char('\n'));
     }
+    if (!notice.isEmpty())
+        out(QLatin1Char('\n') + notice + QLatin1String(ClearLine) + QLatin1Char('\n'));
     out(QStringLiteral("\033[J"));
     std::fflush(stdout);
 }
@@ -132,12 +135,15 @@ void printChanges(const QVector<Row> &rows)
 int runWatch(const QStringList &args)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral(
-        "Polls tags through the driver like an HMI. On a terminal the table is redrawn in\n"
-        "place with changed values highlighted; otherwise one line per change.\n"
-        "Stops after --times rounds, or on Ctrl-C. Exit status 1 when a read failed.\n"
-        "A TAG without TYPE, and every tag --tags-from-controller matches, is polled with\n"
-        "the type the controller's tag list gives (a structure member by member)."));
+    p.setApplicationDescription(
+        QStringLiteral(
+            "Polls tags through the driver like an HMI. On a terminal the table is redrawn in\n"
+            "place with changed values highlighted; otherwise one line per change.\n"
+            "Stops after --times rounds, or on Ctrl-C. Exit status 1 when a read failed.\n"
+            "A TAG without TYPE, and every tag --tags-from-controller matches, is polled with\n"
+            "the type the controller's tag list gives (a structure member by member).\n"
+            "Without ;reconnect a controller that drops stays down; watch says so once.\n\n") +
+        connectOptionsHelp());
     addHostOptions(p, true);
     p.addOption({QStringLiteral("interval"), QStringLiteral("Polling period (default 1000)."),
                  QStringLiteral("ms"), QStringLiteral("1000")});
@@ -179,17 +185,25 @@ int runWatch(const QStringList &args)
     }
 
     DriverHost host("watch");
-    if (!host.load(o) || !host.connect(o.connect))
+    if (!host.load(o))
         return ExitFailure;
+    if (const int rc = host.connect(o.connect))
+        return rc;
     // Browsed after the driver connected, so that a failing connection is
     // reported in the driver's words.
     QString browseError;
+    bool listed = true;
     if ((!pattern.isEmpty() || std::any_of(requests.cbegin(), requests.cend(),
                                            [](const TagRequest &r) { return !r.typeGiven; })) &&
-        !typeFromController(o.connect, pattern, &requests, &browseError)) {
+        !typeFromController(o.connect, pattern, &requests, &browseError, &listed)) {
         std::fprintf(stderr, "quorvex watch: %s\n", qPrintable(browseError));
-        return ExitFailure;
+        if (listed || !pattern.isEmpty() || requests.isEmpty())
+            return ExitFailure;
+        std::fprintf(stderr, "quorvex watch: tags without a TYPE are read as int32\n");
     }
+    const bool reconnects = parseConnectionString(o.connect).options.reconnect;
+    QString lostNotice; // said once, when the controller drops without ;reconnect
+    bool noticeDue = false;
     QVector<Row> rows;
     for (const TagRequest &request : requests) {
         Row r;
@@ -210,6 +224,8 @@ int runWatch(const QStringList &args)
     QObject::connect(&wake, &QTimer::timeout, &pause, &QEventLoop::quit);
 
     QStringList failures;
+    QStringList failureKeys; // each tag's failure told once, with its first lines
+    bool everUp = false;
     for (int round = 1; !stop && (times == 0 || round <= times); ++round) {
         QElapsedTimer period;
         period.start();
@@ -219,18 +235,30 @@ int runWatch(const QStringList &args)
             const int before = r.seen ? r.value.status : -1;
             QElapsedTimer t;
             t.start();
-            r.value = host.driver()->ReadVariable(r.request.tag, r.request.type, r.request.count);
+            const Outcome outcome = host.read(r.request.tag, r.request.type, r.request.count);
+            r.value = outcome.value;
             r.latencyMs = t.nsecsElapsed() / 1e6;
             noteOutage(r);
-            const QString shown = shortList(elementTexts(r.value, TextStyle::Table));
+            everUp = everUp || r.value.status == 0;
+            const bool dropped =
+                r.value.status == LR_NotConnected ||
+                outcome.warnings.filter(QStringLiteral(" Disconnected=")).size() > 0;
+            if (dropped && everUp && !reconnects && lostNotice.isEmpty()) {
+                lostNotice = QStringLiteral("quorvex watch: the connection to the controller was "
+                                            "lost; it stays down without ;reconnect, e.g. "
+                                            "--connect \"%1;reconnect\" reopens it by itself")
+                                 .arg(o.connect);
+                noticeDue = !terminal; // under this round's lines
+            }
+            const QString shown = valuesCell(r.value);
             r.changed = !r.seen || shown != r.values || before != r.value.status;
             r.values = shown;
             r.seen = true;
-            if (r.value.status != 0) {
-                const QString why = QStringLiteral("quorvex watch: %1: %2")
-                                        .arg(r.request.tag, host.failureText(r.value.status));
-                if (!failures.contains(why))
-                    failures << why;
+            const QString key = r.request.tag + QLatin1Char(' ') + QString::number(r.value.status);
+            if (r.value.status != 0 && !failureKeys.contains(key)) {
+                failureKeys << key;
+                failures << QStringLiteral("quorvex watch: %1: %2")
+                                .arg(r.request.tag, failureText(outcome));
             }
         }
         if (terminal)
@@ -241,9 +269,14 @@ int runWatch(const QStringList &args)
                            .arg(round)
                            .arg(times ? QStringLiteral(" of %1").arg(times)
                                       : QStringLiteral(" (Ctrl-C stops)")),
-                       round == 1);
+                       round == 1, lostNotice);
         else
             printChanges(rows);
+        if (noticeDue) {
+            std::fprintf(stderr, "%s\n", lostNotice.toUtf8().constData());
+            std::fflush(stderr);
+            noticeDue = false;
+        }
         if (stop || (times && round == times))
             break;
         wake.start(static_cast<int>(qMax<qint64>(0, interval - period.elapsed())));

@@ -1,3 +1,4 @@
+#include "BrowsedTypes.h"
 #include "Commands.h"
 #include "DriverHost.h"
 #include "Outcomes.h"
@@ -12,12 +13,16 @@ namespace tools
 int runWrite(const QStringList &args)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral(
-        "Writes tags through the driver and prints the outcome as `read` does.\n"
-        "TAG and TYPE as for `read` (default int32); the values are separated by commas,\n"
-        "a text in double quotes may hold commas; COUNT defaults to the number of values.\n"
-        "The connection string gets the driver's ;write option when it has none.\n"
-        "Exit status: 0 all writes ok, 1 a write or the connection failed, 2 bad arguments."));
+    p.setApplicationDescription(
+        QStringLiteral(
+            "Writes tags through the driver and prints the outcome as `read` does.\n"
+            "TAG and TYPE as for `read`: without TYPE the controller's tag list gives it\n"
+            "(int32 over a serial line); the values are separated by commas, a text in\n"
+            "double quotes may hold commas; COUNT defaults to the number of values.\n"
+            "The connection string gets the driver's ;write option when it has none.\n"
+            "Exit status: 0 all writes ok, 1 a write or the connection failed, 2 bad "
+            "arguments.\n\n") +
+        connectOptionsHelp());
     addHostOptions(p, true);
     p.addOption({QStringLiteral("json"), QStringLiteral("One JSON object per tag and line.")});
     p.addPositionalArgument(QStringLiteral("TAG[:TYPE[:COUNT]]=VALUE[,VALUE...]"),
@@ -40,15 +45,40 @@ int runWrite(const QStringList &args)
         requests.append(w);
     }
 
-    DriverHost host("write");
-    if (!host.load(o) || !host.connect(withWriteOption(o.connect)))
-        return ExitFailure;
+    if (writesOff(o.connect))
+        return usageError("write", QStringLiteral("--connect has write=off, with which the driver "
+                                                  "sends nothing; leave it out (write adds "
+                                                  ";write)"));
 
-    QVector<CLabelVariable> values;
+    DriverHost host("write");
+    if (!host.load(o))
+        return ExitFailure;
+    if (const int rc = host.connect(withWriteOption(o.connect)))
+        return rc;
+    // As read does: a tag without TYPE takes the controller's type.
+    QVector<TagRequest *> untyped;
+    for (WriteRequest &w : requests)
+        if (!w.target.typeGiven)
+            untyped.append(&w.target);
+    QString browseError;
+    bool listed = true;
+    if (!untyped.isEmpty() &&
+        !writeTypesFromController(o.connect, untyped, &browseError, &listed)) {
+        std::fprintf(stderr, "quorvex write: %s\n", qPrintable(browseError));
+        if (listed)
+            return ExitFailure;
+        std::fprintf(stderr, "quorvex write: tags without a TYPE are written as int32\n");
+    }
+    for (WriteRequest &w : requests) {
+        QString error;
+        if (!w.target.typeGiven && !convertValues(&w, &error))
+            return usageError("write", error);
+    }
+
+    QVector<Outcome> outcomes;
     for (const WriteRequest &w : requests)
-        values.append(
-            host.driver()->WriteVariable(w.target.tag, w.target.type, w.value, w.target.count));
-    return reportOutcomes("write", values, host, p.isSet(QStringLiteral("json")));
+        outcomes.append(host.write(w.target.tag, w.target.type, w.value, w.target.count));
+    return reportOutcomes("write", outcomes, p.isSet(QStringLiteral("json")));
 }
 
 } // namespace tools

@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "Explain.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -23,7 +24,14 @@ void usage(FILE *to)
     std::fprintf(to, "usage: quorvex <command> [options]\n\ncommands:\n");
     for (const tools::Command &c : commands)
         std::fprintf(to, "  %-8s %s\n", c.name, c.summary);
-    std::fprintf(to, "\n'quorvex <command> --help' describes the options of a command.\n");
+    std::fprintf(to,
+                 "\n--connect takes the driver's connection string: ADDRESS:PORT (e.g.\n"
+                 "192.168.1.10:44818) or PORT,BAUD,DATABITS,STOPBITS,PARITY (e.g.\n"
+                 "/dev/ttyUSB0,115200,8,1,N), either followed by ;options:\n  %s\n"
+                 "e.g. --connect \"192.168.1.10:44818;slot=3;timeout=2000\".\n"
+                 "\n'quorvex <command> --help' describes the options of a command.\n",
+                 qPrintable(tools::linkOptionNames().join(QStringLiteral("= ;")).prepend(';') +
+                            QLatin1Char('=')));
 }
 
 } // namespace

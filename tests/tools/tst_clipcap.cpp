@@ -213,19 +213,30 @@ void TstCliPcap::traceLines()
 void TstCliPcap::tapCapturesAndKeepsWarnings()
 {
     TraceTap &tap = TraceTap::instance();
+    const QString refusedA = "lib[Quorvex]报文返回状态错误 1:2  A len = 1 status = 0x05 msg : 0304";
+    const QString refusedB = "lib[Quorvex]报文返回状态错误 1:2  B len = 1 status = 0x04 msg : 0304";
+    tap.handle(QtWarningMsg, "lib[Quorvex]1:2 Disconnected=-1"); // outside any call
+    tap.beginCall(false);
     tap.setCapture(true);
     tap.handle(QtDebugMsg, "lib[Quorvex]读命令 1:2  T len = 1 msg : 0102");
     tap.handle(QtDebugMsg, "lib[Quorvex]读响应 1:2  T len = 1 msg : 0304");
-    tap.handle(QtWarningMsg,
-               "lib[Quorvex]报文返回状态错误 1:2  T len = 1 status = 0x05 msg : 0304");
+    tap.handle(QtWarningMsg, refusedA);
     tap.setCapture(false);
     tap.handle(QtDebugMsg, "lib[Quorvex]读命令 1:2  T len = 1 msg : 0506");
     const QList<TraceFrame> got = tap.takeCaptured();
     QCOMPARE(got.size(), 2);
     QVERIFY(got[0].toController);
     QCOMPARE(got[1].bytes, QByteArray::fromHex("0304"));
-    QVERIFY(tap.takeLastWarning().contains("status = 0x05"));
-    QCOMPARE(tap.takeLastWarning(), QString()); // taken once
+    // Each call keeps its own warnings, trace lines only when asked.
+    QCOMPARE(tap.endCall(), QStringList{refusedA});
+    tap.beginCall(true);
+    tap.handle(QtDebugMsg, "lib[Quorvex]读命令 1:2  B len = 1 msg : 0708");
+    tap.handle(QtWarningMsg, refusedB);
+    QCOMPARE(tap.endCall(),
+             (QStringList{"lib[Quorvex]读命令 1:2  B len = 1 msg : 0708", refusedB}));
+    tap.handle(QtWarningMsg, refusedA);
+    tap.beginCall(false);
+    QCOMPARE(tap.endCall(), QStringList());
 }
 
 void TstCliPcap::fragmentOffset_data()
