@@ -2,8 +2,8 @@
 
 #include "ByteOrder.h"
 #include "EipProtocol.h"
+#include "EncapFrame.h"
 #include "Messaging.h"
-#include "ReadFrames.h"
 
 namespace identity
 {
@@ -34,7 +34,7 @@ QByteArray listIdentityRequest(const QByteArray &session)
     le::put16(f, eip::ListIdentity);
     le::put16(f, 0);
     f.append(session.isEmpty() ? QByteArray(eip::SessionHandleSize, '\0')
-                               : tagread::sessionBytes(session));
+                               : encap::sessionBytes(session));
     le::put32(f, eip::StatusSuccess);
     f.append(eip::ContextSize, '\0');
     le::put32(f, 0); // options

@@ -3,7 +3,6 @@
 #include "ByteOrder.h"
 #include "EipProtocol.h"
 #include "EncapFrame.h"
-#include "ReadFrames.h"
 
 namespace unitdata
 {
@@ -32,7 +31,7 @@ QByteArray frame(const QByteArray &session, quint32 otConnectionId, quint16 sequ
     encap::putHeader(w, eip::SendUnitData, static_cast<quint16>(CpfSize + dataLength), session);
     w.put32(0); // interface handle: CIP
     w.put16(UnitTimeout);
-    w.put16(tagread::CpfItemCount);
+    w.put16(eip::CpfItemCount);
     w.put16(eip::ItemConnectedAddress);
     w.put16(eip::ConnectionIdSize);
     w.put32(otConnectionId);
@@ -63,7 +62,7 @@ Unwrapped unwrap(const QByteArray &frame, const Expect &expect)
     const quint16 dataLength = r.u16();
     if (!r.ok())
         return u;
-    if (items != tagread::CpfItemCount || addressType != eip::ItemConnectedAddress ||
+    if (items != eip::CpfItemCount || addressType != eip::ItemConnectedAddress ||
         addressLength != eip::ConnectionIdSize || dataType != eip::ItemConnectedData) {
         u.verdict = Verdict::Encapsulation;
         return u;

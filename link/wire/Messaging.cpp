@@ -3,7 +3,6 @@
 #include "ByteOrder.h"
 #include "EipProtocol.h"
 #include "EncapFrame.h"
-#include "ReadFrames.h"
 
 namespace messaging
 {
@@ -42,8 +41,8 @@ void putSendRRDataHead(le::Writer &w, const QByteArray &session, int cipSize)
 {
     encap::putHeader(w, eip::SendRRData, static_cast<quint16>(CpfHeaderSize + cipSize), session);
     w.put32(0); // interface handle: CIP
-    w.put16(tagread::CpfTimeout);
-    w.put16(tagread::CpfItemCount);
+    w.put16(eip::CpfTimeout);
+    w.put16(eip::CpfItemCount);
     w.put16(eip::ItemNullAddress);
     w.put16(0);
     w.put16(eip::ItemUnconnectedData);
@@ -104,8 +103,8 @@ QByteArray unconnectedFrame(const QByteArray &session, bool direct, const QByteA
     w.put8(cip::UnconnectedSend);
     w.put8(static_cast<quint8>(LogicalPathSize / 2));
     putLogicalPath(w, cip::ConnectionManagerClass, cip::ConnectionManagerInstance);
-    w.put8(tagread::PriorityTick);
-    w.put8(tagread::TimeoutTicks);
+    w.put8(eip::PriorityTick);
+    w.put8(eip::TimeoutTicks);
     w.put16(static_cast<quint16>(mrRequest.size()));
     w.putBytes(mrRequest.constData(), mrRequest.size());
     if (pad)
@@ -160,7 +159,7 @@ Unwrapped unwrapUnconnected(const QByteArray &frame)
     const quint16 dataLength = r.u16();
     if (!r.ok())
         return u;
-    if (items != tagread::CpfItemCount || addressType != eip::ItemNullAddress ||
+    if (items != eip::CpfItemCount || addressType != eip::ItemNullAddress ||
         addressLength != 0 || dataType != eip::ItemUnconnectedData) {
         u.verdict = Verdict::Encapsulation;
         return u;
@@ -215,10 +214,10 @@ MessageLimits unconnectedLimits(const route::Route &route)
 MessageLimits unconnectedLimits(bool direct, int routeBytes)
 {
     MessageLimits l;
-    l.request = tagread::MaxUnconnectedMessage;
+    l.request = eip::MaxUnconnectedMessage;
     if (!direct)
         l.request -= UcsFixedSize + routeBytes;
-    l.reply = tagread::MaxUnconnectedMessage;
+    l.reply = eip::MaxUnconnectedMessage;
     l.value = l.reply - cip::ReplyHeaderSize - TypeAndHandleSize;
     return l;
 }

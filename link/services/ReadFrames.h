@@ -7,6 +7,8 @@
 #include <QtGlobal>
 #include <functional>
 
+#include "EipProtocol.h"
+#include "EncapFrame.h"
 #include "Messaging.h"
 #include "RoutePath.h"
 
@@ -17,16 +19,15 @@ namespace tagread
 {
 
 // SendRRData / Unconnected Send framing of a tag read.
-constexpr quint16 CpfTimeout = 10;
-constexpr quint16 CpfItemCount = 2;
+using eip::CpfItemCount;
+using eip::CpfTimeout;
+using eip::PriorityTick;
+using eip::TimeoutTicks;
 constexpr quint8 UcsPathWords = 2;
-constexpr quint8 PriorityTick = 0x0A; // tick of 2^10 ms
-constexpr quint8 TimeoutTicks = 0xF0;
 constexpr quint8 RouteWords = 1;
 constexpr quint8 RouteSlot = 0;
 
-// An unconnected message carries at most this many bytes of CIP message.
-constexpr int MaxUnconnectedMessage = 504;
+using eip::MaxUnconnectedMessage;
 // Unconnected Send bytes around the embedded request path: service, path
 // size, class/instance path, tick, ticks, embedded size, embedded service,
 // embedded path size, element count, fragment offset, route path.
@@ -46,9 +47,7 @@ constexpr int OffExtSize = 43;
 constexpr int OffExtStatus = 44;
 constexpr int OffEmbeddedService = 50;
 
-// The four session bytes a request carries: the stored handle, or zeros
-// while fewer than four bytes are stored.
-QByteArray sessionBytes(const QByteArray &stored);
+using encap::sessionBytes;
 
 // Length of the first symbol: the tag text before its first "." or "[",
 // never longer than the area string.

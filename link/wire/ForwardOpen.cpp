@@ -2,7 +2,6 @@
 
 #include "ByteOrder.h"
 #include "EipProtocol.h"
-#include "ReadFrames.h"
 
 namespace connmgr
 {
@@ -59,8 +58,8 @@ QByteArray connectionPath(const route::Route &route)
 QByteArray forwardOpenRequest(const OpenRequest &r)
 {
     QByteArray d;
-    le::put8(d, tagread::PriorityTick);
-    le::put8(d, tagread::TimeoutTicks);
+    le::put8(d, eip::PriorityTick);
+    le::put8(d, eip::TimeoutTicks);
     le::put32(d, 0); // O->T id: the target picks it
     le::put32(d, r.toConnectionId);
     putTriplet(d, r.serial);
@@ -121,8 +120,8 @@ OpenReply parseForwardOpenReply(const QByteArray &mr, bool large)
 QByteArray forwardCloseRequest(const CloseRequest &r)
 {
     QByteArray d;
-    le::put8(d, tagread::PriorityTick);
-    le::put8(d, tagread::TimeoutTicks);
+    le::put8(d, eip::PriorityTick);
+    le::put8(d, eip::TimeoutTicks);
     putTriplet(d, r.serial);
     const QByteArray path = connectionPath(r.route);
     le::put8(d, static_cast<quint8>(path.size() / 2));

@@ -28,6 +28,10 @@ struct RegisterReply {
 // least 28 bytes with encapsulation status 0 and at least 4 data bytes.
 RegisterReply judgeRegisterReply(const QByteArray &reply);
 
+// The four session bytes a request carries: the stored handle, or zeros
+// while fewer than four bytes are stored.
+QByteArray sessionBytes(const QByteArray &stored);
+
 // The eight sender-context bytes of a frame (zeros where the frame is short).
 QByteArray senderContext(const QByteArray &frame);
 

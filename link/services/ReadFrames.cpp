@@ -5,15 +5,6 @@
 namespace tagread
 {
 
-QByteArray sessionBytes(const QByteArray &stored)
-{
-    // Before any registration was answered there is no handle to copy; the
-    // controller then refuses the session rather than us reading past the end.
-    if (stored.size() < eip::SessionHandleSize)
-        return QByteArray(eip::SessionHandleSize, '\0');
-    return stored.left(eip::SessionHandleSize);
-}
-
 int firstNameLength(const QString &tag, const QString &area)
 {
     // Taken from the text rather than by scanning the area for marker codes:

@@ -6,6 +6,15 @@
 namespace encap
 {
 
+QByteArray sessionBytes(const QByteArray &stored)
+{
+    // Before any registration was answered there is no handle to copy; the
+    // controller then refuses the session rather than us reading past the end.
+    if (stored.size() < eip::SessionHandleSize)
+        return QByteArray(eip::SessionHandleSize, '\0');
+    return stored.left(eip::SessionHandleSize);
+}
+
 QByteArray registerSessionRequest()
 {
     QByteArray f;

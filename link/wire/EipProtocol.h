@@ -68,6 +68,16 @@ constexpr int SocketAddressPadding = 8;
 // The length field is 16 bits wide: no frame can be longer than this.
 constexpr int MaxFrameSize = HeaderSize + 0xFFFF;
 
+// The Common Packet Format of SendRRData / SendUnitData: the time-out field
+// and the two items (address, data) every request carries.
+constexpr quint16 CpfTimeout = 10;
+constexpr quint16 CpfItemCount = 2;
+// An unconnected message carries at most this many bytes of CIP message.
+constexpr int MaxUnconnectedMessage = 504;
+// Unconnected Send and Forward Open: tick of 2^10 ms, 240 ticks.
+constexpr quint8 PriorityTick = 0x0A;
+constexpr quint8 TimeoutTicks = 0xF0;
+
 // Size of the first whole encapsulation frame at the start of `buf`, or 0
 // while the header or the data it announces has not fully arrived.
 inline int completeFrameSize(const QByteArray &buf)
