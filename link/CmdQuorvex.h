@@ -78,8 +78,12 @@ public:
     // ---- tag reads ----
     // maxValueBytes bounds what a read may gather over its fragments;
     // a reply with fewer than minValueBytes value bytes is rejected.
+    // replyType, when given, receives the CIP data type code the reply
+    // carried (only on success): the caller decodes by what came, not by
+    // what it asked for.
     int Read_area(QString area, int count, QByteArray *out, QString tag,
-                  int maxValueBytes = DefaultMaxValueBytes, int minValueBytes = 0);
+                  int maxValueBytes = DefaultMaxValueBytes, int minValueBytes = 0,
+                  quint16 *replyType = nullptr);
     int Message_parsing(QByteArray request, QByteArray *out, int count, QString tag);
 
     static constexpr int DefaultMaxValueBytes = 16 * 1024 * 1024;

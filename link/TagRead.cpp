@@ -180,7 +180,7 @@ constexpr int SymbolHeader = 2;
 } // namespace
 
 int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag, int maxValueBytes,
-                          int minValueBytes)
+                          int minValueBytes, quint16 *replyType)
 {
     if (ensureTransport() != 0)
         return -3;
@@ -246,6 +246,8 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
     warnOutcome(*this, o, count, tag, maxValueBytes, minValueBytes);
     if (o.rc == 0 && out)
         out->append(gathered);
+    if (o.rc == 0 && replyType)
+        *replyType = o.judged.dataType;
     return o.rc;
 }
 
