@@ -1,21 +1,13 @@
 #include "CmdQuorvex.h"
 #include "EncapFrame.h"
-#include "WriteLines.h"
+#include "LinkLog.h"
+#include "Waits.h"
 
 #include <QDebug>
 
-using writelines::hex;
-using writelines::hexNumber;
-using writelines::line;
-
-namespace
-{
-
-// The wait the reads give a reply, so that both kinds of request keep the
-// same pace on the line.
-constexpr int ReplyWaitMs = 50;
-
-} // namespace
+using linklog::hex;
+using linklog::hexNumber;
+using linklog::line;
 
 int CmdQuorvex::exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, const QString &tag,
                             int count, QByteArray *frame, bool mayReopen)
@@ -32,13 +24,13 @@ int CmdQuorvex::exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, co
     if (!lateContexts.isEmpty())
         encap::stampContext(request, ++contextSerial);
     if (traceEnabled)
-        qDebug().noquote() << line("lib[Quorvex]写命令 %1:%2  %3 len = %4 msg : %5", *this, tag,
-                                   count, hex(request));
+        linklog::debug(line("lib[Quorvex]写命令 %1:%2  %3 len = %4 msg : %5", where, tag, count,
+                            hex(request)));
     QByteArray reply;
-    const int rc = SendData(request, reply, ReplyWaitMs);
+    const int rc = SendData(request, reply, waits::ReplyWaitMs);
     if (traceEnabled)
-        qDebug().noquote() << line("lib[Quorvex]写响应 %1:%2  %3 len = %4 msg : %5", *this, tag,
-                                   count, hex(reply));
+        linklog::debug(
+            line("lib[Quorvex]写响应 %1:%2  %3 len = %4 msg : %5", where, tag, count, hex(reply)));
 
     if (frame)
         *frame = reply;
@@ -59,18 +51,18 @@ int CmdQuorvex::exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, co
         mrReply.append(r.mr);
         return 0;
     case messaging::Verdict::Empty:
-        qWarning().noquote() << line("lib[Quorvex]返回的报文长度为0 %1:%2  %3 len = %4 msg : %5",
-                                     *this, tag, count, hex(reply));
+        linklog::warn(line("lib[Quorvex]返回的报文长度为0 %1:%2  %3 len = %4 msg : %5", where, tag,
+                           count, hex(reply)));
         return -2;
     case messaging::Verdict::Encapsulation:
-        qWarning().noquote() << line("lib[Quorvex]报文封装错误 %1:%2  %3 len = %4 command = "
-                                     "%5 status = %6 msg : %7",
-                                     *this, tag, count, hexNumber(r.command, 4),
-                                     hexNumber(r.encapStatus, 8), hex(reply));
+        linklog::warn(line("lib[Quorvex]报文封装错误 %1:%2  %3 len = %4 command = "
+                           "%5 status = %6 msg : %7",
+                           where, tag, count, hexNumber(r.command, 4), hexNumber(r.encapStatus, 8),
+                           hex(reply)));
         break;
     default:
-        qWarning().noquote() << line("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5",
-                                     *this, tag, count, hex(reply));
+        linklog::warn(line("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5", where, tag,
+                           count, hex(reply)));
         break;
     }
     return -1;

@@ -4,6 +4,7 @@
 #include "EncapFrame.h"
 #include "FragmentWindow.h"
 #include "FrameSync.h"
+#include "LinkLog.h"
 #include "ReadFrames.h"
 #include "SerialTiming.h"
 #include "UnitData.h"
@@ -183,10 +184,7 @@ void CmdQuorvex::Ethdisconnected()
     if (socket == nullptr)
         socket = tcpSocket;
     const int error = socket != nullptr ? static_cast<int>(socket->error()) : -1;
-    qWarning().noquote() << QString("lib[Quorvex]%1:%2 Disconnected=%3")
-                                .arg(hostAddress.toString())
-                                .arg(tcpPort)
-                                .arg(error);
+    linklog::warn(linklog::at("lib[Quorvex]%1:%2 Disconnected=%3", where, QString::number(error)));
 }
 
 // Every delivery is added to what the request already holds: a reply that

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "Identity.h"
+#include "LinkLog.h"
 #include "LinkOptions.h"
 #include "ReadFrames.h"
 
@@ -217,6 +218,9 @@ private slots:
     void serialreadyRead();
 
 private:
+    // What the log lines say of the controller, read from the fields above.
+    const linklog::Where where{hostAddress, tcpPort, traceEnabled};
+
     // Transport helpers (link/CmdQuorvex.cpp).
     bool useSocket() const;
     bool useSerial() const;

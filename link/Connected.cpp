@@ -1,8 +1,10 @@
 #include "CmdQuorvex.h"
 
 #include "ForwardOpen.h"
+#include "LinkLog.h"
 #include "Messaging.h"
 #include "UnitData.h"
+#include "Waits.h"
 
 #include <QDebug>
 #include <QRandomGenerator>
@@ -14,23 +16,9 @@
 namespace
 {
 
-QString hex(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex());
-}
-
-QString hexNumber(quint32 v, int digits)
-{
-    return QStringLiteral("0x%1").arg(v, digits, 16, QLatin1Char('0'));
-}
-
-QString extText(const QVector<quint16> &ext)
-{
-    QStringList words;
-    for (const quint16 w : ext)
-        words << hexNumber(w, 4);
-    return words.isEmpty() ? QStringLiteral("none") : words.join(QLatin1Char(','));
-}
+using linklog::extText;
+using linklog::hex;
+using linklog::hexNumber;
 
 // A connection id of ours: never 0, different for every attempt.
 quint32 newConnectionId()
@@ -77,14 +65,10 @@ const QByteArray &CmdQuorvex::routeBytes() const
 int CmdQuorvex::connectionExchange(const QByteArray &frame, QByteArray &reply)
 {
     if (traceEnabled)
-        qDebug().noquote() << QString("lib[Quorvex]连接命令 %1:%2 msg : %3")
-                                  .arg(hostAddress.toString(), QString::number(tcpPort),
-                                       hex(frame));
-    const int rc = SendData(frame, reply, 50);
+        linklog::debug(linklog::at("lib[Quorvex]连接命令 %1:%2 msg : %3", where, hex(frame)));
+    const int rc = SendData(frame, reply, waits::ReplyWaitMs);
     if (traceEnabled)
-        qDebug().noquote() << QString("lib[Quorvex]连接响应 %1:%2 msg : %3")
-                                  .arg(hostAddress.toString(), QString::number(tcpPort),
-                                       hex(reply));
+        linklog::debug(linklog::at("lib[Quorvex]连接响应 %1:%2 msg : %3", where, hex(reply)));
     return rc;
 }
 
@@ -128,10 +112,9 @@ bool CmdQuorvex::tryForwardOpen(bool large)
             u.verdict == messaging::Verdict::Ok && o.verdict != messaging::Verdict::Length
                 ? hexNumber(o.generalStatus, 2)
                 : QStringLiteral("none");
-        qWarning().noquote()
-            << QString("lib[Quorvex]打开连接失败 %1:%2 service = %3 status = %4 ext = %5 msg : %6")
-                   .arg(hostAddress.toString(), QString::number(tcpPort), service, status,
-                        extText(o.ext), hex(reply));
+        linklog::warn(
+            linklog::at("lib[Quorvex]打开连接失败 %1:%2 service = %3 status = %4 ext = %5 msg : %6",
+                        where, service, status, extText(o.ext), hex(reply)));
         return false;
     }
     return false;

@@ -1,5 +1,7 @@
 #include "CmdQuorvex.h"
 
+#include "LinkLog.h"
+
 #include <QDebug>
 #include <QSerialPort>
 #include <QTcpSocket>
@@ -55,7 +57,7 @@ QString CmdQuorvex::whereText() const
 {
     if (recovery.target == Transport::Serial)
         return recovery.serial.name;
-    return QStringLiteral("%1:%2").arg(hostAddress.toString()).arg(tcpPort);
+    return linklog::at("%1:%2", where);
 }
 
 QString CmdQuorvex::transportError() const
@@ -73,7 +75,7 @@ void CmdQuorvex::markLost(const QString &reason, qint64 now, int waitMs)
     recovery.silentReads = 0;
     recovery.stepMs = Recovery::FirstStepMs;
     recovery.nextAttemptMs = now + waitMs;
-    qWarning().noquote() << QString("lib[Quorvex]连接中断 %1 reason = %2").arg(whereText(), reason);
+    linklog::warn(QStringLiteral("lib[Quorvex]连接中断 %1 reason = %2").arg(whereText(), reason));
 }
 
 // Nothing is said to a peer that is gone: no Forward Close, no owed replies.
@@ -104,10 +106,9 @@ int CmdQuorvex::attemptReopen()
     recovery.reopening = false;
     const qint64 after = nowMs();
     if (rc == 0 && transportUp()) {
-        qWarning().noquote() << QString("lib[Quorvex]重新连接成功 %1 down = %2 ms attempts = %3")
-                                    .arg(whereText())
-                                    .arg(after - recovery.downSinceMs)
-                                    .arg(recovery.attempts);
+        linklog::warn(QStringLiteral("lib[Quorvex]重新连接成功 %1 down = %2 ms attempts = %3")
+                          .arg(whereText(), QString::number(after - recovery.downSinceMs),
+                               QString::number(recovery.attempts)));
         recovery.down = false;
         recovery.silentReads = 0;
         recovery.stepMs = Recovery::FirstStepMs;
@@ -119,12 +120,10 @@ int CmdQuorvex::attemptReopen()
         transportUp() ? QStringLiteral("transport up, but no session or connection (%1)").arg(rc)
                       : transportError();
     dropTransport();
-    qWarning().noquote()
-        << QString("lib[Quorvex]重新连接失败 %1 attempt = %2 retry in %3 ms reason = %4")
-               .arg(whereText())
-               .arg(recovery.attempts)
-               .arg(recovery.stepMs)
-               .arg(reason);
+    linklog::warn(
+        QStringLiteral("lib[Quorvex]重新连接失败 %1 attempt = %2 retry in %3 ms reason = %4")
+            .arg(whereText(), QString::number(recovery.attempts), QString::number(recovery.stepMs),
+                 reason));
     recovery.nextAttemptMs = after + recovery.stepMs;
     recovery.stepMs = qMin(recovery.stepMs * 2, int(Recovery::LastStepMs));
     return -3;

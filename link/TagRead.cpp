@@ -2,7 +2,9 @@
 #include "EipProtocol.h"
 #include "EncapFrame.h"
 #include "FragmentWindow.h"
+#include "LinkLog.h"
 #include "ReadFrames.h"
+#include "Waits.h"
 
 #include <QElapsedTimer>
 #include <memory>
@@ -13,25 +15,19 @@
 namespace
 {
 
-QString hex(const QByteArray &bytes)
+using linklog::hex;
+using linklog::hexNumber;
+
+linklog::Where whereOf(const CmdQuorvex &link)
 {
-    return QString::fromLatin1(bytes.toHex());
+    return {link.hostAddress, link.tcpPort, link.traceEnabled};
 }
 
-QString hexNumber(quint32 v, int digits)
-{
-    return QStringLiteral("0x%1").arg(v, digits, 16, QLatin1Char('0'));
-}
-
-// All read lines share "%1:%2  %3 len = %4" (host, port, tag, count). The
-// arguments go in in one pass, so a "%" in a tag text stays as it is; each
-// line gets exactly as many arguments as it has placeholders.
 template <typename... Rest>
 QString readLine(const char *format, const CmdQuorvex &link, const QString &tag, int count,
                  const Rest &...rest)
 {
-    return QString::fromUtf8(format).arg(link.hostAddress.toString(), QString::number(link.tcpPort),
-                                         tag, QString::number(count), rest...);
+    return linklog::line(format, whereOf(link), tag, count, rest...);
 }
 
 void warnRejected(const CmdQuorvex &link, const tagread::ReadReply &judged, const QByteArray &reply,
@@ -39,37 +35,34 @@ void warnRejected(const CmdQuorvex &link, const tagread::ReadReply &judged, cons
 {
     using tagread::Verdict;
     switch (judged.verdict) {
-    case Verdict::Accepted:
+    case Verdict::Ok:
         break;
     case Verdict::Empty:
-        qWarning().noquote() << readLine(
-            "lib[Quorvex]返回的报文长度为0 %1:%2  %3 len = %4 msg : %5", link, tag, count,
-            hex(reply));
+        linklog::warn(readLine("lib[Quorvex]返回的报文长度为0 %1:%2  %3 len = %4 msg : %5", link,
+                               tag, count, hex(reply)));
         break;
     case Verdict::Length:
-        qWarning().noquote() << readLine("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5",
-                                         link, tag, count, hex(reply));
+    case Verdict::Stale: // judged as a read, a frame is whole or too short
+    case Verdict::Lost:
+        linklog::warn(readLine("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5", link,
+                               tag, count, hex(reply)));
         break;
     case Verdict::Encapsulation:
-        qWarning().noquote() << readLine("lib[Quorvex]报文封装错误 %1:%2  %3 len = %4 command = "
-                                         "%5 status = %6 msg : %7",
-                                         link, tag, count, hexNumber(judged.command, 4),
-                                         hexNumber(judged.encapStatus, 8), hex(reply));
+        linklog::warn(readLine("lib[Quorvex]报文封装错误 %1:%2  %3 len = %4 command = "
+                               "%5 status = %6 msg : %7",
+                               link, tag, count, hexNumber(judged.command, 4),
+                               hexNumber(judged.encapStatus, 8), hex(reply)));
         break;
     case Verdict::Service:
-        qWarning().noquote() << readLine(
-            "lib[Quorvex]报文返回标志位错误 %1:%2  %3 len = %4 msg : %5", link, tag, count,
-            hex(reply));
+        linklog::warn(readLine("lib[Quorvex]报文返回标志位错误 %1:%2  %3 len = %4 msg : %5", link,
+                               tag, count, hex(reply)));
         break;
     case Verdict::Partial: // only a read that continues takes a partial reply
-    case Verdict::Status: {
-        QStringList ext;
-        for (const quint16 w : judged.extStatus)
-            ext << hexNumber(w, 4);
-        qWarning().noquote() << readLine(
+    case Verdict::Refused: {
+        linklog::warn(readLine(
             "lib[Quorvex]报文返回状态错误 %1:%2  %3 len = %4 status = %5 ext = %6 msg : %7", link,
-            tag, count, hexNumber(judged.generalStatus, 2),
-            ext.isEmpty() ? QStringLiteral("none") : ext.join(QLatin1Char(',')), hex(reply));
+            tag, count, hexNumber(judged.generalStatus, 2), linklog::extText(judged.extStatus),
+            hex(reply)));
         break;
     }
     }
@@ -88,27 +81,22 @@ void warnOutcome(const CmdQuorvex &link, const tagread::ReadOutcome &o, int coun
         break;
     case Failure::EmptyPart:
     case Failure::PartChanged:
-        qWarning().noquote() << readLine(
-            "lib[Quorvex]分段读取错误 %1:%2  %3 len = %4 offset = %5 msg : %6", link, tag, count,
-            QString::number(o.offset), hex(o.reply));
+        linklog::warn(readLine("lib[Quorvex]分段读取错误 %1:%2  %3 len = %4 offset = %5 msg : %6",
+                               link, tag, count, QString::number(o.offset), hex(o.reply)));
         break;
     case Failure::TooLarge:
-        qWarning().noquote() << readLine(
-            "lib[Quorvex]读取数据超出上限 %1:%2  %3 len = %4 limit = %5 msg : %6", link, tag, count,
-            QString::number(maxValueBytes), hex(o.reply));
+        linklog::warn(
+            readLine("lib[Quorvex]读取数据超出上限 %1:%2  %3 len = %4 limit = %5 msg : %6", link,
+                     tag, count, QString::number(maxValueBytes), hex(o.reply)));
         break;
     case Failure::TooShort:
-        qWarning().noquote() << readLine(
-            "lib[Quorvex]报文数据长度不足 %1:%2  %3 len = %4 need = %5 msg : %6", link, tag, count,
-            QString::number(minValueBytes), hex(o.reply));
+        linklog::warn(readLine("lib[Quorvex]报文数据长度不足 %1:%2  %3 len = %4 need = %5 msg : %6",
+                               link, tag, count, QString::number(minValueBytes), hex(o.reply)));
         break;
     }
 }
 
 } // namespace
-
-// The wait a read reply gets beyond the first-reply wait.
-constexpr int ReadWaitMs = 50;
 
 // One request and its reply, with the traffic lines while tracing.
 static int tracedExchange(CmdQuorvex &link, QByteArray request, QByteArray &reply, int count,
@@ -119,12 +107,12 @@ static int tracedExchange(CmdQuorvex &link, QByteArray request, QByteArray &repl
     if (!link.lateContexts.isEmpty())
         encap::stampContext(request, ++link.contextSerial);
     if (link.traceEnabled)
-        qDebug().noquote() << readLine("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", link, tag,
-                                       count, hex(request));
-    const int rc = link.SendData(request, reply, ReadWaitMs);
+        linklog::debug(readLine("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", link, tag, count,
+                                hex(request)));
+    const int rc = link.SendData(request, reply, waits::ReplyWaitMs);
     if (link.traceEnabled)
-        qDebug().noquote() << readLine("lib[Quorvex]读响应 %1:%2  %3 len = %4 msg : %5", link, tag,
-                                       count, hex(reply));
+        linklog::debug(readLine("lib[Quorvex]读响应 %1:%2  %3 len = %4 msg : %5", link, tag, count,
+                                hex(reply)));
     return rc;
 }
 
@@ -136,23 +124,23 @@ static fragwindow::WindowIo windowIo(CmdQuorvex &link, int count, const QString 
     io.send = [&link, count, tag](QByteArray &request) {
         encap::stampContext(request, ++link.contextSerial);
         if (link.traceEnabled)
-            qDebug().noquote() << readLine("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", link,
-                                           tag, count, hex(request));
+            linklog::debug(readLine("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", link, tag,
+                                    count, hex(request)));
         return link.sendOwned(request);
     };
     io.receive = [&link, count, tag](const QVector<QByteArray> &requests, int waitMs,
                                      QByteArray &reply) {
         const int which = link.receiveOwned(requests, waitMs, reply);
         if (link.traceEnabled)
-            qDebug().noquote() << readLine("lib[Quorvex]读响应 %1:%2  %3 len = %4 msg : %5", link,
-                                           tag, count, hex(reply));
+            linklog::debug(readLine("lib[Quorvex]读响应 %1:%2  %3 len = %4 msg : %5", link, tag,
+                                    count, hex(reply)));
         return which;
     };
     io.abandon = [&link](const QByteArray &request) { link.abandonRequest(request); };
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     io.nowMs = [clock] { return clock->elapsed(); };
-    io.partWaitMs = link.replyWaitMs(ReadWaitMs);
+    io.partWaitMs = link.replyWaitMs(waits::ReplyWaitMs);
     return io;
 }
 
@@ -163,7 +151,7 @@ namespace
 // timed out idle).
 bool connectionGone(const tagread::ReadOutcome &o)
 {
-    if (o.failure != tagread::Failure::Rejected || o.judged.verdict != tagread::Verdict::Status)
+    if (o.failure != tagread::Failure::Rejected || o.judged.verdict != tagread::Verdict::Refused)
         return false;
     messaging::MrReply m;
     m.verdict = messaging::Verdict::Ok;
@@ -193,8 +181,8 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
     const int maxArea = messageLimits().request - ReadRequestOverhead - SymbolHeader;
     if (count < 1 || count > 0xFFFF || area.isEmpty() || area.size() % 2 || area.size() > maxArea ||
         area.size() > 0xFF * 2 - SymbolHeader) {
-        qWarning().noquote() << readLine("lib[Quorvex]读请求无效 %1:%2  %3 len = %4 msg : %5",
-                                         *this, tag, count, hex(area.toLatin1()));
+        linklog::warn(readLine("lib[Quorvex]读请求无效 %1:%2  %3 len = %4 msg : %5", *this, tag,
+                               count, hex(area.toLatin1())));
         return -1;
     }
     const QByteArray path = readPath(area, tag);
@@ -274,7 +262,7 @@ int CmdQuorvex::Message_parsing(QByteArray request, QByteArray *out, int count, 
         judged.verdict = tagread::Verdict::Length;
     // A lone exchange has no follow-up request, so a partial transfer is as
     // incomplete as any other error status.
-    if (judged.verdict != tagread::Verdict::Accepted) {
+    if (judged.verdict != tagread::Verdict::Ok) {
         warnRejected(*this, judged, reply, count, tag);
         return reply.isEmpty() ? -2 : -1;
     }

@@ -107,7 +107,7 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
     }
     r.extStatus = head.ext;
     if (r.generalStatus != cip::Success && r.generalStatus != cip::PartialTransfer) {
-        r.verdict = tagread::Verdict::Status;
+        r.verdict = tagread::Verdict::Refused;
         return r;
     }
     r.dataType = body.u16();
@@ -119,7 +119,7 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
         return r;
     r.value = body.bytes(body.remaining());
     r.verdict =
-        r.generalStatus == cip::Success ? tagread::Verdict::Accepted : tagread::Verdict::Partial;
+        r.generalStatus == cip::Success ? tagread::Verdict::Ok : tagread::Verdict::Partial;
     return r;
 }
 
@@ -157,7 +157,7 @@ ReadOutcome readTag(const Envelope &envelope, const QByteArray &pathBytes, quint
         if (rc != 0) {
             o.judged.verdict = Verdict::Length;
         }
-        if (o.judged.verdict != Verdict::Accepted && o.judged.verdict != Verdict::Partial) {
+        if (o.judged.verdict != Verdict::Ok && o.judged.verdict != Verdict::Partial) {
             o.rc = -1;
             o.failure = Failure::Rejected;
             return o;
@@ -182,7 +182,7 @@ ReadOutcome readTag(const Envelope &envelope, const QByteArray &pathBytes, quint
             return o;
         }
         gathered.append(j.value);
-        if (j.verdict == Verdict::Accepted) {
+        if (j.verdict == Verdict::Ok) {
             // Missing elements would otherwise be decoded as zeros and
             // reported as read.
             if (valueBytes < minValueBytes) {

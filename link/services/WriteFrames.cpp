@@ -36,7 +36,7 @@ bool exchangeOne(WriteOutcome &o, const QByteArray &request, quint8 service,
         return false;
     }
     o.judged = judgeWriteReply(o.reply, service);
-    if (o.judged.verdict != Verdict::Accepted) {
+    if (o.judged.verdict != Verdict::Ok) {
         o.failure = Failure::Refused;
         o.rc = -1;
         return false;
@@ -116,7 +116,7 @@ WriteReply judgeWriteReply(const QByteArray &mrReply, quint8 requestService)
         w.extStatus.clear();
         return w;
     }
-    w.verdict = w.generalStatus == cip::Success ? Verdict::Accepted : Verdict::Status;
+    w.verdict = w.generalStatus == cip::Success ? Verdict::Ok : Verdict::Refused;
     return w;
 }
 

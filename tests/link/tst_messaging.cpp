@@ -40,8 +40,8 @@ route::Route routeOf(const char *text)
 
 const char *verdictName(Verdict v)
 {
-    static const char *const names[] = {"ok",      "empty",   "length", "encapsulation",
-                                        "service", "refused", "stale",  "lost"};
+    static const char *const names[] = {"ok",      "partial", "empty", "length", "encapsulation",
+                                        "service", "refused", "stale", "lost"};
     return names[int(v)];
 }
 
