@@ -5,7 +5,10 @@
 
 int CmdQuorvex::send_reg()
 {
-    const QByteArray request = encap::registerSessionRequest();
+    // Its context comes from the link's one counter, as every request's: the
+    // first request of a link carries 1, as a registration always did.
+    QByteArray request = encap::registerSessionRequest();
+    channel.stamp(request);
     if (Connection_status() == -3)
         return -3;
     if (traceEnabled)

@@ -8,7 +8,6 @@
 
 using linklog::hex;
 using linklog::hexNumber;
-using linklog::line;
 
 namespace
 {
@@ -35,16 +34,16 @@ void warnOutcome(const linklog::Where &link, const tagwrite::WriteOutcome &o, co
     case Failure::Link: // the exchange has said why
         break;
     case Failure::TooLarge:
-        linklog::warn(line("lib[Quorvex]写请求无效 %1:%2  %3 len = %4 msg : %5", link, tag, count,
-                           hex(area.toLatin1())));
+        linklog::warn(linklog::line("lib[Quorvex]写请求无效 %1:%2  %3 len = %4 msg : %5", link, tag,
+                                    count, hex(area.toLatin1())));
         break;
     case Failure::Incomplete:
-        linklog::warn(
-            line("lib[Quorvex]分段写入失败 %1:%2  %3 len = %4 written = %5 of %6 status = %7 ext = "
-                 "%8 msg : %9",
-                 link, tag, count, QString::number(o.written), QString::number(dataSize),
-                 statusText(o.judged, o.linkRc == 0),
-                 o.linkRc == 0 ? extText(o.judged) : QStringLiteral("none"), hex(frame)));
+        linklog::warn(linklog::line(
+            "lib[Quorvex]分段写入失败 %1:%2  %3 len = %4 written = %5 of %6 status = %7 ext = "
+            "%8 msg : %9",
+            link, tag, count, QString::number(o.written), QString::number(dataSize),
+            statusText(o.judged, o.linkRc == 0),
+            o.linkRc == 0 ? extText(o.judged) : QStringLiteral("none"), hex(frame)));
         break;
     case Failure::Refused:
         switch (o.judged.verdict) {
@@ -56,17 +55,18 @@ void warnOutcome(const linklog::Where &link, const tagwrite::WriteOutcome &o, co
         case Verdict::Encapsulation:
         case Verdict::Stale:
         case Verdict::Lost:
-            linklog::warn(line("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5", link,
-                               tag, count, hex(frame)));
+            linklog::warn(linklog::line("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5",
+                                        link, tag, count, hex(frame)));
             break;
         case Verdict::Service:
-            linklog::warn(line("lib[Quorvex]报文返回标志位错误 %1:%2  %3 len = %4 msg : %5", link,
-                               tag, count, hex(frame)));
+            linklog::warn(
+                linklog::line("lib[Quorvex]报文返回标志位错误 %1:%2  %3 len = %4 msg : %5", link,
+                              tag, count, hex(frame)));
             break;
         case Verdict::Refused:
-            linklog::warn(
-                line("lib[Quorvex]写入被拒绝 %1:%2  %3 len = %4 status = %5 ext = %6 msg : %7",
-                     link, tag, count, statusText(o.judged, true), extText(o.judged), hex(frame)));
+            linklog::warn(linklog::line(
+                "lib[Quorvex]写入被拒绝 %1:%2  %3 len = %4 status = %5 ext = %6 msg : %7", link,
+                tag, count, statusText(o.judged, true), extText(o.judged), hex(frame)));
             break;
         }
         break;
@@ -84,8 +84,8 @@ int CmdQuorvex::Write_area(QString area, QString tag, QByteArray typeBytes, int 
     // path that can be written as one well-formed segment chain.
     if (count < 1 || count > 0xFFFF || area.isEmpty() || area.size() % 2 ||
         area.size() > tagread::MaxAreaBytes) {
-        linklog::warn(line("lib[Quorvex]写请求无效 %1:%2  %3 len = %4 msg : %5", where, tag, count,
-                           hex(area.toLatin1())));
+        linklog::warn(linklog::line("lib[Quorvex]写请求无效 %1:%2  %3 len = %4 msg : %5", where,
+                                    tag, count, hex(area.toLatin1())));
         return -1;
     }
     // 0: as large as the messaging in use carries (unconnected, or the

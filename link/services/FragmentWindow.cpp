@@ -1,8 +1,6 @@
 #include "FragmentWindow.h"
 
 #include "EipProtocol.h"
-#include "EncapFrame.h"
-#include "UnitData.h"
 
 #include <QMap>
 
@@ -38,22 +36,6 @@ int elementSize(quint16 dataType)
     default:
         return 0;
     }
-}
-
-int answeredRequest(const QVector<QByteArray> &requests, const QByteArray &reply,
-                    quint32 toConnectionId)
-{
-    const QByteArray context = encap::senderContext(reply);
-    const quint64 command = le::getPadded(reply, eip::OffCommand, 2);
-    for (int i = 0; i < requests.size(); ++i) {
-        const QByteArray &request = requests.at(i);
-        if (le::getPadded(request, eip::OffCommand, 2) != command)
-            continue;
-        if (command == eip::SendUnitData ? unitdata::answersRequest(request, reply, toConnectionId)
-                                         : encap::senderContext(request) == context)
-            return i;
-    }
-    return -1;
 }
 
 namespace

@@ -8,7 +8,8 @@
 
 // EtherNet/IP encapsulation and CIP constants, named once for the driver,
 // the simulator, the tools and the tests.
-namespace eip {
+namespace eip
+{
 
 enum Command : quint16 {
     ListServices = 0x0004,
@@ -51,6 +52,11 @@ constexpr int OffCipMessage = 40;
 // connected data item a sequence count before the message.
 constexpr int ConnectionIdSize = 4;
 constexpr int SequenceCountSize = 2;
+// Where a SendUnitData frame carries them: after the header, the interface
+// handle, time-out, item count and the address item's type and length; the
+// sequence count after the data item's type and length.
+constexpr int OffConnectionId = 36;
+constexpr int OffSequence = 44;
 constexpr quint16 ProtocolVersion = 1;
 constexpr int ContextSize = 8;
 constexpr int SessionHandleSize = 4;
@@ -90,7 +96,8 @@ inline int completeFrameSize(const QByteArray &buf)
 
 } // namespace eip
 
-namespace cip {
+namespace cip
+{
 
 enum Service : quint8 {
     ReadTag = 0x4C,

@@ -118,11 +118,11 @@ private:
             emit owner->requestReceived(index);
             if (!scripted)
                 step = responder ? responder(request) : PeerStep::silent();
-            run(s, step, index);
+            run(s, step, index, request);
         }
     }
 
-    void run(QTcpSocket *s, const PeerStep &step, int index)
+    void run(QTcpSocket *s, const PeerStep &step, int index, const QByteArray &request)
     {
         if (step.kind == PeerStep::Silent)
             return;
@@ -136,7 +136,7 @@ private:
         }
         // A duplicate travels in the same write as the (last part of the)
         // reply, so the receiver sees both copies at once.
-        const QByteArray wire = step.wireBytes();
+        const QByteArray wire = step.wireBytes(request);
         const bool split = step.splitAt > 0 && step.splitAt < wire.size();
         const QByteArray first = split ? wire.left(step.splitAt) : wire;
         QByteArray last = split ? wire.mid(step.splitAt) : QByteArray();

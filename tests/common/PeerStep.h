@@ -11,16 +11,18 @@ struct PeerStep {
     enum Kind { Reply, Silent, Close };
 
     Kind kind = Reply;
-    QByteArray bytes;       // the reply
-    int delayMs = 0;        // before the first byte is written (or the close)
-    int splitAt = -1;       // > 0: write bytes[0, splitAt), pause, write the rest
-    int splitGapMs = 0;     // the pause between the two parts
-    bool duplicate = false; // send the reply twice, the copy in the same write
-                            // as the reply's last part
-    bool garble = false;    // invert every byte from offset 4 on (command and
-                            // length stay, so the frame still looks whole)
-    int byteGapUs = 0;      // serial: > 0 writes one byte at a time, this far
-                            // apart (a line at its baud rate)
+    QByteArray bytes;        // the reply
+    int delayMs = 0;         // before the first byte is written (or the close)
+    int splitAt = -1;        // > 0: write bytes[0, splitAt), pause, write the rest
+    int splitGapMs = 0;      // the pause between the two parts
+    bool duplicate = false;  // send the reply twice, the copy in the same write
+                             // as the reply's last part
+    bool garble = false;     // invert every byte from offset 4 on (command and
+                             // length stay, so the frame still looks whole)
+    int byteGapUs = 0;       // serial: > 0 writes one byte at a time, this far
+                             // apart (a line at its baud rate)
+    bool echoContext = true; // the reply carries the request's sender context,
+                             // as a controller's does
 
     static PeerStep reply(const QByteArray &b, int delayMs = 0);
     static PeerStep split(const QByteArray &b, int at, int gapMs, int delayMs = 0);
@@ -31,8 +33,11 @@ struct PeerStep {
     // TCP: close the connection (after delayMs); on a pty the same as silent.
     static PeerStep close(int delayMs = 0);
 
-    // The reply as it goes on the wire (garbled if asked), one part per write.
-    QByteArray wireBytes() const;
+    // The reply to `request` as it goes on the wire: its sender context
+    // echoed (unless told not to), then garbled if asked.
+    QByteArray wireBytes(const QByteArray &request = QByteArray()) const;
+    // A frame (or the first of several) with the context of `request`.
+    static QByteArray echoed(const QByteArray &frame, const QByteArray &request);
 };
 
 // Asked, in the peer's own thread, for requests that find the script queue

@@ -154,7 +154,7 @@ void PtyPeer::loop()
                 step = responder(request);
             if (step.kind != PeerStep::Reply)
                 continue;
-            const QByteArray wire = step.wireBytes();
+            const QByteArray wire = step.wireBytes(request);
             pause(step.delayMs);
             const QByteArray copy = step.duplicate ? wire : QByteArray();
             if (step.byteGapUs > 0) {

@@ -248,8 +248,8 @@ private slots:
                                    "0a000200000000 00b2000a00cc000000c4002a000000")
             << 0x4C << Verdict::Ok << 0 << none << dint;
         QTest::newRow("46 bytes: type code only")
-            << readReply(0xCC, 0, none, QByteArray::fromHex("c400")) << 0x4C << Verdict::Ok
-            << 0 << none << QByteArray();
+            << readReply(0xCC, 0, none, QByteArray::fromHex("c400")) << 0x4C << Verdict::Ok << 0
+            << none << QByteArray();
         QTest::newRow("fragmented reply") << readReply(0xD2, 0, none, typed(0xC4, dint)) << 0x52
                                           << Verdict::Ok << 0 << none << dint;
         QTest::newRow("partial transfer") << readReply(0xD2, 0x06, none, typed(0xC4, dint)) << 0x52
@@ -270,8 +270,8 @@ private slots:
             << readReply(0xD2, 0, none, typed(0xC4, dint)) << 0x4C << Verdict::Service << 0 << none
             << QByteArray();
         QTest::newRow("routing failure to a Read Tag")
-            << readReply(0xD2, 0x01, {0x0204}, QByteArray::fromHex("00")) << 0x4C << Verdict::Refused
-            << 1 << QVector<quint16>{0x0204} << QByteArray();
+            << readReply(0xD2, 0x01, {0x0204}, QByteArray::fromHex("00")) << 0x4C
+            << Verdict::Refused << 1 << QVector<quint16>{0x0204} << QByteArray();
         QTest::newRow("fragmented answered by CC")
             << readReply(0xCC, 0, none, typed(0xC4, dint)) << 0x52 << Verdict::Service << 0 << none
             << QByteArray();
@@ -281,8 +281,8 @@ private slots:
             << readReply(0xCC, 0x04, {0x0000}, QByteArray()) << 0x4C << Verdict::Refused << 4
             << QVector<quint16>{0} << QByteArray();
         QTest::newRow("error with extended status, bytes never value")
-            << readReply(0xCC, 0xFF, {0x2105}, typed(0xC4, dint)) << 0x4C << Verdict::Refused << 0xFF
-            << QVector<quint16>{0x2105} << QByteArray();
+            << readReply(0xCC, 0xFF, {0x2105}, typed(0xC4, dint)) << 0x4C << Verdict::Refused
+            << 0xFF << QVector<quint16>{0x2105} << QByteArray();
         QTest::newRow("partial to a lone Read Tag is judged partial")
             << readReply(0xCC, 0x06, none, typed(0xC4, dint)) << 0x4C << Verdict::Partial << 6
             << none << dint;
