@@ -5,6 +5,15 @@
 namespace tagread
 {
 
+namespace
+{
+
+// A reservation never larger than this, whatever bound the caller gives: a
+// larger value grows as it comes.
+constexpr int GatherReserveBytes = 64 * 1024;
+
+} // namespace
+
 int firstNameLength(const QString &tag, const QString &area)
 {
     // Taken from the text rather than by scanning the area for marker codes:
@@ -138,6 +147,10 @@ ReadOutcome readTag(const Envelope &envelope, const QByteArray &pathBytes, quint
     // element that does not fit one reply continues the same way.
     bool fragmented = count >= 2;
     QByteArray gathered;
+    // Parts are gathered into one block of about the size the caller
+    // expects, not one grown and copied part by part.
+    if (fragmented)
+        gathered.reserve(qMin(maxValueBytes, GatherReserveBytes));
     qint64 valueBytes = 0;
     quint16 firstType = 0;
     quint16 firstHandle = 0;
