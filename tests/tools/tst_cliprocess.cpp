@@ -338,6 +338,11 @@ void TstCliProcess::connectFailureInWords_data()
         << QStringList{"read", "--connect", "/nonexistent/ttyQ,9600,8,1,N", "A"} << shared << 1
         << "cannot open the serial port /nonexistent/ttyQ: No such file or directory"
         << "";
+    QTest::newRow("serial port not a terminal")
+        << QStringList{"read", "--connect", "/dev/null,9600,8,1,N", "A"} << shared << 1
+        << "cannot open the serial port /dev/null: not a serial port (Inappropriate ioctl for "
+           "device)"
+        << "";
     QTest::newRow("registration unanswered")
         << QStringList{"read", "--connect", "@", "DintTag:int32"}
         << QStringList{"--silent-after", "0"} << 1
