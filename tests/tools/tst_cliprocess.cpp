@@ -374,6 +374,21 @@ void TstCliProcess::connectFailureInWords_data()
         << QStringList{"tags", "--connect", "@;slot=2"} << QStringList{"--slot", "1"} << 1
         << "0x01/0x0312 link address not valid"
         << "";
+    QTest::newRow("wrong route, identity")
+        << QStringList{"identity", "--connect", "@"} << QStringList{"--slot", "1"} << 1
+        << "Identity object: reply rejected: the controller refused the Identity request: "
+           "0x01/0x0312 link address not valid"
+        << "";
+    QTest::newRow("wrong route, written without a type")
+        << QStringList{"write", "--connect", "@", "RealTag=2.5"} << QStringList{"--slot", "1"} << 2
+        << "'RealTag=2.5': '2.5' is no int32 value, the type a tag without :TYPE takes when the "
+           "tag list cannot be read: give :TYPE"
+        << "";
+    QTest::newRow("a misspelt name written without a type")
+        << QStringList{"write", "--connect", "@", "RealTga=2.5"} << shared << 2
+        << "'RealTga=2.5': '2.5' is no int32 value, the type a tag without :TYPE takes when the "
+           "controller's tag list has no RealTga: check the name"
+        << "";
     QTest::newRow("unknown program")
         << QStringList{"tags", "--connect", "@", "--program", "Nope"} << shared << 1
         << "tag list of program Nope: the controller has no program named Nope (0x05 path "
