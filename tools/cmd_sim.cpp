@@ -47,16 +47,6 @@ bool listenOption(const QCommandLineParser &p, qsim::SimOptions *o)
         std::fprintf(stderr, "quorvex sim: --listen needs HOST:PORT, e.g. 127.0.0.1:0\n");
         return false;
     }
-    // A simulated controller takes writes from anyone who reaches it: it
-    // serves this machine only.
-    const QHostAddress host(v.left(colon));
-    if (!host.isLoopback()) {
-        std::fprintf(stderr,
-                     "quorvex sim: --listen takes a loopback address such as 127.0.0.1:PORT, "
-                     "not %s: the simulator serves this machine only\n",
-                     qPrintable(v.left(colon)));
-        return false;
-    }
     o->listenHost = v.left(colon);
     o->port = static_cast<quint16>(port);
     return true;
@@ -100,7 +90,7 @@ int runSim(const QStringList &args)
     p.addHelpOption();
     p.addOptions({
         {QStringLiteral("listen"),
-         QStringLiteral("Loopback address to listen on (default 127.0.0.1:44818; "
+         QStringLiteral("Address to listen on (default 127.0.0.1:44818; "
                         "port 0 picks a free one)."),
          QStringLiteral("host:port")},
         {QStringLiteral("tags"), QStringLiteral("JSON tag database instead of the built-in set."),
