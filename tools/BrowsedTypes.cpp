@@ -272,11 +272,14 @@ bool typeFromController(const QString &connection, const QString &pattern,
 }
 
 bool writeTypesFromController(const QString &connection, QVector<TagRequest *> requests,
-                              QString *error, bool *listed)
+                              QString *error, bool *listed, QStringList *unlisted)
 {
     *listed = true;
-    if (connection.section(QLatin1Char(';'), 0, 0).contains(QLatin1Char(',')))
+    if (connection.section(QLatin1Char(';'), 0, 0).contains(QLatin1Char(','))) {
+        for (const TagRequest *r : requests)
+            unlisted->append(r->tag);
         return true; // a serial line: the default type
+    }
     ControllerBrowse browser;
     QVector<BrowsedTag> tags;
     if (!browser.open(connection, error) || !browser.listTags(QString(), true, &tags, error)) {
@@ -295,6 +298,8 @@ bool writeTypesFromController(const QString &connection, QVector<TagRequest *> r
             return false;
         }
         r->type = reads.first().type;
+        if (!reads.first().typeGiven)
+            unlisted->append(r->tag);
     }
     return true;
 }

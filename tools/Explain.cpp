@@ -3,6 +3,7 @@
 #include "ConnectionString.h"
 #include "EipProtocol.h"
 #include "LinkOptions.h"
+#include "Messaging.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -364,8 +365,18 @@ QString explainDriverLine(const QString &line)
     if (line.contains(QStringLiteral("重新连接成功")))
         return QStringLiteral("reopened after %1 ms, %2 attempts")
             .arg(field(line, "down"), field(line, "attempts"));
-    if (line.contains(QStringLiteral("响应错误")))
+    if (line.contains(QStringLiteral("响应错误"))) {
+        // The Identity object answers as a read does, so a refusal (a wrong
+        // route, say) carries its CIP status; ListIdentity's reply has none.
+        if (!line.contains(QLatin1String("ListIdentity"))) {
+            const messaging::MrReply m = messaging::parseMrReply(
+                QByteArray::fromHex(line.section(QStringLiteral(" msg : "), 1).toLatin1()));
+            if (m.verdict == messaging::Verdict::Ok && m.generalStatus != cip::Success)
+                return QStringLiteral("the controller refused the Identity request: ") +
+                       cipStatusText(m.generalStatus, m.ext);
+        }
         return QStringLiteral("the identity reply was rejected (malformed or an error status)");
+    }
     const QRegularExpressionMatch closed =
         QRegularExpression(QStringLiteral(" Disconnected=(-?\\d+)$")).match(line);
     if (closed.hasMatch())

@@ -63,8 +63,8 @@ void TstCliFormat::tagRequest_data()
         << "Motors[1].Name:string" << true << "Motors[1].Name" << 12 << 1 << "";
     QTest::newRow("program tag keeps its scope")
         << "Program:Main.Steps[1]:int16:2" << true << "Program:Main.Steps[1]" << 4 << 2 << "";
-    QTest::newRow("program tag alone") << "Program:Main.Local" << true << "Program:Main.Local" << 6
-                                       << 1 << "";
+    QTest::newRow("program tag alone")
+        << "Program:Main.Local" << true << "Program:Main.Local" << 6 << 1 << "";
     QTest::newRow("largest count") << "a:int32:65535" << true << "a" << 6 << 65535 << "";
 
     QTest::newRow("empty argument") << "" << false << "" << 0 << 0 << "empty";
@@ -399,6 +399,17 @@ void TstCliFormat::driverLineInWords_data()
         << at + "重新连接失败 127.0.0.1:44818 attempt = 2 retry in 200 ms reason = Connection "
                 "refused"
         << "reopening failed (attempt 2), next attempt in 200 ms: Connection refused";
+    // The Identity object's refusal carries a CIP status as a read's does.
+    QTest::newRow("identity refused on a wrong route")
+        << at + "Identity 响应错误 127.0.0.1:44818  Identity len = 1 msg : d2000101120301"
+        << "the controller refused the Identity request: 0x01/0x0312 link address not valid: "
+           "check slot= or path=";
+    QTest::newRow("identity reply cut short")
+        << at + "Identity 响应错误 127.0.0.1:44818  Identity len = 1 msg : 810000"
+        << "the identity reply was rejected (malformed or an error status)";
+    QTest::newRow("list identity reply rejected")
+        << at + "ListIdentity 响应错误 127.0.0.1:44818  Identity len = 1 msg : 6300020000000000"
+        << "the identity reply was rejected (malformed or an error status)";
     QTest::newRow("trace line: nothing to say") << at + "读命令" + tag + "msg : 6f00"
                                                 << "";
     QTest::newRow("another program's line") << "QObject: no such slot"

@@ -338,6 +338,11 @@ void TstCliProcess::connectFailureInWords_data()
         << QStringList{"read", "--connect", "/nonexistent/ttyQ,9600,8,1,N", "A"} << shared << 1
         << "cannot open the serial port /nonexistent/ttyQ: No such file or directory"
         << "";
+    QTest::newRow("serial port not a terminal")
+        << QStringList{"read", "--connect", "/dev/null,9600,8,1,N", "A"} << shared << 1
+        << "cannot open the serial port /dev/null: not a serial port (Inappropriate ioctl for "
+           "device)"
+        << "";
     QTest::newRow("registration unanswered")
         << QStringList{"read", "--connect", "@", "DintTag:int32"}
         << QStringList{"--silent-after", "0"} << 1
@@ -368,6 +373,21 @@ void TstCliProcess::connectFailureInWords_data()
     QTest::newRow("wrong route, tags")
         << QStringList{"tags", "--connect", "@;slot=2"} << QStringList{"--slot", "1"} << 1
         << "0x01/0x0312 link address not valid"
+        << "";
+    QTest::newRow("wrong route, identity")
+        << QStringList{"identity", "--connect", "@"} << QStringList{"--slot", "1"} << 1
+        << "Identity object: reply rejected: the controller refused the Identity request: "
+           "0x01/0x0312 link address not valid"
+        << "";
+    QTest::newRow("wrong route, written without a type")
+        << QStringList{"write", "--connect", "@", "RealTag=2.5"} << QStringList{"--slot", "1"} << 2
+        << "'RealTag=2.5': '2.5' is no int32 value, the type a tag without :TYPE takes when the "
+           "tag list cannot be read: give :TYPE"
+        << "";
+    QTest::newRow("a misspelt name written without a type")
+        << QStringList{"write", "--connect", "@", "RealTga=2.5"} << shared << 2
+        << "'RealTga=2.5': '2.5' is no int32 value, the type a tag without :TYPE takes when the "
+           "controller's tag list has no RealTga: check the name"
         << "";
     QTest::newRow("unknown program")
         << QStringList{"tags", "--connect", "@", "--program", "Nope"} << shared << 1
