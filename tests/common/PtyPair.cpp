@@ -11,6 +11,7 @@
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 PtyPair::PtyPair()
 {
@@ -131,8 +132,23 @@ void PtyPeer::loop()
         while (!m_stop && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
+    // Copies sent after a gap, due at their time while requests go on.
+    struct Due {
+        std::chrono::steady_clock::time_point at;
+        QByteArray bytes;
+    };
+    std::vector<Due> due;
     QByteArray buf;
     while (!m_stop) {
+        const auto now = std::chrono::steady_clock::now();
+        for (auto it = due.begin(); it != due.end();) {
+            if (it->at > now) {
+                ++it;
+                continue;
+            }
+            m_pty.writeMaster(it->bytes);
+            it = due.erase(it);
+        }
         buf.append(m_pty.readMaster(1, 10));
         for (int n = peerFrameSize(buf); n > 0 && !m_stop; n = peerFrameSize(buf)) {
             const QByteArray request = buf.left(n);
@@ -156,8 +172,15 @@ void PtyPeer::loop()
                 continue;
             const QByteArray wire = step.wireBytes();
             pause(step.delayMs);
-            const QByteArray copy = step.duplicate ? wire : QByteArray();
-            if (step.byteGapUs > 0) {
+            const bool laterCopy = step.duplicate && step.duplicateGapMs > 0;
+            const QByteArray copy = step.duplicate && !laterCopy ? wire : QByteArray();
+            if (laterCopy)
+                due.push_back({std::chrono::steady_clock::now() +
+                                   std::chrono::milliseconds(step.duplicateGapMs),
+                               wire});
+            if (step.cutAt > 0 && step.cutAt < wire.size()) {
+                m_pty.writeMaster(wire.left(step.cutAt));
+            } else if (step.byteGapUs > 0) {
                 // Each byte at its own time on one schedule, so that sleeping
                 // a little long never slows the line down as a whole.
                 const auto start = std::chrono::steady_clock::now();

@@ -41,7 +41,8 @@ private:
 // Plays a scripted device on the master side of a PtyPair, in its own
 // thread. Requests are cut out as whole encapsulation frames; each takes the
 // next queued step, else the responder's, else no answer. Close steps act
-// like silent ones. Thread-safe accessors, suitable for QTRY_VERIFY.
+// like silent ones; a step's delay holds the replies after it, but a copy
+// sent after a gap does not. Thread-safe accessors, suitable for QTRY_VERIFY.
 class PtyPeer
 {
 public:
