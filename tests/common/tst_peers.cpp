@@ -3,8 +3,17 @@
 #include <QtTest>
 
 #include "ByteOrder.h"
+#include "CableProxy.h"
 #include "EipProtocol.h"
 #include "LoopbackPeer.h"
+#include "PtyPair.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <unistd.h>
 
 // The test peers do the faults the fault tables rely on: a table that
 // passes because its fault never happened proves nothing.
@@ -118,6 +127,83 @@ private slots:
         }
         QCOMPARE(::arrivals(s, 500), arrivals);
         QCOMPARE(peer.repliesDone(), steps.size());
+    }
+
+    // Pulled: a request and its reply wait, a new connection attempt goes
+    // unanswered; plugged in again, both go through.
+    void pulledCable()
+    {
+        LoopbackPeer peer;
+        peer.setResponder([](const QByteArray &) { return PeerStep::reply(frame('A')); });
+        CableProxy cable(peer.port());
+        QVERIFY(cable.isListening());
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, cable.port());
+        QVERIFY(s.waitForConnected(WaitMs));
+        s.write(frame('r'));
+        QCOMPARE(::arrivals(s, 200), QStringLiteral("A"));
+
+        QVERIFY(cable.pull());
+        s.write(frame('r'));
+        // A raw attempt: Qt's own gives up at its first time-out.
+        const int late = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(cable.port());
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QVERIFY(::connect(late, reinterpret_cast<sockaddr *>(&to), sizeof to) != 0 &&
+                errno == EINPROGRESS);
+        pollfd attempt{late, POLLOUT, 0};
+        QCOMPARE(::poll(&attempt, 1, 500), 0);
+        QCOMPARE(::arrivals(s, 300, 300), QString());
+        QCOMPARE(peer.requestCount(), 1);
+
+        cable.plugIn();
+        QCOMPARE(::arrivals(s, 200), QStringLiteral("A"));
+        QCOMPARE(peer.requestCount(), 2);
+        // The kernel retries the attempt's SYN 1 s after the first, then 2 s later.
+        QCOMPARE(::poll(&attempt, 1, WaitMs), 1);
+        int error = -1;
+        socklen_t len = sizeof error;
+        QVERIFY(::getsockopt(late, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0);
+        ::close(late);
+        QTRY_COMPARE_WITH_TIMEOUT(cable.connectionsAccepted(), 2, WaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.connectionCount(), 2, WaitMs);
+        s.disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(cable.openConnections(), 0, WaitMs);
+    }
+
+    // Unplugged, the port open on the old line hangs up and the name is
+    // gone; plugged in, the same name reaches a new line.
+    void unpluggedAdapter()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath(QStringLiteral("ttyPLC"));
+        PtyPair pty(name);
+        QVERIFY(pty.isOpen());
+        QCOMPARE(pty.slaveName(), name);
+        const int fd = ::open(QFile::encodeName(name).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        QVERIFY(pty.writeMaster("hello"));
+        pollfd p{fd, POLLIN, 0};
+        QCOMPARE(::poll(&p, 1, WaitMs), 1);
+        char buf[16];
+        QCOMPARE(::read(fd, buf, sizeof buf), ssize_t(5));
+
+        pty.unplug();
+        QVERIFY(!pty.isOpen());
+        QVERIFY(!QFile::exists(name));
+        QVERIFY(!pty.writeMaster("x"));
+        QCOMPARE(::poll(&p, 1, WaitMs), 1);
+        QVERIFY(p.revents & (POLLHUP | POLLERR));
+        ::close(fd);
+
+        QVERIFY(pty.plugIn());
+        const int again = ::open(QFile::encodeName(name).constData(), O_RDWR | O_NOCTTY);
+        QVERIFY(again >= 0);
+        QCOMPARE(::write(again, "ping", 4), ssize_t(4));
+        QCOMPARE(pty.readMaster(4, WaitMs), QByteArray("ping"));
+        ::close(again);
     }
 };
 
