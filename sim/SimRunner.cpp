@@ -208,6 +208,31 @@ int SimRunner::blackholesDone() const
     return d->faults.blackholes.load();
 }
 
+int SimRunner::duplicatesSent() const
+{
+    return d->faults.duplicates.load();
+}
+
+int SimRunner::lateRepliesSent() const
+{
+    return d->faults.lateReplies.load();
+}
+
+int SimRunner::stallsBegun() const
+{
+    return d->faults.stalls.load();
+}
+
+int SimRunner::repliesCut() const
+{
+    return d->faults.cuts.load();
+}
+
+int SimRunner::registersIgnored() const
+{
+    return d->faults.registersIgnored.load();
+}
+
 bool SimRunner::isListening() const
 {
     return isRunning() && d->faults.listening.load();

@@ -88,6 +88,25 @@ struct SimFaults {
     int restartGapMs = 500;  //      for this long, and listen again on the same port
     int blackholeAfter = -1; // > 0: then answer nothing, closing nothing,
     int blackholeMs = 2000;  //      for this long
+
+    // Replies that come twice, late, in a burst or cut off. The n-th counts
+    // the tag requests (reads and writes) of each connection since it was
+    // opened or since the last setFaults(), from 1.
+    int duplicateEvery = 0;            // > 0: every n-th tag reply goes twice (1: all of them)
+    int duplicateNth = 0;              // > 0: the n-th tag reply goes twice
+    bool duplicateForwardOpen = false; // every accepted Forward Open's reply goes twice
+    int duplicateGapMs = 0;            // the copy this long after the reply (0: right behind it)
+    int lateEvery = 0;                 // > 0: every n-th tag reply comes lateMs after its
+    int lateNth = 0;                   //   request (the n-th only), while the requests
+    int lateMs = 800;                  //   after it are answered as usual: out of order
+    int stallAfter = -1;               // >= 0: after n tag replies a connection answers nothing for
+    int stallMs = 2000; //   this long, then sends every reply it held at once, in order
+    // >= 0: a connection answers n requests, then writes the first half of the
+    // next reply and closes (a serial line only leaves that reply unfinished)
+    int cutAfter = -1;
+    // The first n RegisterSession requests after the start or the last
+    // setFaults() go unanswered, as by a controller still booting.
+    int ignoreRegister = 0;
 };
 // closeAfter and silentAfter count the requests of each connection since it
 // was opened or since the last setFaults(), whichever came later: setting
@@ -145,7 +164,13 @@ public:
     int liveConnections() const; // CIP connections open now
     int restartsDone() const;    // restarts whose gap is over (listening again)
     int blackholesDone() const;  // outages begun
-    bool isListening() const;    // false during a restart gap
+    // How often the reply faults above were done, all connections.
+    int duplicatesSent() const;
+    int lateRepliesSent() const;
+    int stallsBegun() const;
+    int repliesCut() const;
+    int registersIgnored() const;
+    bool isListening() const; // false during a restart gap
 
     struct Shared;
 
