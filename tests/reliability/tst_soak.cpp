@@ -216,6 +216,26 @@ void countingHandler(QtMsgType type, const QMessageLogContext &, const QString &
     }
 }
 
+// The run takes minutes and says nothing until it ends: a line every 10 s
+// shows it moving (the message handler above swallows qInfo meanwhile).
+class Progress
+{
+public:
+    Progress() { clock.start(); }
+    void tick(int reads, int total, int faults)
+    {
+        if (clock.elapsed() < nextMs)
+            return;
+        nextMs += 10000;
+        fprintf(stderr, "soak: %d of %d reads done, %d faults survived, %lld s\n", reads, total,
+                faults, qint64(clock.elapsed() / 1000));
+    }
+
+private:
+    QElapsedTimer clock;
+    qint64 nextMs = 10000;
+};
+
 struct Tally {
     int reads = 0;
     int ofFault[FaultKinds] = {};
@@ -363,7 +383,9 @@ private slots:
         qint64 rssAtHalf = 0;
         bool afterLate = false;
         int lastTag = -1;
+        Progress progress;
         for (int i = 0; i < plan.size(); ++i) {
+            progress.tick(i, plan.size(), i - t.ofFault[int(Fault::None)]);
             if (i == plan.size() / 4)
                 rssAtQuarter = residentBytes();
             if (i == plan.size() / 2)
