@@ -41,6 +41,10 @@ public:
 
     // Read path (tagaccess/ReadPath.cpp).
     CLabelVariable Read_data(QString area, DataType type, int count, QString name);
+    // The values of a reply that came, by what its data type allows; a
+    // refusal sets status 7 and logs why.
+    void decodeReply(CLabelVariable &t, const QByteArray &bytes, quint16 replyType, DataType type,
+                     int count, const QString &name);
 
     // Decoders (tagaccess/Decoders.cpp).
     QVariant set_variant_bool(QByteArray bytes, int n);

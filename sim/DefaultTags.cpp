@@ -51,6 +51,10 @@ TagDatabase defaultTags()
     tag("UlintTag", atomic(cip::TypeUlint), {}, QStringLiteral("18000000000000000000"));
     tag("RealTag", atomic(cip::TypeReal), {}, 1.5);
     tag("LrealTag", atomic(cip::TypeLreal), {}, 2.25);
+    tag("ByteTag", atomic(cip::TypeByte), {}, QStringLiteral("0xA5"));
+    tag("WordTag", atomic(cip::TypeWord), {}, QStringLiteral("0xBEEF"));
+    tag("DwordTag", atomic(cip::TypeDword), {}, QStringLiteral("0xDEADBEEF"));
+    tag("LwordTag", atomic(cip::TypeLword), {}, QStringLiteral("0x0123456789ABCDEF"));
 
     tag("DintArray", atomic(cip::TypeDint), {10}, series(10, [](int i) { return i * 10; }));
     tag("BigArray", atomic(cip::TypeDint), {20000}, series(20000, [](int i) { return i; }));

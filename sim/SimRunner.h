@@ -33,6 +33,8 @@
 //   UintTag    UINT   60000                 UdintTag  UDINT 4000000000
 //   UlintTag   ULINT  18000000000000000000  RealTag   REAL  1.5
 //   LrealTag   LREAL  2.25
+//   ByteTag    BYTE   0xA5                  WordTag   WORD  0xBEEF
+//   DwordTag   DWORD  0xDEADBEEF            LwordTag  LWORD 0x0123456789ABCDEF
 //   DintArray  DINT[10]      element i = i*10
 //   BigArray   DINT[20000]   element i = i
 //   IntArray   INT[300]      element i = i-150

@@ -30,6 +30,8 @@ const AtomicInfo atomics[] = {
     {cip::TypeUint, "UINT", 2, false, false},   {cip::TypeUdint, "UDINT", 4, false, false},
     {cip::TypeUlint, "ULINT", 8, false, false}, {cip::TypeReal, "REAL", 4, false, true},
     {cip::TypeLreal, "LREAL", 8, false, true},  {cip::TypeDword, "DWORD", 4, false, false},
+    {cip::TypeByte, "BYTE", 1, false, false},   {cip::TypeWord, "WORD", 2, false, false},
+    {cip::TypeLword, "LWORD", 8, false, false},
 };
 
 const AtomicInfo *atomicInfo(quint16 code)

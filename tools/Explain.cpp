@@ -3,6 +3,7 @@
 #include "ConnectionString.h"
 #include "EipProtocol.h"
 #include "LinkOptions.h"
+#include "TagRequest.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -99,6 +100,15 @@ bool hexValue(const QString &text, quint32 *v)
 QString field(const QString &line, const char *name)
 {
     const QRegularExpression re(QStringLiteral("(?:^|\\s)%1 = (\\S+)").arg(QLatin1String(name)));
+    const QRegularExpressionMatch m = re.match(line);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+// The name after a field's value: "reply = 0x00c4 DINT" gives "DINT".
+QString afterField(const QString &line, const char *name)
+{
+    const QRegularExpression re(
+        QStringLiteral("(?:^|\\s)%1 = \\S+ (\\S+)").arg(QLatin1String(name)));
     const QRegularExpressionMatch m = re.match(line);
     return m.hasMatch() ? m.captured(1) : QString();
 }
@@ -319,6 +329,15 @@ QString explainDriverLine(const QString &line)
         return QStringLiteral("the reply carried fewer value bytes than the %1 the count needs: "
                               "the tag is shorter, or of a smaller type")
             .arg(field(line, "need"));
+    if (line.contains(QStringLiteral("数据类型不符")))
+        return QStringLiteral("the tag is %1, which holds no %2 value; give the tag's type, "
+                              "or leave :TYPE out")
+            .arg(afterField(line, "reply"), typeName(field(line, "asked").toInt()));
+    if (line.contains(QStringLiteral("数值超出范围")))
+        return QStringLiteral("element %1 of the %2 tag is %3, which %4 cannot hold; read it "
+                              "as the tag's type")
+            .arg(field(line, "index"), afterField(line, "reply"), field(line, "value"),
+                 typeName(field(line, "asked").toInt()));
     if (line.contains(QStringLiteral("读取数据超出上限")))
         return QStringLiteral("the value is larger than the %1 bytes the read may gather; ask "
                               "for fewer elements")

@@ -200,8 +200,27 @@ private slots:
                               << listOf<long long>({1234567890123LL});
         QTest::newRow("ULINT") << "UlintTag" << int(DT_UInt64) << 1
                                << listOf<unsigned long long>({18000000000000000000ULL});
-        // one reply is taken whole however long: a LINT read as one byte
-        QTest::newRow("LINT as one byte") << "LintTag" << int(DT_Int8) << 1 << listOf<char>({-53});
+        // Integers of another width are converted element by element.
+        QTest::newRow("SINT as int32") << "SintTag" << int(DT_Int32) << 1 << listOf<int>({-5});
+        QTest::newRow("INT as int64")
+            << "IntTag" << int(DT_Int64) << 1 << listOf<long long>({-1234});
+        QTest::newRow("DINT as int8") << "DintTag" << int(DT_Int8) << 1 << listOf<char>({42});
+        QTest::newRow("DINT array as int16") << "DintArray" << int(DT_Int16) << 10
+                                             << generated<short>(10, [](int i) { return i * 10; });
+        QTest::newRow("INT array as int32 in parts")
+            << "IntArray" << int(DT_Int32) << 300
+            << generated<int>(300, [](int i) { return i - 150; });
+        // the same bits whatever the signedness
+        QTest::newRow("UDINT as int32")
+            << "UdintTag" << int(DT_Int32) << 1 << listOf<int>({int(4000000000u)});
+        QTest::newRow("DWORD as uint32")
+            << "DwordTag" << int(DT_UInt32) << 1 << listOf<unsigned int>({0xDEADBEEFu});
+        QTest::newRow("WORD as uint16")
+            << "WordTag" << int(DT_UInt16) << 1 << listOf<unsigned short>({0xBEEF});
+        QTest::newRow("BYTE as uint8")
+            << "ByteTag" << int(DT_UInt8) << 1 << listOf<unsigned char>({0xA5});
+        QTest::newRow("LWORD as uint64") << "LwordTag" << int(DT_UInt64) << 1
+                                         << listOf<unsigned long long>({0x0123456789ABCDEFull});
         QTest::newRow("LREAL") << "LrealTag" << int(DT_Double) << 1 << listOf<double>({2.25});
         QTest::newRow("STRING") << "StringTag" << int(DT_String) << 1
                                 << listOf<QString>({QStringLiteral("Hello, PLC")});
@@ -302,26 +321,39 @@ private slots:
     void controllerErrorsAreFailures_data()
     {
         QTest::addColumn<QString>("tag");
+        QTest::addColumn<int>("type");
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("status"); // as the warning shows it
-        QTest::newRow("unknown tag") << "NoSuchTag" << 1 << "0x05";
-        QTest::newRow("unknown member") << "Motor.NoMember" << 1 << "0x05";
-        QTest::newRow("index past the end") << "DintArray[10]" << 1 << "0xff";
-        QTest::newRow("count past the end") << "DintArray" << 11 << "0xff";
-        QTest::newRow("index past the end, 16-bit") << "BigArray[20000]" << 1 << "0xff";
-        QTest::newRow("dimension past the end") << "Grid[4,0]" << 1 << "0xff";
-        // one byte where a DINT needs four is no DINT
-        QTest::newRow("too few value bytes") << "SintTag" << 1 << "need = 4";
+        QTest::newRow("unknown tag") << "NoSuchTag" << int(DT_Int32) << 1 << "0x05";
+        QTest::newRow("unknown member") << "Motor.NoMember" << int(DT_Int32) << 1 << "0x05";
+        QTest::newRow("index past the end") << "DintArray[10]" << int(DT_Int32) << 1 << "0xff";
+        QTest::newRow("count past the end") << "DintArray" << int(DT_Int32) << 11 << "0xff";
+        QTest::newRow("index past the end, 16-bit")
+            << "BigArray[20000]" << int(DT_Int32) << 1 << "0xff";
+        QTest::newRow("dimension past the end") << "Grid[4,0]" << int(DT_Int32) << 1 << "0xff";
+        // A reply that holds no value of the host's type is no value.
+        QTest::newRow("REAL as int32") << "RealTag" << int(DT_Int32) << 1 << "reply = 0x00ca REAL";
+        QTest::newRow("DINT as float") << "DintTag" << int(DT_Float) << 1 << "asked = 8 DT_Float";
+        QTest::newRow("LREAL as float") << "LrealTag" << int(DT_Float) << 1 << "0x00cb LREAL";
+        QTest::newRow("STRING as int32") << "StringTag" << int(DT_Int32) << 1 << "0x02a0";
+        QTest::newRow("structure as int16") << "Motor" << int(DT_Int16) << 1 << "0x02a0";
+        QTest::newRow("text array as double") << "Names" << int(DT_Double) << 5 << "0x02a0";
+        // Converted integers that do not fit are no value either.
+        QTest::newRow("LINT as one byte")
+            << "LintTag" << int(DT_Int8) << 1 << "index = 0 value = 1234567890123";
+        QTest::newRow("INT array as int8: 127 fits, 128 does not")
+            << "IntArray[270]" << int(DT_Int8) << 10 << "index = 8 value = 128";
     }
 
     void controllerErrorsAreFailures()
     {
         QFETCH(QString, tag);
+        QFETCH(int, type);
         QFETCH(int, count);
         QFETCH(QString, status);
         CDriveBaseClass *d = connected();
         MessageCapture capture;
-        const CLabelVariable v = d->ReadVariable(tag, DT_Int32, count);
+        const CLabelVariable v = d->ReadVariable(tag, DataType(type), count);
         QCOMPARE(v.status, int(LR_LinkFailed));
         QVERIFY(!v.values.isValid());
         QVERIFY(v.timestamp.isNull());

@@ -212,8 +212,8 @@ void TestSimTags::tagFileErrors_data()
 
     QTest::newRow("not JSON") << QByteArray("{tags") << "JSON";
     QTest::newRow("no tag list") << QByteArray("{}") << "tags";
-    QTest::newRow("unknown type") << QByteArray(R"({"tags":[{"name":"A","type":"WORD"}]})")
-                                  << "WORD";
+    QTest::newRow("unknown type") << QByteArray(R"({"tags":[{"name":"A","type":"QWORD"}]})")
+                                  << "QWORD";
     QTest::newRow("value out of range")
         << QByteArray(R"({"tags":[{"name":"A","type":"SINT","value":128}]})") << "A";
     QTest::newRow("fraction for an integer")

@@ -63,8 +63,8 @@ void TstCliFormat::tagRequest_data()
         << "Motors[1].Name:string" << true << "Motors[1].Name" << 12 << 1 << "";
     QTest::newRow("program tag keeps its scope")
         << "Program:Main.Steps[1]:int16:2" << true << "Program:Main.Steps[1]" << 4 << 2 << "";
-    QTest::newRow("program tag alone") << "Program:Main.Local" << true << "Program:Main.Local" << 6
-                                       << 1 << "";
+    QTest::newRow("program tag alone")
+        << "Program:Main.Local" << true << "Program:Main.Local" << 6 << 1 << "";
     QTest::newRow("largest count") << "a:int32:65535" << true << "a" << 6 << 65535 << "";
 
     QTest::newRow("empty argument") << "" << false << "" << 0 << 0 << "empty";
@@ -399,6 +399,12 @@ void TstCliFormat::driverLineInWords_data()
         << at + "重新连接失败 127.0.0.1:44818 attempt = 2 retry in 200 ms reason = Connection "
                 "refused"
         << "reopening failed (attempt 2), next attempt in 200 ms: Connection refused";
+    QTest::newRow("reply of another type")
+        << at + "数据类型不符" + tag + "reply = 0x00ca REAL asked = 6 DT_Int32"
+        << "the tag is REAL, which holds no int32 value; give the tag's type, or leave :TYPE out";
+    QTest::newRow("element out of range")
+        << at + "数值超出范围" + tag + "index = 3 value = -129 reply = 0x00c3 INT asked = 2 DT_Int8"
+        << "element 3 of the INT tag is -129, which int8 cannot hold; read it as the tag's type";
     QTest::newRow("trace line: nothing to say") << at + "读命令" + tag + "msg : 6f00"
                                                 << "";
     QTest::newRow("another program's line") << "QObject: no such slot"
