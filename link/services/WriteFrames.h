@@ -78,9 +78,16 @@ struct WriteOutcome {
     int parts = 0;      // requests sent
 };
 
+// The type to write an integer as when the controller refused its own
+// code as a type mismatch: the bit string of the same width (DWORD for
+// DINT and UDINT, ...). Empty for a type that has none.
+QByteArray bitStringRetryType(const QByteArray &typeBytes);
+
 // Writes `data` (`count` elements of `elementSize` bytes) at `pathBytes`:
 // one Write Tag when it fits `maxRequestBytes`, else Write Tag Fragmented
-// in parts, stopping at the first part that is not confirmed.
+// in parts, stopping at the first part that is not confirmed. An integer
+// write refused as a type mismatch before any part was stored is sent once
+// more as the bit string of its width.
 WriteOutcome writeTag(const QByteArray &pathBytes, const QByteArray &typeBytes, quint16 count,
                       const QByteArray &data, int elementSize, int maxRequestBytes,
                       const Exchange &exchange);

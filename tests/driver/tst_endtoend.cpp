@@ -724,6 +724,14 @@ private slots:
         ok("ULINT", "UlintTag", DT_UInt64, 1,
            listOf<unsigned long long>({18446744073709551615ULL}));
         ok("LREAL", "LrealTag", DT_Double, 1, listOf<double>({1e-300}));
+        // A bit string takes no integer code: refused as a type mismatch
+        // (nothing stored), then sent once more as the bit string.
+        ok("DWORD", "DwordTag", DT_UInt32, 1, listOf<unsigned int>({0x12345678u}), 2);
+        ok("DWORD from int32", "DwordTag", DT_Int32, 1, listOf<int>({-2}), 2);
+        ok("WORD", "WordTag", DT_Int16, 1, listOf<short>({-2}), 2);
+        ok("BYTE", "ByteTag", DT_UInt8, 1, listOf<unsigned char>({0x5A}), 2);
+        ok("LWORD", "LwordTag", DT_UInt64, 1, listOf<unsigned long long>({0xFEDCBA9876543210ull}),
+           2);
         ok("STRING", "StringTag", DT_String, 1, listOf<QString>({QStringLiteral("Grüße, 温度")}));
         ok("empty text", "StringTag", DT_String, 1, listOf<QString>({QString()}));
         ok("82-byte text", "StringTag", DT_String, 1, listOf<QString>({QString(82, 'x')}));
@@ -758,9 +766,13 @@ private slots:
         QTest::newRow("bad address goes unsent")
             << w << "Motor..Rpm" << int(DT_Int32) << 1 << listOf<int>({5}) << -1
             << int(LR_BadAddress) << 0 << QString() << QVariant();
+        // refused as INT, then as WORD
         QTest::newRow("type mismatch")
             << w << "DintTag" << int(DT_Int16) << 1 << listOf<short>({5}) << -1
-            << int(LR_LinkFailed) << 1 << "status = 0xff ext = 0x2107" << listOf<short>({42});
+            << int(LR_LinkFailed) << 2 << "status = 0xff ext = 0x2107" << listOf<short>({42});
+        QTest::newRow("type mismatch, no bit string for REAL")
+            << w << "DintTag" << int(DT_Float) << 1 << listOf<float>({5}) << -1
+            << int(LR_LinkFailed) << 1 << "status = 0xff ext = 0x2107" << QVariant();
         QTest::newRow("past the end")
             << w << "DintArray[8]" << int(DT_Int32) << 3 << listOf<int>({1, 2, 3}) << -1
             << int(LR_LinkFailed) << 1 << "status = 0xff ext = 0x2105" << listOf<int>({80, 90});

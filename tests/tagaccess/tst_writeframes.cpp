@@ -149,6 +149,59 @@ private slots:
                                      : sent.value(part);
         QCOMPARE(shown.toHex(), hex.toHex());
     }
+
+    // A type mismatch (0xFF/0x2107) of an integer is sent once more as the
+    // bit string of its width; other refusals and other types are final.
+    void typeMismatchResentAsBitString_data()
+    {
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<QByteArray>("replies"); // one general status byte a request
+        QTest::addColumn<QByteArray>("sentTypes");
+        QTest::addColumn<int>("rc");
+        QTest::newRow("UDINT then DWORD")
+            << QByteArray::fromHex("c800") << QByteArray::fromHex("ff00")
+            << QByteArray::fromHex("c800d300") << 0;
+        QTest::newRow("SINT then BYTE")
+            << QByteArray::fromHex("c200") << QByteArray::fromHex("ff00")
+            << QByteArray::fromHex("c200d100") << 0;
+        QTest::newRow("INT then WORD, refused too")
+            << QByteArray::fromHex("c300") << QByteArray::fromHex("ffff")
+            << QByteArray::fromHex("c300d200") << -1;
+        QTest::newRow("ULINT then LWORD")
+            << QByteArray::fromHex("c900") << QByteArray::fromHex("ff00")
+            << QByteArray::fromHex("c900d400") << 0;
+        QTest::newRow("REAL has no bit string")
+            << QByteArray::fromHex("ca00") << QByteArray::fromHex("ff")
+            << QByteArray::fromHex("ca00") << -1;
+        QTest::newRow("BOOL has none") << QByteArray::fromHex("c100") << QByteArray::fromHex("ff")
+                                       << QByteArray::fromHex("c100") << -1;
+        QTest::newRow("another refusal is final")
+            << QByteArray::fromHex("c400") << QByteArray::fromHex("05")
+            << QByteArray::fromHex("c400") << -1;
+    }
+
+    void typeMismatchResentAsBitString()
+    {
+        QFETCH(QByteArray, type);
+        QFETCH(QByteArray, replies);
+        QFETCH(QByteArray, sentTypes);
+        QFETCH(int, rc);
+        const QByteArray path = QByteArray::fromHex("91015400");
+        QByteArray sent;
+        int n = 0;
+        const tagwrite::WriteOutcome o = tagwrite::writeTag(
+            path, type, 1, QByteArray(8, '\x11'), 8, Unconnected,
+            [&](const QByteArray &request, QByteArray &reply) {
+                sent += request.mid(2 + path.size(), 2);
+                const quint8 status = quint8(replies.at(n++));
+                reply = QByteArray::fromHex(status == 0xFF ? "cd00ff010721" : "cd000000");
+                reply[2] = char(status);
+                return 0;
+            });
+        QCOMPARE(sent.toHex(), sentTypes.toHex());
+        QCOMPARE(o.rc, rc);
+        QCOMPARE(o.parts, sentTypes.size() / 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestWriteFrames)
