@@ -2,12 +2,11 @@
 
 #include "ByteOrder.h"
 #include "EipProtocol.h"
-#include "FacadeLines.h"
+#include "FacadeWarnings.h"
 #include "LibQuorvex.h"
 #include "LocalClock.h"
 #include "ReplyTypes.h"
-
-#include <QDebug>
+#include "TextCodec.h"
 
 namespace
 {
@@ -37,36 +36,6 @@ int valueByteNeed(DataType type, int count)
     return replytypes::hostWidth(type) > 0 ? count : 0;
 }
 
-void warnMismatch(const CmdQuorvex &link, const QString &name, int count, quint16 replyType,
-                  DataType type)
-{
-    qWarning().noquote() << facadelines::line(
-        "lib[Quorvex]数据类型不符 %1:%2  %3 len = %4 reply = %5 %6 asked = %7 %8", link, name,
-        count, facadelines::hexNumber(replyType, 4), replytypes::cipTypeName(replyType),
-        QString::number(int(type)), replytypes::dataTypeName(type));
-}
-
-void warnShort(const CmdQuorvex &link, const QString &name, int count, int need, quint16 replyType,
-               const QByteArray &bytes)
-{
-    QByteArray data;
-    le::put16(data, replyType);
-    qWarning().noquote() << facadelines::line(
-        "lib[Quorvex]报文数据长度不足 %1:%2  %3 len = %4 need = %5 msg : %6", link, name, count,
-        QString::number(need), facadelines::hex(data + bytes));
-}
-
-void warnOutOfRange(const CmdQuorvex &link, const QString &name, int count,
-                    const replytypes::Converted &c, quint16 replyType, DataType type)
-{
-    qWarning().noquote() << facadelines::line(
-        "lib[Quorvex]数值超出范围 %1:%2  %3 len = %4 index = %5 value = %6 reply = %7 %8 "
-        "asked = %9 %10",
-        link, name, count, QString::number(c.badIndex), c.badValue,
-        facadelines::hexNumber(replyType, 4), replytypes::cipTypeName(replyType),
-        QString::number(int(type)), replytypes::dataTypeName(type));
-}
-
 } // namespace
 
 // A refusal carries the time of the call; a transfer carries its own time
@@ -88,10 +57,10 @@ CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type)
 CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type, int count)
 {
     if (name != lastRead.name || lastRead.name.isNull())
-        lastRead = {name, getArea(name)};
-    const QString area = lastRead.area;
+        lastRead = {name, tagaddress::parse(name)};
+    const tagaddress::Address address = lastRead.address;
     int refusal = LR_Success;
-    if (area.isEmpty())
+    if (address.area.isEmpty())
         refusal = LR_BadAddress;
     else if (count < 1 || count > MaxReadCount)
         refusal = LR_BadCount;
@@ -100,11 +69,39 @@ CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type, int count)
     // The result is made where it is returned, never copied over: a copy
     // of its value list and its time costs as much as a tenth of a read.
     CLabelVariable result =
-        refusal == LR_Success ? Read_data(area, type, count, name) : refused(refusal);
+        refusal == LR_Success ? readAddress(address, type, count, name) : refused(refusal);
     result.tagName = name;
     result.type = type;
     result.count = count;
     return result;
+}
+
+// Most addresses are read as they are; a bit, and an element of what may be
+// a BOOL array, depend on the controller's type.
+CLabelVariable LibQuorvex::readAddress(const tagaddress::Address &a, DataType type, int count,
+                                       const QString &name)
+{
+    if (a.bit < 0 && !a.indexed)
+        return Read_data(a.area, type, count, name);
+    knowledge.follow(link.connectionGeneration());
+    if (a.bit >= 0) {
+        BitTarget bits;
+        bits.area = a.area;
+        bits.arrayArea = a.arrayArea;
+        bits.index = a.index;
+        bits.firstBit = quint64(a.bit);
+        return Read_bits(bits, type, count, name);
+    }
+    TagKnowledge::Type array;
+    const int rc = learnType(a.arrayArea, name, &array);
+    if (rc != 0) {
+        CLabelVariable failed;
+        failed.status = rc == -1 ? LR_LinkFailed : rc == -2 ? LR_NoReply : LR_NotConnected;
+        return failed;
+    }
+    if (array.code == cip::TypeDword)
+        return Read_bits(boolArrayBit(a), type, count, name);
+    return Read_data(a.area, type, count, name);
 }
 
 CLabelVariable LibQuorvex::Read_data(QString area, DataType type, int count, QString name)
@@ -119,6 +116,7 @@ CLabelVariable LibQuorvex::Read_data(QString area, DataType type, int count, QSt
     case 0:
         t.timestamp = localclock::now();
         t.status = LR_Success;
+        noteReply(area, replyType, bytes, count);
         if (type < DT_Bool || type > DT_String)
             t.status = LR_UnsupportedType;
         else
@@ -139,6 +137,23 @@ CLabelVariable LibQuorvex::Read_data(QString area, DataType type, int count, QSt
     return t;
 }
 
+void LibQuorvex::noteReply(const QString &area, quint16 replyType, const QByteArray &bytes,
+                           int count)
+{
+    knowledge.follow(link.connectionGeneration());
+    constexpr int HandleSize = 2;
+    quint16 handle = 0;
+    if (replyType == cip::TypeStructure) {
+        handle = static_cast<quint16>(le::getPadded(bytes, 0, HandleSize));
+        const int body = bytes.size() - HandleSize;
+        if (count > 0 && body > 0 && body % count == 0 && knowledge.textOf(handle).size == 0)
+            knowledge.noteText(handle, body / count);
+    }
+    const TagKnowledge::Type known = knowledge.typeAt(area);
+    if (known.code != replyType || known.handle != handle)
+        knowledge.noteType(area, replyType, handle);
+}
+
 // The reply's type decides how its bytes are read: the host's type when the
 // bits are the same, the reply's own integers converted when only the width
 // differs; a reply that holds no value of the host's type, or too few bytes
@@ -153,22 +168,44 @@ void LibQuorvex::decodeReply(CLabelVariable &t, const QByteArray &bytes, quint16
     };
     const replytypes::Fit fit = replytypes::judge(replyType, type);
     if (fit == replytypes::Fit::Refused) {
-        warnMismatch(link, name, count, replyType, type);
+        facadewarn::typeMismatch(link, name, count, replyType, type);
         reject();
+        return;
+    }
+    if (type == DT_String) {
+        const textcodec::Decoded d =
+            replyType == cip::TypeShortString
+                ? textcodec::decodeShort(bytes, count)
+                : textcodec::decodeStructures(
+                      bytes, count,
+                      knowledge.textOf(static_cast<quint16>(le::getPadded(bytes, 0, 2))));
+        if (d.need > 0) {
+            QByteArray data;
+            le::put16(data, replyType);
+            facadewarn::tooShort(link, name, count, d.need, data + bytes);
+            reject();
+        } else if (d.badIndex >= 0) {
+            facadewarn::textLength(link, name, count, d.badIndex, d.badLength, d.room);
+            reject();
+        } else {
+            t.values = QVariant::fromValue(d.texts);
+        }
         return;
     }
     const int width = fit == replytypes::Fit::Convert ? cip::integerWidth(replyType)
                                                       : replytypes::hostWidth(type);
     const qint64 need = qint64(count) * width;
     if (bytes.size() < need) {
-        warnShort(link, name, count, int(need), replyType, bytes);
+        QByteArray data;
+        le::put16(data, replyType);
+        facadewarn::tooShort(link, name, count, need, data + bytes);
         reject();
         return;
     }
     if (fit == replytypes::Fit::Convert) {
         const replytypes::Converted c = replytypes::convertIntegers(bytes, replyType, type, count);
         if (c.badIndex >= 0) {
-            warnOutOfRange(link, name, count, c, replyType, type);
+            facadewarn::outOfRange(link, name, count, c.badIndex, c.badValue, replyType, type);
             reject();
             return;
         }
@@ -210,7 +247,23 @@ void LibQuorvex::decodeReply(CLabelVariable &t, const QByteArray &bytes, quint16
         t.values = set_variant_double(bytes, count);
         break;
     default:
-        t.values = set_variant_string(bytes, count);
         break;
     }
+}
+
+int LibQuorvex::learnType(const QString &area, const QString &name, TagKnowledge::Type *out)
+{
+    *out = knowledge.typeAt(area);
+    if (out->code != 0)
+        return 0;
+    // One element of it, whatever it is; a text structure is the largest.
+    constexpr int OneElementBound = 4096 + 2;
+    QByteArray bytes;
+    quint16 replyType = 0;
+    const int rc = link.Read_area(area, 1, &bytes, name, OneElementBound, 0, &replyType);
+    if (rc != 0)
+        return rc;
+    noteReply(area, replyType, bytes, 1);
+    *out = knowledge.typeAt(area);
+    return 0;
 }

@@ -18,11 +18,22 @@ struct CipName {
 };
 
 constexpr CipName CipNames[] = {
-    {cip::TypeBool, "BOOL"},           {cip::TypeSint, "SINT"},   {cip::TypeInt, "INT"},
-    {cip::TypeDint, "DINT"},           {cip::TypeLint, "LINT"},   {cip::TypeUsint, "USINT"},
-    {cip::TypeUint, "UINT"},           {cip::TypeUdint, "UDINT"}, {cip::TypeUlint, "ULINT"},
-    {cip::TypeReal, "REAL"},           {cip::TypeLreal, "LREAL"}, {cip::TypeByte, "BYTE"},
-    {cip::TypeWord, "WORD"},           {cip::TypeDword, "DWORD"}, {cip::TypeLword, "LWORD"},
+    {cip::TypeBool, "BOOL"},
+    {cip::TypeSint, "SINT"},
+    {cip::TypeInt, "INT"},
+    {cip::TypeDint, "DINT"},
+    {cip::TypeLint, "LINT"},
+    {cip::TypeUsint, "USINT"},
+    {cip::TypeUint, "UINT"},
+    {cip::TypeUdint, "UDINT"},
+    {cip::TypeUlint, "ULINT"},
+    {cip::TypeReal, "REAL"},
+    {cip::TypeLreal, "LREAL"},
+    {cip::TypeByte, "BYTE"},
+    {cip::TypeWord, "WORD"},
+    {cip::TypeDword, "DWORD"},
+    {cip::TypeLword, "LWORD"},
+    {cip::TypeShortString, "SHORT_STRING"},
     {cip::TypeStructure, "structure"},
 };
 
@@ -131,7 +142,8 @@ Fit judge(quint16 replyType, DataType asked)
     case DT_Double:
         return replyType == cip::TypeLreal ? Fit::Same : Fit::Refused;
     case DT_String:
-        return replyType == cip::TypeStructure ? Fit::Same : Fit::Refused;
+        return replyType == cip::TypeStructure || replyType == cip::TypeShortString ? Fit::Same
+                                                                                    : Fit::Refused;
     default:
         break;
     }

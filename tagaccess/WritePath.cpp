@@ -1,9 +1,11 @@
+#include "ByteOrder.h"
 #include "EipProtocol.h"
+#include "FacadeWarnings.h"
 #include "LibQuorvex.h"
 #include "LocalClock.h"
+#include "ReplyTypes.h"
+#include "TextCodec.h"
 #include "WriteEncoding.h"
-
-#include <QDebug>
 
 namespace
 {
@@ -11,18 +13,70 @@ namespace
 // The element count travels as a 16-bit field.
 constexpr int MaxWriteCount = 0xFFFF;
 
-void warnLongText(const CmdQuorvex &link, const QString &name, int count,
-                  const writeencoding::Encoded &e)
+int linkStatus(int rc)
 {
-    qWarning().noquote() << QString::fromUtf8("lib[Quorvex]写入文本过长 %1:%2  %3 len = %4 "
-                                              "index = %5 bytes = %6 limit = %7")
-                                .arg(link.hostAddress.toString(), QString::number(link.tcpPort),
-                                     name, QString::number(count), QString::number(e.longTextIndex),
-                                     QString::number(e.longTextBytes),
-                                     QString::number(cip::StringDataSize));
+    switch (rc) {
+    case 0:
+        return LR_Success;
+    case -1:
+        return LR_LinkFailed;
+    case -2:
+        return LR_NoReply;
+    case -3:
+        return LR_NotConnected;
+    default:
+        return LR_Initial;
+    }
+}
+
+// The controller's own code for an integer of the host type's width: a
+// tag of a bit string type (DWORD, ...) takes no other.
+void takeTagsType(writeencoding::Encoded &e, DataType type, const TagKnowledge::Type &known)
+{
+    const int width = replytypes::hostWidth(type);
+    if (type == DT_Float || type == DT_Double || !cip::isInteger(known.code) ||
+        cip::integerWidth(known.code) != width)
+        return;
+    e.typeBytes.clear();
+    le::put16(e.typeBytes, known.code);
 }
 
 } // namespace
+
+// Writes that depend on the controller's type (a bit, an element of what
+// may be a BOOL array, a text) learn it first, once per connection; the
+// rest go as they are.
+CLabelVariable LibQuorvex::writeAddress(const tagaddress::Address &a, DataType type,
+                                        CLabelVariable value, int count, const QString &name)
+{
+    if (a.area.isEmpty() || count < 1 || count > MaxWriteCount ||
+        (a.bit < 0 && !a.indexed && type != DT_String))
+        return Write_data(a.area, type, value, count, name);
+    knowledge.follow(link.connectionGeneration());
+    if (a.bit >= 0) {
+        BitTarget bits;
+        bits.area = a.area;
+        bits.arrayArea = a.arrayArea;
+        bits.index = a.index;
+        bits.firstBit = quint64(a.bit);
+        return Write_bits(bits, type, value, count, name);
+    }
+    TagKnowledge::Type element;
+    if (a.indexed) {
+        // A Read Tag of the array itself answers 0xD3 for a BOOL array.
+        const int rc = learnType(a.arrayArea, name, &element);
+        if (rc != 0) {
+            value.status = linkStatus(rc);
+            value.timestamp = QDateTime();
+            return value;
+        }
+        if (element.code == cip::TypeDword)
+            return Write_bits(boolArrayBit(a), type, value, count, name);
+    }
+    if (type == DT_String)
+        return Write_texts(a.area, element, value, count, name);
+    return Write_data(a.area, type, value, count, name);
+}
 
 // The value comes back as the host handed it in, with the outcome in
 // `status`: a refusal carries the time of the call and sends nothing, a
@@ -40,33 +94,54 @@ CLabelVariable LibQuorvex::Write_data(QString area, DataType type, CLabelVariabl
         e = writeencoding::encode(type, value.values, count);
         refusal = e.status;
         if (e.longTextIndex >= 0)
-            warnLongText(link, name, count, e);
+            facadewarn::longText(link, name, count, e.longTextIndex, e.longTextBytes, e.textLimit);
     }
     if (refusal != LR_Success) {
         value.status = refusal;
         value.timestamp = localclock::now();
         return value;
     }
+    knowledge.follow(link.connectionGeneration());
+    takeTagsType(e, type, knowledge.typeAt(area));
 
     const int rc = link.Write_area(area, name, e.typeBytes, count, e.data, e.elementSize);
-    switch (rc) {
-    case 0:
-        value.status = LR_Success;
+    value.status = linkStatus(rc);
+    value.timestamp = rc == 0 ? localclock::now() : QDateTime();
+    return value;
+}
+
+// A text goes as the tag's own text type: a structure of its handle and
+// size, refused when longer than its DATA, or a short string.
+CLabelVariable LibQuorvex::Write_texts(const QString &area, TagKnowledge::Type known,
+                                       CLabelVariable value, int count, const QString &name)
+{
+    if (known.code == 0) {
+        const int rc = learnType(area, name, &known);
+        if (rc != 0) {
+            value.status = linkStatus(rc);
+            value.timestamp = QDateTime();
+            return value;
+        }
+    }
+    writeencoding::Encoded e;
+    if (known.code == cip::TypeShortString) {
+        e = textcodec::encodeShort(value.values, count);
+    } else if (known.code == cip::TypeStructure && knowledge.textOf(known.handle).size > 0) {
+        e = textcodec::encodeStructures(value.values, count, known.handle,
+                                        knowledge.textOf(known.handle));
+    } else {
+        // Not a text: the controller says so for the standard STRING.
+        return Write_data(area, DT_String, value, count, name);
+    }
+    if (e.longTextIndex >= 0)
+        facadewarn::longText(link, name, count, e.longTextIndex, e.longTextBytes, e.textLimit);
+    if (e.status != LR_Success) {
+        value.status = e.status;
         value.timestamp = localclock::now();
         return value;
-    case -1:
-        value.status = LR_LinkFailed;
-        break;
-    case -2:
-        value.status = LR_NoReply;
-        break;
-    case -3:
-        value.status = LR_NotConnected;
-        break;
-    default:
-        value.status = LR_Initial;
-        break;
     }
-    value.timestamp = QDateTime();
+    const int rc = link.Write_area(area, name, e.typeBytes, count, e.data, e.elementSize);
+    value.status = linkStatus(rc);
+    value.timestamp = rc == 0 ? localclock::now() : QDateTime();
     return value;
 }

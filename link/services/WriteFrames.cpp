@@ -63,6 +63,27 @@ QByteArray writeFragmentRequest(const QByteArray &pathBytes, const QByteArray &t
     return r;
 }
 
+QByteArray readModifyWriteRequest(const QByteArray &pathBytes, const QByteArray &orMask,
+                                  const QByteArray &andMask)
+{
+    QByteArray r;
+    le::put8(r, cip::ReadModifyWrite);
+    le::put8(r, static_cast<quint8>(pathBytes.size() / 2));
+    r.append(pathBytes);
+    le::put16(r, static_cast<quint16>(orMask.size()));
+    r.append(orMask);
+    r.append(andMask);
+    return r;
+}
+
+QByteArray mask(quint64 bits, int width)
+{
+    QByteArray m;
+    for (int i = 0; i < width; ++i)
+        le::put8(m, static_cast<quint8>(bits >> (8 * i)));
+    return m;
+}
+
 int requestOverhead(int pathSize, int typeSize, bool fragmented)
 {
     constexpr int ServiceAndPathSize = 2;

@@ -22,6 +22,16 @@ QByteArray writeTagRequest(const QByteArray &pathBytes, const QByteArray &typeBy
 QByteArray writeFragmentRequest(const QByteArray &pathBytes, const QByteArray &typeBytes,
                                 quint16 count, quint32 offset, const QByteArray &part);
 
+// Read-Modify-Write: service 0x4E, path size, path, the masks' size, the
+// OR mask, the AND mask (both of that size, the integer's). The controller
+// sets the bits set in `orMask` and clears those clear in `andMask`.
+QByteArray readModifyWriteRequest(const QByteArray &pathBytes, const QByteArray &orMask,
+                                  const QByteArray &andMask);
+
+// The low `width` bytes of `bits`, little-endian: a mask of an integer of
+// that width.
+QByteArray mask(quint64 bits, int width);
+
 // Bytes of a request before its data.
 int requestOverhead(int pathSize, int typeSize, bool fragmented);
 

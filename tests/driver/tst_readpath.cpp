@@ -144,7 +144,11 @@ private slots:
         ok("BOOL as bool", DT_Bool, 1, "c100 01", QString("1000000000000000").split(""));
         ok("DINT as bool: its bits", DT_Bool, 1, "c400 05000000",
            QString("1010000000000000").split(""));
-        ok("STRING as string", DT_String, 1, "a002 ce0f 02000000 4869", {"Hi"});
+        ok("STRING as string", DT_String, 1,
+           "a002 ce0f 02000000 4869"
+           "0000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+           "0000000000000000000000000000000000000000000000000000000000000000000000000000000",
+           {"Hi"});
         refused("SINT -5 as uint64", DT_UInt64, 1, "c200 fb",
                 "数值超出范围 127.0.0.1:0  T len = 1 index = 0 value = -5 reply = 0x00c2 SINT "
                 "asked = 10 DT_UInt64");
