@@ -89,6 +89,7 @@ public:
                               int count, const QString &name);
     CLabelVariable Write_texts(const QString &area, TagKnowledge::Type known, CLabelVariable value,
                                int count, const QString &name);
+    int textMembers(const QString &area, const QString &name);
     // The type at `area`, from what was learned on this connection or from
     // a read of one element of it; the link's result (0: known).
     int learnType(const QString &area, const QString &name, TagKnowledge::Type *out);

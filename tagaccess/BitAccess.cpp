@@ -200,8 +200,12 @@ CLabelVariable LibQuorvex::Read_bits(const BitTarget &target, DataType type, int
     }
     width = cip::integerWidth(replyType);
     if (target.firstBit >= quint64(width) * BitsPerByte) {
+        // The same refusal as when the width was known before: the driver's,
+        // with the time of the call.
         facadewarn::bitOutOfRange(link, name, count, target.firstBit, width * BitsPerByte);
-        return fail(LR_LinkFailed);
+        fail(LR_LinkFailed);
+        t.timestamp = localclock::now();
+        return t;
     }
     const int needed = elementsSpanned(target.firstBit, count, width);
     if (needed > elements) {

@@ -178,6 +178,13 @@ QString elementArea(const QString &arrayArea, quint32 index)
     return areaOf(area);
 }
 
+QString memberArea(const QString &area, const QString &member)
+{
+    QByteArray bytes = area.toLatin1();
+    appendSymbol(bytes, member, false);
+    return areaOf(bytes);
+}
+
 QString addressText(const QString &area, int firstNameLength, qint64 bit)
 {
     const QByteArray b = area.toLatin1();

@@ -38,6 +38,8 @@ QString areaString(const QString &address);
 
 // The area of element `index` of the array at `arrayArea`.
 QString elementArea(const QString &arrayArea, quint32 index);
+// The area of member `member` of the structure at `area`.
+QString memberArea(const QString &area, const QString &member);
 
 // The address text of an area (whose first name is `firstNameLength`
 // characters) and a bit (-1: none), indices as "[i]" each; parsing it gives

@@ -17,6 +17,7 @@ void TagKnowledge::follow(quint64 generation)
     learnedUnder = generation;
     types.clear();
     texts.clear();
+    textTypes.clear();
     rmwRefused = false;
 }
 
@@ -44,4 +45,19 @@ void TagKnowledge::noteText(quint16 handle, int size)
     // A reply shows the structure's size, not where DATA ends inside it:
     // the bytes after LEN are taken as its room.
     texts.insert(handle, Text{size, size - TextLenSize});
+}
+
+int TagKnowledge::isText(quint16 handle) const
+{
+    if (handle == cip::StringHandle)
+        return 1;
+    const auto it = textTypes.constFind(handle);
+    return it == textTypes.constEnd() ? 0 : (it.value() ? 1 : -1);
+}
+
+void TagKnowledge::noteIsText(quint16 handle, bool text)
+{
+    if (textTypes.size() >= MaxTexts && !textTypes.contains(handle))
+        textTypes.clear();
+    textTypes.insert(handle, text);
 }

@@ -29,6 +29,10 @@ public:
     // The text structure of `handle`; size 0 when not known.
     Text textOf(quint16 handle) const;
     void noteText(quint16 handle, int size);
+    // Whether the structure of `handle` was seen to be a text type (a DINT
+    // LEN and a SINT array DATA): 1 yes, -1 no, 0 not asked yet.
+    int isText(quint16 handle) const;
+    void noteIsText(quint16 handle, bool text);
 
     // The controller answered Read-Modify-Write with "service not supported".
     bool rmwRefused = false;
@@ -42,6 +46,7 @@ private:
     quint64 learnedUnder = 0;
     QHash<QString, Type> types;
     QHash<quint16, Text> texts;
+    QHash<quint16, bool> textTypes;
 };
 
 #endif

@@ -110,6 +110,29 @@ CLabelVariable LibQuorvex::Write_data(QString area, DataType type, CLabelVariabl
     return value;
 }
 
+// A structure is a text type when its LEN is a DINT and its DATA a SINT
+// array: asked of the controller, member by member. 1 it is, 0 it is not,
+// -2 or -3 the link could not tell.
+int LibQuorvex::textMembers(const QString &area, const QString &name)
+{
+    constexpr int OneMemberBound = 8 + 6;
+    const struct {
+        const char *member;
+        quint16 type;
+    } members[] = {{"LEN", cip::TypeDint}, {"DATA", cip::TypeSint}};
+    for (const auto &m : members) {
+        QByteArray bytes;
+        quint16 replyType = 0;
+        const QString at = tagaddress::memberArea(area, QLatin1String(m.member));
+        const int rc = link.Read_area(at, 1, &bytes, name, OneMemberBound, 0, &replyType);
+        if (rc == -2 || rc == -3)
+            return rc;
+        if (rc != 0 || replyType != m.type)
+            return 0;
+    }
+    return 1;
+}
+
 // A text goes as the tag's own text type: a structure of its handle and
 // size, refused when longer than its DATA, or a short string.
 CLabelVariable LibQuorvex::Write_texts(const QString &area, TagKnowledge::Type known,
@@ -126,7 +149,24 @@ CLabelVariable LibQuorvex::Write_texts(const QString &area, TagKnowledge::Type k
     writeencoding::Encoded e;
     if (known.code == cip::TypeShortString) {
         e = textcodec::encodeShort(value.values, count);
-    } else if (known.code == cip::TypeStructure && knowledge.textOf(known.handle).size > 0) {
+    } else if (known.code == cip::TypeStructure) {
+        // Any other structure written as a text would be overwritten
+        // with one: its members are asked for first, once a handle.
+        if (knowledge.isText(known.handle) == 0) {
+            const int rc = textMembers(area, name);
+            if (rc == -2 || rc == -3) {
+                value.status = linkStatus(rc);
+                value.timestamp = QDateTime();
+                return value;
+            }
+            knowledge.noteIsText(known.handle, rc == 1);
+        }
+        if (knowledge.isText(known.handle) < 0 || knowledge.textOf(known.handle).size == 0) {
+            facadewarn::typeMismatch(link, name, count, known.code, DT_String);
+            value.status = LR_LinkFailed;
+            value.timestamp = QDateTime();
+            return value;
+        }
         e = textcodec::encodeStructures(value.values, count, known.handle,
                                         knowledge.textOf(known.handle));
     } else {

@@ -338,6 +338,14 @@ QString explainDriverLine(const QString &line)
                               "as the tag's type")
             .arg(field(line, "index"), afterField(line, "reply"), field(line, "value"),
                  typeName(field(line, "asked").toInt()));
+    if (line.contains(QStringLiteral("位号超出范围")))
+        return QStringLiteral("bit %1 is not one of the %2 bits of the tag's integer (nothing "
+                              "sent once its type is known)")
+            .arg(field(line, "bit"), field(line, "width"));
+    if (line.contains(QStringLiteral("文本长度错误")))
+        return QStringLiteral("text %1 of the reply says it is %2 characters long, where its "
+                              "type holds 0 to %3: a cut or corrupt reply, or no text type")
+            .arg(field(line, "index"), field(line, "length"), field(line, "limit"));
     if (line.contains(QStringLiteral("读取数据超出上限")))
         return QStringLiteral("the value is larger than the %1 bytes the read may gather; ask "
                               "for fewer elements")
@@ -349,8 +357,9 @@ QString explainDriverLine(const QString &line)
         return QStringLiteral("the request does not fit one message: a shorter address or fewer "
                               "elements");
     if (line.contains(QStringLiteral("写入文本过长")))
-        return QStringLiteral("text %1 is %2 bytes in UTF-8, more than the %3 a STRING holds "
-                              "(nothing sent)")
+        return QStringLiteral(
+                   "text %1 is %2 bytes in UTF-8, more than the %3 the tag's text type holds "
+                   "(nothing sent)")
             .arg(field(line, "index"), field(line, "bytes"), field(line, "limit"));
     if (line.contains(QStringLiteral("注册会话失败"))) {
         quint32 s = 0;

@@ -159,6 +159,12 @@ int runSim(const QStringList &args)
          QStringLiteral("n")},
         {QStringLiteral("blackhole-ms"),
          QStringLiteral("How long such an outage lasts (default 2000)."), QStringLiteral("ms")},
+        {QStringLiteral("no-rmw"),
+         QStringLiteral("Answer Read-Modify-Write (0x4E) on a tag with status 0x08.")},
+        {QStringLiteral("toggle-bit"),
+         QStringLiteral("Flip bit N of TAG before answering every tag request, as another "
+                        "writer of the controller would."),
+         QStringLiteral("TAG.N")},
     });
     if (!p.parse(QStringList{QStringLiteral("quorvex sim")} + args)) {
         std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(p.errorText()));
@@ -185,6 +191,8 @@ int runSim(const QStringList &args)
     o.rejectRegister = p.isSet(QStringLiteral("reject-register"));
     o.noForwardOpen = p.isSet(QStringLiteral("no-forward-open"));
     o.noLargeForwardOpen = p.isSet(QStringLiteral("no-large-forward-open"));
+    o.noRmw = p.isSet(QStringLiteral("no-rmw"));
+    o.toggleBit = p.value(QStringLiteral("toggle-bit"));
     const int big = 24 * 3600 * 1000;
     if (!listenOption(p, &o) || !intOption(p, "max-seconds", 0, 24 * 3600, &o.maxSeconds) ||
         !intOption(p, "delay-ms", 0, big, &o.delayMs) ||
@@ -209,6 +217,10 @@ int runSim(const QStringList &args)
     else if (!qsim::loadTagFile(o.tagFile, &db, &error)) {
         std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(error));
         return ExitFailure;
+    }
+    if (!o.toggleBit.isEmpty() && !db.setToggle(o.toggleBit, &error)) {
+        std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(error));
+        return ExitUsage;
     }
 
     SignalWatcher watcher;

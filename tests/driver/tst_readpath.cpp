@@ -41,6 +41,15 @@ QStringList elements(const QVariant &v)
     return out;
 }
 
+// "1010": one text a bit.
+QStringList bitTexts(const char *bits)
+{
+    QStringList out;
+    for (const char *b = bits; *b; ++b)
+        out << QString(QLatin1Char(*b));
+    return out;
+}
+
 } // namespace
 
 // Read and write paths that are decided before anything reaches a
@@ -141,14 +150,27 @@ private slots:
         ok("INT min as int8 fits only at -128", DT_Int8, 2, "c300 80ff 7f00", {"-128", "127"});
         ok("UDINT max as uint64", DT_UInt64, 1, "c800 ffffffff", {"4294967295"});
         ok("BOOL as uint16", DT_UInt16, 1, "c100 ff", {"1"});
-        ok("BOOL as bool", DT_Bool, 1, "c100 01", QString("1000000000000000").split(""));
-        ok("DINT as bool: its bits", DT_Bool, 1, "c400 05000000",
-           QString("1010000000000000").split(""));
+        ok("BOOL as bool", DT_Bool, 1, "c100 01", bitTexts("1000000000000000"));
+        ok("DINT as bool: its bits", DT_Bool, 1, "c400 05000000", bitTexts("1010000000000000"));
         ok("STRING as string", DT_String, 1,
            "a002 ce0f 02000000 4869"
            "0000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
            "0000000000000000000000000000000000000000000000000000000000000000000000000000000",
            {"Hi"});
+        // Texts: any structure of LEN and DATA, its size from the reply, and
+        // short strings; a LEN the DATA cannot hold is a corrupt reply.
+        ok("text type of 24 bytes", DT_String, 1,
+           (QByteArray("a002 103f 03000000 616263") + QByteArray(34, '0')).constData(), {"abc"});
+        ok("two short strings", DT_String, 2, "da00 02 6162 00", {"ab", ""});
+        ok("short string", DT_String, 1, "da00 05 53686f7274", {"Short"});
+        refused("LEN above the room", DT_String, 1,
+                (QByteArray("a002 103f 15000000 ") + QByteArray(40, 'a')).constData(),
+                "文本长度错误 127.0.0.1:0  T len = 1 index = 0 length = 21 limit = 20");
+        refused("negative LEN", DT_String, 1,
+                (QByteArray("a002 ce0f ffffffff ") + QByteArray(168, '0')).constData(),
+                "index = 0 length = -1 limit = 82");
+        refused("STRING cut short", DT_String, 1, "a002 ce0f 02000000 4869", "need = 90");
+        refused("short string cut short", DT_String, 1, "da00 05 53686f", "need = 6");
         refused("SINT -5 as uint64", DT_UInt64, 1, "c200 fb",
                 "数值超出范围 127.0.0.1:0  T len = 1 index = 0 value = -5 reply = 0x00c2 SINT "
                 "asked = 10 DT_UInt64");
@@ -189,7 +211,6 @@ private slots:
         QFETCH(int, status);
         QFETCH(QStringList, values);
         QFETCH(QString, warning);
-        values.removeAll(QString()); // split("") leaves empty ends
         LibQuorvex d;
         d.link.sessionHandle = QByteArray::fromHex("11223344");
         d.link.hostAddress = QHostAddress(QHostAddress::LocalHost);

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "LibQuorvex.h"
 #include "Messaging.h"
 #include "ReadFrames.h"
 #include "TagAddress.h"
@@ -148,6 +149,52 @@ private slots:
                                                                    route::Route(), sent.value(0))
                                      : sent.value(part);
         QCOMPARE(shown.toHex(), hex.toHex());
+    }
+
+    // Read-Modify-Write of a bit: masks of the integer's width, the bit set
+    // in the OR mask or cleared in the AND mask, every other bit kept.
+    void readModifyWriteRequests_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("value");
+        QTest::addColumn<QByteArray>("hex");
+        auto row = [](const char *address, int width, bool value, const char *hex) {
+            QTest::newRow(address) << address << width << value << QByteArray::fromHex(hex);
+        };
+        row("SintTag.7", 1, true, "4e05 910753696e7454616700 0100 80 ff");
+        row("SintTag.0", 1, false, "4e05 910753696e7454616700 0100 00 fe");
+        row("IntTag.15", 2, false, "4e04 9106496e74546167 0200 0000 ff7f");
+        row("DintTag.0", 4, true, "4e05 910744696e7454616700 0400 01000000 ffffffff");
+        row("DintTag.31", 4, false, "4e05 910744696e7454616700 0400 00000000 ffffff7f");
+        row("LintTag.63", 8, true,
+            "4e05 91074c696e7454616700 0800 0000000000000080 ffffffffffffffff");
+        row("LintTag.32", 8, false,
+            "4e05 91074c696e7454616700 0800 0000000000000000 fffffffffeffffff");
+        // bit 37 of a BOOL array: bit 5 of word 1
+        row("BoolArray[37]", 4, true, "4e07 9109426f6f6c4172726179002801 0400 20000000 ffffffff");
+        row("Motors[2].Rpm.9", 4, true,
+            "4e08 91064d6f746f72732802910352706d00 0400 00020000 ffffffff");
+    }
+
+    void readModifyWriteRequests()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, width);
+        QFETCH(bool, value);
+        QFETCH(QByteArray, hex);
+        const tagaddress::Address a = tagaddress::parse(address);
+        LibQuorvex d;
+        const LibQuorvex::BitTarget t =
+            a.bit >= 0 ? LibQuorvex::BitTarget{a.area, a.arrayArea, a.index, quint64(a.bit), width}
+                       : d.boolArrayBit(a);
+        const quint64 bit = quint64(1) << t.firstBit;
+        const quint64 all = width == 8 ? ~quint64(0) : (quint64(1) << (8 * width)) - 1;
+        const QByteArray request = tagwrite::readModifyWriteRequest(
+            tagread::requestPath(t.area, tagread::firstNameLength(address, t.area)),
+            tagwrite::mask(value ? bit : 0, width),
+            tagwrite::mask(value ? all : all & ~bit, width));
+        QCOMPARE(request.toHex(), hex.toHex());
     }
 
     // A type mismatch (0xFF/0x2107) of an integer is sent once more as the
