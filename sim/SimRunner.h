@@ -19,8 +19,8 @@
 // The runner owns its own thread: the driver blocks the calling thread while
 // it waits for a reply, so the simulator must never share that thread.
 //
-// Write Tag (0x4D) and Write Tag Fragmented (0x53) store into the tag set,
-// so that later reads return what was written. The tag set lives in the
+// Write Tag (0x4D), Write Tag Fragmented (0x53) and Read-Modify-Write (0x4E)
+// store into the tag set, so that later reads return what was written. The tag set lives in the
 // runner's thread and only that thread serves requests, so writes need no
 // lock; the counters and faults are what other threads share.
 //
@@ -150,7 +150,7 @@ public:
     SimFaults faults() const;
     int requestsServed() const; // frames answered so far, all connections
     int connectionsAccepted() const;
-    int tagRequestsServed() const;       // Read Tag / Read Tag Fragmented, any transport
+    int tagRequestsServed() const;       // tag reads, writes, Read-Modify-Write, any transport
     int connectedRequestsServed() const; // SendUnitData answered on a live CIP connection
     int forwardOpensAccepted() const;    // Forward Open and Large Forward Open
     int forwardClosesAccepted() const;

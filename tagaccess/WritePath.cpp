@@ -6,6 +6,7 @@
 #include "ReplyTypes.h"
 #include "TextCodec.h"
 #include "WriteEncoding.h"
+#include "WriteFrames.h"
 
 namespace
 {
@@ -29,16 +30,16 @@ int linkStatus(int rc)
     }
 }
 
-// The controller's own code for an integer of the host type's width: a
-// tag of a bit string type (DWORD, ...) takes no other.
-void takeTagsType(writeencoding::Encoded &e, DataType type, const TagKnowledge::Type &known)
+// A tag of a bit string type (DWORD, ...) takes no integer code: known from
+// this connection's replies, it gets its own code at once, as the second
+// try of a refused write would give it. Nothing else depends on what was
+// read before.
+void takeBitStringType(writeencoding::Encoded &e, const TagKnowledge::Type &known)
 {
-    const int width = replytypes::hostWidth(type);
-    if (type == DT_Float || type == DT_Double || !cip::isInteger(known.code) ||
-        cip::integerWidth(known.code) != width)
+    const QByteArray retry = tagwrite::bitStringRetryType(e.typeBytes);
+    if (retry.isEmpty() || le::getPadded(retry, 0, 2) != known.code)
         return;
-    e.typeBytes.clear();
-    le::put16(e.typeBytes, known.code);
+    e.typeBytes = retry;
 }
 
 } // namespace
@@ -75,6 +76,9 @@ CLabelVariable LibQuorvex::writeAddress(const tagaddress::Address &a, DataType t
     }
     if (type == DT_String)
         return Write_texts(a.area, element, value, count, name);
+    // The array's element type is its elements'.
+    if (a.indexed && knowledge.typeAt(a.area).code == 0)
+        knowledge.noteType(a.area, element.code, element.handle);
     return Write_data(a.area, type, value, count, name);
 }
 
@@ -102,7 +106,7 @@ CLabelVariable LibQuorvex::Write_data(QString area, DataType type, CLabelVariabl
         return value;
     }
     knowledge.follow(link.connectionGeneration());
-    takeTagsType(e, type, knowledge.typeAt(area));
+    takeBitStringType(e, knowledge.typeAt(area));
 
     const int rc = link.Write_area(area, name, e.typeBytes, count, e.data, e.elementSize);
     value.status = linkStatus(rc);

@@ -243,7 +243,10 @@ bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &te
                 out->append(asGiven);
                 return true;
             }
-            if (boolArray && close + 1 == tag.size()) {
+            // Of any 0xD3 array, the driver reads an element as a bit.
+            if ((place.type & cip::SymbolAtomicMask) == cip::TypeDword &&
+                !(place.type & cip::SymbolStructBit) && close + 1 == tag.size() &&
+                place.dims.size() == 1 && !tag.mid(i, close - i).contains(QLatin1Char(','))) {
                 out->append(boolRead(tag, 1));
                 return true;
             }

@@ -197,6 +197,10 @@ void TestSimTags::tagFileExample()
     QCOMPARE(read(readTag(sym("Running"), 1)), QByteArray("cc000000c10001"));
     QCOMPARE(read(readTag(sym("Matrix") + el8(1) + el8(0), 1)), QByteArray("cc000000c40004000000"));
     QCOMPARE(read(readFrag(sym("Flags"), 2, 0)), QByteArray("d2000000d3000f00000000000080"));
+    QCOMPARE(read(readFrag(sym("Alarms"), 2, 0)), QByteArray("d2000000d3000900000000000000"));
+    QCOMPARE(read(readTag(sym("Station"), 1)),
+             QByteArray("cc000000a002203f07000000507265737320340000000000"));
+    QCOMPARE(read(readTag(sym("Code"), 1)), QByteArray("cc000000da0004412d3137"));
     QCOMPARE(read(readTag(sym("Samples") + el8(3), 1)), QByteArray("cc000000c300fcff"));
     // ValveType: Open @0, Position @4, Label @8 (88), History INT[5] @96, size 108.
     QCOMPARE(read(readTag(sym("Line") + sym("Valves") + el8(0) + sym("History") + el8(4), 1)),
