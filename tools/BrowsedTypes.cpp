@@ -344,6 +344,13 @@ bool writeTypesFromController(const QString &connection, QVector<TagRequest *> r
         QVector<TagRequest> reads;
         if (!typedReads(tags, browser.templates(), r->tag, &reads, error))
             return false;
+        // A BOOL array is read from its element 0 on: written by element.
+        if (reads.size() == 1 && reads.first().tag == r->tag + QStringLiteral("[0]")) {
+            *error =
+                QStringLiteral("'%1' is a BOOL array: write its elements, e.g. %1[0]=true,false")
+                    .arg(r->tag);
+            return false;
+        }
         // One read of the tag itself, unless it is a structure.
         if (reads.size() != 1 || reads.first().tag != r->tag) {
             *error = QStringLiteral("'%1' is a structure: write its members by name, e.g. %2=...")
