@@ -276,8 +276,19 @@ CLabelVariable LibQuorvex::Write_bits(const BitTarget &target, DataType type, CL
         return finish(LR_LinkFailed, true);
     }
     const quint64 all = width == 8 ? ~quint64(0) : (quint64(1) << widthBits) - 1;
-    // One request per element the bits span, each changing only its bits.
+    // One request per element the bits span, each changing only its bits;
+    // that they all exist is asked first, so that a write past the end
+    // changes nothing rather than its first elements.
     const int elements = elementsSpanned(target.firstBit, count, width);
+    if (elements > 1) {
+        QByteArray bytes;
+        quint16 replyType = 0;
+        const int rc =
+            link.Read_area(target.area, elements, &bytes, name, elements * width + ReplyBoundSlack,
+                           elements * width, &replyType);
+        if (rc != 0)
+            return finish(linkStatus(rc), false);
+    }
     for (int e = 0; e < elements; ++e) {
         quint64 set = 0;
         quint64 keep = all;

@@ -1046,6 +1046,12 @@ private slots:
             << "IntArray[150].15" << int(DT_Bool) << 2 << listOf<bool>({true, false}) << 0
             << listOf<bool>({true, false}) << QString() << "IntArray[150]" << 2 << 2
             << quint64(0x8000) << "IntArray.2407" << (quint64(1) << 7) << 0 << QString() << false;
+        // Bits 30 and 31 of DintTag, 0 and 1 of an element it does not have.
+        QTest::newRow("bits past the end of a scalar: nothing written")
+            << "DintTag.30" << int(DT_Bool) << 4 << listOf<bool>({true, true, true, true}) << 7
+            << QVariant() << "status = 0xff ext = 0x2105"
+            << "DintTag" << 4 << 1 << quint64(42) << "DintTag.9" << (quint64(1) << 9) << 0
+            << QString() << false;
         QTest::newRow("numbers as bits: not 0 sets")
             << "IntTag.0" << int(DT_Int32) << 2 << listOf<int>({-3, 0}) << 0 << listOf<int>({1, 0})
             << QString() << "IntTag" << 2 << 1 << quint64(0xFB2D) << "IntTag.12"
