@@ -111,6 +111,7 @@ bool CmdQuorvex::useSerial() const
 
 int CmdQuorvex::EthConnectDrive(QString host, int port)
 {
+    ++generation;
     recovery.target = Transport::Tcp;
     tcpPort = port;
     if (tcpSocket == nullptr) {
@@ -204,6 +205,7 @@ void CmdQuorvex::EthreadyRead()
 int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits, int stopBits,
                                    QString parity)
 {
+    ++generation;
     recovery.target = Transport::Serial;
     recovery.serial = {portName, parity, baudRate, dataBits, stopBits};
     if (serialPort == nullptr)

@@ -55,6 +55,11 @@ public:
 
     // ---- session ----
     int send_reg();
+    // Another number with every connect or reopen of a transport (also
+    // the reconnect option's): what a caller learned about the controller's
+    // tags holds for one generation, since the next may be another
+    // controller or another program.
+    quint64 connectionGeneration() const { return generation; }
 
     // ---- options and connected messaging (link/Connected.cpp) ----
     // The options of the last ConnectDrive: route, messaging, reply wait.
@@ -251,6 +256,7 @@ private:
     void dropTransport();
     void setKeepAlive();
 
+    quint64 generation = 0;
     mutable route::Route encodedRoute;
     mutable QByteArray encodedRouteBytes;
     mutable bool routeEncoded = false;

@@ -66,6 +66,8 @@ void SimThread::run()
         db = defaultTags();
     else if (!loadTagFile(s->options.tagFile, &db, &error))
         return report(false, error, nullptr);
+    if (!s->options.toggleBit.isEmpty() && !db.setToggle(s->options.toggleBit, &error))
+        return report(false, error, nullptr);
 
     SimServer server(db, s->faults);
     if (!server.listen(s->options, &error))

@@ -19,8 +19,8 @@
 // The runner owns its own thread: the driver blocks the calling thread while
 // it waits for a reply, so the simulator must never share that thread.
 //
-// Write Tag (0x4D) and Write Tag Fragmented (0x53) store into the tag set,
-// so that later reads return what was written. The tag set lives in the
+// Write Tag (0x4D), Write Tag Fragmented (0x53) and Read-Modify-Write (0x4E)
+// store into the tag set, so that later reads return what was written. The tag set lives in the
 // runner's thread and only that thread serves requests, so writes need no
 // lock; the counters and faults are what other threads share.
 //
@@ -33,6 +33,8 @@
 //   UintTag    UINT   60000                 UdintTag  UDINT 4000000000
 //   UlintTag   ULINT  18000000000000000000  RealTag   REAL  1.5
 //   LrealTag   LREAL  2.25
+//   ByteTag    BYTE   0xA5                  WordTag   WORD  0xBEEF
+//   DwordTag   DWORD  0xDEADBEEF            LwordTag  LWORD 0x0123456789ABCDEF
 //   DintArray  DINT[10]      element i = i*10
 //   BigArray   DINT[20000]   element i = i
 //   IntArray   INT[300]      element i = i-150
@@ -40,9 +42,13 @@
 //   Grid       DINT[4,5]     element [r,c] = 10*r+c        (row-major)
 //   Cube       INT[2,3,4]    element [a,b,c] = 100*a+10*b+c (row-major)
 //   BoolArray  BOOL[64], held as two 32-bit words (type 0xD3 DWORD); an index
-//              counts words. Bit k is set when k % 3 == 0:
-//              word 0 = 0x49249249, word 1 = 0x92492492
+//              counts words, the tag list shows 64 bits. Bit k is set when
+//              k % 3 == 0: word 0 = 0x49249249, word 1 = 0x92492492
 //   StringTag  STRING        "Hello, PLC"
+//   Text20     STRING20      "Twenty at the most"
+//   Text8      STRING_8      "Eight!"
+//   Texts20    STRING20[3]   "one", "two", "three"
+//   ShortText  SHORT_STRING  "Short" (type 0xDA: a length byte, then 255 at most)
 //   Names      STRING[5]     "Alpha", "Bravo", "Charlie", "Delta", "Echo"
 //   Motor      MotorType     {Rpm 1500, Temp 36.5, Name "Pump-1", Limits 10,20,30,40}
 //   Motors     MotorType[3]  Rpm 1000, 1100, 1200; Temp 20.5, 21.5, 22.5;
@@ -54,6 +60,8 @@
 // Structures (member offsets in bytes; each reply of a whole structure is
 // type 0x02A0, the handle, then these bytes):
 //   STRING     handle 0x0FCE, 88 bytes: LEN DINT @0, DATA SINT[82] @4, 2 pad
+//   STRING20   handle 0x3F10, 24 bytes: LEN DINT @0, DATA SINT[20] @4
+//   STRING_8   handle 0x3F11, 12 bytes: LEN DINT @0, DATA SINT[8] @4
 //   MotorType  handle 0x8A01, 112 bytes: Rpm DINT @0, Temp REAL @4,
 //              Name STRING @8, Limits DINT[4] @96
 //   CfgType    handle 0x8A02, 44 bytes: Limits DINT[8] @0, Gain REAL @32, Inner @36
@@ -129,6 +137,10 @@ struct SimOptions : SimFaults {
     int maxConnectionSize = cip::MaxLargeConnectionSize; // Forward Open: at most 511
     bool noForwardOpen = false;                          // 0x54 and 0x5B answer 0x08
     bool noLargeForwardOpen = false;                     // 0x5B answers 0x08
+
+    // Bits of integers.
+    bool noRmw = false; // Read-Modify-Write (0x4E) on a tag answers 0x08
+    QString toggleBit;  // "TAG.N": bit N of TAG flips before every tag request
 };
 
 class SimRunner
@@ -157,7 +169,7 @@ public:
     SimFaults faults() const;
     int requestsServed() const; // frames answered so far, all connections
     int connectionsAccepted() const;
-    int tagRequestsServed() const;       // Read Tag / Read Tag Fragmented, any transport
+    int tagRequestsServed() const;       // tag reads, writes, Read-Modify-Write, any transport
     int connectedRequestsServed() const; // SendUnitData answered on a live CIP connection
     int forwardOpensAccepted() const;    // Forward Open and Large Forward Open
     int forwardClosesAccepted() const;

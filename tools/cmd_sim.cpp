@@ -192,6 +192,12 @@ int runSim(const QStringList &args)
          QStringLiteral("Leave the first n RegisterSession requests unanswered, as a "
                         "controller still booting."),
          QStringLiteral("n")},
+        {QStringLiteral("no-rmw"),
+         QStringLiteral("Answer Read-Modify-Write (0x4E) on a tag with status 0x08.")},
+        {QStringLiteral("toggle-bit"),
+         QStringLiteral("Flip bit N of TAG before answering every tag request, as another "
+                        "writer of the controller would."),
+         QStringLiteral("TAG.N")},
     });
     if (!p.parse(QStringList{QStringLiteral("quorvex sim")} + args)) {
         std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(p.errorText()));
@@ -219,6 +225,8 @@ int runSim(const QStringList &args)
     o.noForwardOpen = p.isSet(QStringLiteral("no-forward-open"));
     o.noLargeForwardOpen = p.isSet(QStringLiteral("no-large-forward-open"));
     o.duplicateForwardOpen = p.isSet(QStringLiteral("duplicate-forward-open"));
+    o.noRmw = p.isSet(QStringLiteral("no-rmw"));
+    o.toggleBit = p.value(QStringLiteral("toggle-bit"));
     const int big = 24 * 3600 * 1000;
     if (!listenOption(p, &o) || !intOption(p, "max-seconds", 0, 24 * 3600, &o.maxSeconds) ||
         !intOption(p, "delay-ms", 0, big, &o.delayMs) ||
@@ -253,6 +261,10 @@ int runSim(const QStringList &args)
     else if (!qsim::loadTagFile(o.tagFile, &db, &error)) {
         std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(error));
         return ExitFailure;
+    }
+    if (!o.toggleBit.isEmpty() && !db.setToggle(o.toggleBit, &error)) {
+        std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(error));
+        return ExitUsage;
     }
 
     SignalWatcher watcher;

@@ -55,6 +55,14 @@ QVector<SoakTag> soakTags()
         {"IntArray", DT_Int16, 300, generated<short>(300, [](int i) { return i - 150; })},
         {"Names[2]", DT_String, 2, listText(QList<QString>{"Charlie", "Delta"})},
         {"Motor.Rpm", DT_Int32, 1, listText(QList<int>{1500})},
+        // Bits, BOOL array elements and text types: learned once a connection.
+        {"DintTag.1", DT_Bool, 5, listText(QList<bool>{true, false, true, false, true})},
+        {"IntArray[150].14", DT_Bool, 4, listText(QList<bool>{false, false, true, false})},
+        {"BoolArray[30]", DT_Bool, 4, listText(QList<bool>{true, false, false, true})},
+        {"Motors[1].Rpm.2", DT_Int16, 1, listText(QList<short>{1})},
+        {"Text20", DT_String, 1, listText(QList<QString>{"Twenty at the most"})},
+        {"ShortText", DT_String, 1, listText(QList<QString>{"Short"})},
+        {"Texts20[1]", DT_String, 2, listText(QList<QString>{"two", "three"})},
     };
 }
 

@@ -308,6 +308,23 @@ void TstCliProcess::writeThenRead()
                  r.out.contains("\"tag\":\"Motors[2].Temp\",\"type\":\"float\",\"count\":1,"
                                 "\"status\":0,\"values\":[2.5]"),
              qPrintable(r.out));
+
+    // A bit, an element of a BOOL array and a text type, typed from the
+    // controller: bool, bool, string.
+    const Result bits = run({"write", "--json", "--connect", address, "Cfg.Limits[7].2=1",
+                             "BoolArray[40]=true", "Texts20[2]=four"});
+    QVERIFY2(bits.exitCode == 0, qPrintable(bits.err));
+    QVERIFY2(bits.out.contains("{\"tag\":\"Cfg.Limits[7].2\",\"type\":\"bool\",\"count\":1,"
+                               "\"status\":0,\"values\":[true]"),
+             qPrintable(bits.out));
+    const Result back = run({"read", "--json", "--connect", address, "Cfg.Limits[7]",
+                             "BoolArray[39]:bool:3", "Texts20", "BoolArray"});
+    QVERIFY2(back.exitCode == 0, qPrintable(back.err));
+    QVERIFY2(back.out.contains("\"values\":[111]") &&
+                 back.out.contains("\"values\":[true,true,false]") &&
+                 back.out.contains("\"values\":[\"one\",\"two\",\"four\"]") &&
+                 back.out.contains("{\"tag\":\"BoolArray[0]\",\"type\":\"bool\",\"count\":64,"),
+             qPrintable(back.out));
 }
 
 // Each mistake and failure in English, with its exit status. "@" stands for
