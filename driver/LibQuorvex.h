@@ -10,6 +10,8 @@
 #include "CLabelVariable.h"
 #include "CmdQuorvex.h"
 #include "LinkOptions.h"
+#include "TagAddress.h"
+#include "TagKnowledge.h"
 
 // The driver facade the host gets from getSharedLibrary(). QObject comes
 // first, the host interface second; qt_metacast("CDriveBaseClass") yields
@@ -41,6 +43,10 @@ public:
 
     // Read path (tagaccess/ReadPath.cpp).
     CLabelVariable Read_data(QString area, DataType type, int count, QString name);
+    // The values of a reply that came, by what its data type allows; a
+    // refusal sets status 7 and logs why.
+    void decodeReply(CLabelVariable &t, const QByteArray &bytes, quint16 replyType, DataType type,
+                     int count, const QString &name);
 
     // Decoders (tagaccess/Decoders.cpp).
     QVariant set_variant_bool(QByteArray bytes, int n);
@@ -62,11 +68,47 @@ public:
                               QString name);
     bool writeEnabled = false;
 
+    // Bits, BOOL array elements and texts (tagaccess/BitAccess.cpp,
+    // tagaccess/TextAccess.cpp), which need to know the controller's type.
+    // An integer's bits from bit `firstBit` of the element at `area` on;
+    // `width` its bytes when known, else 0.
+    struct BitTarget {
+        QString area;      // the element holding the first bit
+        QString arrayArea; // its array, when `area` is an element of one
+        quint32 index = 0; // the element's index there
+        quint64 firstBit = 0;
+        int width = 0;
+    };
+    CLabelVariable readAddress(const tagaddress::Address &a, DataType type, int count,
+                               const QString &name);
+    CLabelVariable Read_bits(const BitTarget &target, DataType type, int count,
+                             const QString &name);
+    CLabelVariable writeAddress(const tagaddress::Address &a, DataType type, CLabelVariable value,
+                                int count, const QString &name);
+    CLabelVariable Write_bits(const BitTarget &target, DataType type, CLabelVariable value,
+                              int count, const QString &name);
+    CLabelVariable Write_texts(const QString &area, TagKnowledge::Type known, CLabelVariable value,
+                               int count, const QString &name);
+    int textMembers(const QString &area, const QString &name);
+    // The type at `area`, from what was learned on this connection or from
+    // a read of one element of it; the link's result (0: known).
+    int learnType(const QString &area, const QString &name, TagKnowledge::Type *out);
+    // What a reply taught: the type at `area`, a text structure's size.
+    void noteReply(const QString &area, quint16 replyType, const QByteArray &bytes, int count);
+    // The array of an indexed address, of which a BOOL array is one of words.
+    BitTarget boolArrayBit(const tagaddress::Address &a) const;
+    // One Read-Modify-Write (or, with bitwrite=readwrite where the controller
+    // has none, a read and a write) of the element at `area`.
+    int modifyBits(const QString &area, quint16 typeCode, quint64 setBits, quint64 keepBits,
+                   const QString &name, int count);
+
     CmdQuorvex link;
-    // The area of the tag read last: a host polls the same tags over and
+    TagKnowledge knowledge;
+    // The address of the tag read last: a host polls the same tags over and
     // over, and parsing the name again cost a tenth of a read's own work.
     struct {
-        QString name, area;
+        QString name;
+        tagaddress::Address address;
     } lastRead;
     quint32 connectPar = 851;
     QString portName;

@@ -23,10 +23,10 @@ namespace
 {
 
 // Every option of the table, and one that is not.
-const char *const Names[] = {"slot", "path", "connected", "timeout", "write", "reconnect", "route",
-                             "window"};
-const char *const Words[] = {"none", "NoNe", "auto", "large", "small",
-                             "off",  "Off",  "on",   "ON",    ""};
+const char *const Names[] = {"slot",      "path",  "connected", "timeout", "write",
+                             "reconnect", "route", "window",    "bitwrite"};
+const char *const Words[] = {"none", "NoNe", "auto", "large", "small",     "off",
+                             "Off",  "on",   "ON",   "rmw",   "ReadWrite", ""};
 
 QString mixedCase(const char *word, quint8 mask)
 {
@@ -201,6 +201,7 @@ LinkOptions sentinel()
     o.route = route::backplane(201);
     o.connected = ConnectedMode::Small;
     o.replyTimeoutMs = 4321;
+    o.bitWrite = BitWrite::ReadWrite;
     return o;
 }
 

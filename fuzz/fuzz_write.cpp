@@ -101,10 +101,19 @@ void driverSide(fuzz::Input &in, DataType type)
 
     int handedOut = 0;
     qint64 nextOffset = 0;
+    QByteArray sentType = e.typeBytes;
     const tagwrite::Exchange exchange = [&](const QByteArray &request, QByteArray &reply) {
         FUZZ_CHECK(request.size() <= maxRequest);
         const quint8 service = quint8(request.at(0));
         FUZZ_CHECK(service == cip::WriteTag || service == cip::WriteTagFragmented);
+        // Another type only once, the bit string of the integer's width,
+        // and the write begins again.
+        const QByteArray type = request.mid(2 + path.size(), e.typeBytes.size());
+        if (type != sentType) {
+            FUZZ_CHECK(sentType == e.typeBytes && type == tagwrite::bitStringRetryType(sentType));
+            sentType = type;
+            nextOffset = 0;
+        }
         le::Reader r(request, 2 + path.size() + e.typeBytes.size());
         FUZZ_CHECK(r.u16() == count);
         // The parts follow each other without a gap or an overlap.

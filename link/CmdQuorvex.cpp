@@ -27,6 +27,7 @@ CmdQuorvex::~CmdQuorvex()
 
 int CmdQuorvex::EthConnectDrive(QString host, int port)
 {
+    ++generation;
     recovery.aim(Recovery::Target::Tcp);
     tcpPort = port;
     if (tcpSocket == nullptr) {
@@ -70,7 +71,6 @@ int CmdQuorvex::connectTcp(int waitMs)
         linePart.setActive(Line::Transport::Tcp);
     if (state == QAbstractSocket::ConnectingState || state == QAbstractSocket::ConnectedState) {
         if (send_reg() == 0) {
-            ++generation;
             connection.newTransport();
             reads.newConnection();
             return connection.open() == 0 ? 0 : -3;
@@ -124,6 +124,7 @@ void CmdQuorvex::EthreadyRead()
 int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits, int stopBits,
                                    QString parity)
 {
+    ++generation;
     recovery.aim(Recovery::SerialPort{portName, parity, baudRate, dataBits, stopBits});
     if (serialPort == nullptr)
         serialPort = new QSerialPort(this);
@@ -212,7 +213,6 @@ int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits,
         frameTimer->setSingleShot(false);
         connect(frameTimer, &QTimer::timeout, this, &CmdQuorvex::TimerTimeOut);
     }
-    ++generation;
     connection.newTransport();
     reads.newConnection();
     return connection.open() == 0 ? 0 : -3;

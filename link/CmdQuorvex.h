@@ -95,8 +95,17 @@ public:
     int readIdentity(identity::DeviceIdentity *out);
     // Forward Close for an open connection; nothing when none is open.
     void closeConnection();
-    // Changes with every connect and every reopen of the transport: what a
-    // caller learned of the controller's tags holds as long as it stays.
+    // Around a request the facade builds itself (as Read_area and
+    // Write_area do around theirs), with the reconnect option: before it, 0
+    // when the transport is up, reopened first if it was lost and the
+    // back-off allows an attempt, -3 when it is not; after it, its result,
+    // by which a peer that stopped answering is given up.
+    int ensureTransport();
+    void noteResult(int rc);
+    // Another number with every connect or reopen of a transport (also
+    // the reconnect option's): what a caller learned about the controller's
+    // tags holds for one generation, since the next may be another
+    // controller or another program.
     quint64 connectionGeneration() const { return generation; }
 
     // The parts, for what tests and diagnostics look at.
@@ -145,11 +154,9 @@ private:
     bool transportUp() const;
     QString transportError() const;
     // Recovery with the reconnect option (link/Reopen.cpp).
-    int ensureTransport();
     int reopenTransport();
     void dropTransport();
     bool reopenedAfterLoss(int &rc);
-    void noteResult(int rc);
     void setKeepAlive();
 
     LinkOptions options;

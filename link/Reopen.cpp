@@ -63,6 +63,7 @@ int CmdQuorvex::reopenTransport()
         const Recovery::SerialPort p = recovery.serialPort();
         rc = serialConnectDrive(p.name, p.baud, p.dataBits, p.stopBits, p.parity);
     } else if (tcpSocket != nullptr) {
+        ++generation; // as EthConnectDrive counts its own
         rc = connectTcp(Recovery::ConnectWaitMs);
     }
     const qint64 after = nowMs();

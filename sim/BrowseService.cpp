@@ -99,6 +99,11 @@ QVector<Listed> scopeSymbols(const TagDatabase &db, const QString &program)
         l.name = program.isEmpty() ? t.name : t.name.mid(scope.size());
         l.type = typeWord(db, t.type, t.dims.size());
         l.dims = t.dims;
+        // A BOOL array: its words flagged, its dimension in bits.
+        if (t.bits > 0) {
+            l.type |= cip::SymbolBitArray;
+            l.dims = {t.bits};
+        }
         out.append(l);
     }
     for (int k = 0; k < programs.size(); ++k) {

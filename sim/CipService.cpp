@@ -40,9 +40,12 @@ QByteArray readTag(quint8 service, const QByteArray &path, const QByteArray &dat
     if (!r.ok())
         return cipError(service, cip::NotEnoughData);
     const qint64 elemSize = db.typeSize(target.type);
-    const qint64 total = count * elemSize;
+    qint64 total = count * elemSize;
     if (count == 0 || count > target.available || offset >= total)
         return cipError(service, cip::GeneralError, cip::ExtBeyondEnd);
+    // A short string replies its length byte and its characters only.
+    if (target.type.atomic == cip::TypeShortString)
+        total = 1 + quint8(target.tag->data.at(int(target.offset)));
 
     const QByteArray type = db.typeBytes(target.type);
     const qint64 room = options.maxReplyBytes > 0
@@ -128,16 +131,22 @@ QByteArray dispatch(const QByteArray &request, const TagDatabase &db, const CipO
     }
     if (isBrowsePath(path))
         return browseService(service, path, data, db, options);
-    if (service == cip::ReadTag || service == cip::ReadTagFragmented) {
+    const bool tagService = service == cip::ReadTag || service == cip::ReadTagFragmented ||
+                            service == cip::WriteTag || service == cip::WriteTagFragmented ||
+                            service == cip::ReadModifyWrite;
+    if (tagService) {
         if (effects)
             effects->tagRequest = true;
+        // Another writer of the controller changes its bit before each.
+        if (options.store)
+            options.store->toggle();
+    }
+    if (service == cip::ReadTag || service == cip::ReadTagFragmented)
         return readTag(service, path, data, db, options);
-    }
-    if (service == cip::WriteTag || service == cip::WriteTagFragmented) {
-        if (effects)
-            effects->tagRequest = true;
+    if (service == cip::WriteTag || service == cip::WriteTagFragmented)
         return writeTag(service, path, data, db, options);
-    }
+    if (service == cip::ReadModifyWrite)
+        return readModifyWrite(path, data, db, options);
     if (service == cip::GetAttributesAll || service == cip::GetAttributeSingle)
         return identityService(service, path, db.identity);
     return cipError(service, cip::ServiceNotSupported);

@@ -34,6 +34,7 @@ struct CipOptions {
     int maxConnectionSize = cip::MaxLargeConnectionSize; // Forward Open: at most 511 of it
     bool forwardOpen = true;                             // false: 0x54 and 0x5B answer 0x08
     bool largeForwardOpen = true;                        // false: 0x5B answers 0x08
+    bool readModifyWrite = true;                         // false: 0x4E to a tag answers 0x08
     // > 0: a reply, from its service byte on, is at most this long (a
     // connection's size); tag data then comes in parts that fit.
     int maxReplyBytes = 0;
@@ -42,7 +43,7 @@ struct CipOptions {
 
 // What answering a request did, for the simulator's counters.
 struct CipEffects {
-    bool tagRequest = false; // Read Tag or Read Tag Fragmented answered
+    bool tagRequest = false; // a tag read, write or Read-Modify-Write answered
     bool opened = false;     // a Forward Open succeeded
     bool closed = false;     // a Forward Close succeeded
 };

@@ -51,6 +51,10 @@ TagDatabase defaultTags()
     tag("UlintTag", atomic(cip::TypeUlint), {}, QStringLiteral("18000000000000000000"));
     tag("RealTag", atomic(cip::TypeReal), {}, 1.5);
     tag("LrealTag", atomic(cip::TypeLreal), {}, 2.25);
+    tag("ByteTag", atomic(cip::TypeByte), {}, QStringLiteral("0xA5"));
+    tag("WordTag", atomic(cip::TypeWord), {}, QStringLiteral("0xBEEF"));
+    tag("DwordTag", atomic(cip::TypeDword), {}, QStringLiteral("0xDEADBEEF"));
+    tag("LwordTag", atomic(cip::TypeLword), {}, QStringLiteral("0x0123456789ABCDEF"));
 
     tag("DintArray", atomic(cip::TypeDint), {10}, series(10, [](int i) { return i * 10; }));
     tag("BigArray", atomic(cip::TypeDint), {20000}, series(20000, [](int i) { return i; }));
@@ -60,10 +64,25 @@ TagDatabase defaultTags()
         series(20, [](int i) { return 10 * (i / 5) + i % 5; }));
     tag("Cube", atomic(cip::TypeInt), {2, 3, 4},
         series(24, [](int i) { return 100 * (i / 12) + 10 * (i / 4 % 3) + i % 4; }));
-    tag("BoolArray", atomic(cip::TypeDword), {2},
-        QJsonArray{QStringLiteral("0x49249249"), QStringLiteral("0x92492492")});
+    tag("BoolArray", atomic(cip::TypeBool), {64}, series(64, [](int k) { return k % 3 == 0; }));
 
     tag("StringTag", db.stringType(), {}, QStringLiteral("Hello, PLC"));
+    // Text types made like STRING, of other lengths, and a short string.
+    const auto textType = [&](const char *name, quint16 handle, int room) {
+        const TypeRef t = db.addStruct(QLatin1String(name), handle,
+                                       {{QStringLiteral("LEN"), atomic(cip::TypeDint), {}, 0},
+                                        {QStringLiteral("DATA"), atomic(cip::TypeSint), {room}, 0}},
+                                       &err);
+        must(t.isStruct(), err);
+        return t;
+    };
+    const TypeRef string20 = textType("STRING20", 0x3F10, 20);
+    const TypeRef string8 = textType("STRING_8", 0x3F11, 8);
+    tag("Text20", string20, {}, QStringLiteral("Twenty at the most"));
+    tag("Text8", string8, {}, QStringLiteral("Eight!"));
+    tag("Texts20", string20, {3},
+        QJsonArray{QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")});
+    tag("ShortText", atomic(cip::TypeShortString), {}, QStringLiteral("Short"));
     tag("Names", db.stringType(), {5},
         QJsonArray{QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
                    QStringLiteral("Delta"), QStringLiteral("Echo")});

@@ -39,6 +39,11 @@ public:
     std::atomic<int> liveConnections{0};
     std::atomic<int> restarts{0};   // finished: listening again
     std::atomic<int> blackholes{0}; // begun
+    std::atomic<int> duplicates{0}; // copies sent
+    std::atomic<int> lateReplies{0};
+    std::atomic<int> stalls{0}; // begun
+    std::atomic<int> cuts{0};
+    std::atomic<int> registersIgnored{0};
     std::atomic<bool> listening{true};
 
 private:

@@ -1,5 +1,6 @@
 #include "SimChannel.h"
 
+#include "ByteOrder.h"
 #include "EipProtocol.h"
 
 namespace qsim
@@ -30,6 +31,12 @@ QByteArray garbageOf(int size, quint32 *seed)
         static_cast<quint8>(g.at(eip::OffCipMessage)) == (cip::ReadTag | cip::ReplyBit))
         g[eip::OffCipMessage] = 0x33;
     return g;
+}
+
+// Whether the n-th tag request (from 1) is picked by "every k-th" or "the k-th".
+bool picked(int every, int nth, int n)
+{
+    return n > 0 && ((every > 0 && n % every == 0) || (nth > 0 && n == nth));
 }
 
 } // namespace
@@ -107,7 +114,11 @@ void SimChannel::process(const QByteArray &frame)
     if (gen != generation) {
         generation = gen;
         answered = 0;
+        tagCount = 0;
+        stallBegun = false;
     }
+    if (ignoreRegister(frame, f, gen))
+        return;
     // A serial line cannot be closed from this side: it falls silent instead.
     if (f.closeAfter >= 0 && answered >= f.closeAfter && !serial) {
         close();
@@ -146,6 +157,27 @@ void SimChannel::process(const QByteArray &frame)
     }
     if (f.garbage)
         pending.reply = garbageOf(pending.reply.size(), &garbageSeed);
+    const int nth = pending.effects.tagRequest ? ++tagCount : 0;
+    copyPending = picked(f.duplicateEvery, f.duplicateNth, nth) ||
+                  (f.duplicateForwardOpen && pending.effects.opened);
+    if (f.cutAfter >= 0 && answered == f.cutAfter + 1) {
+        cutReply();
+        return;
+    }
+    if (nth > 0 && f.stallAfter >= 0 && !stallBegun && nth > f.stallAfter) {
+        stallBegun = true;
+        stalling = true;
+        ++faults.stalls;
+        QTimer::singleShot(qMax(0, f.stallMs), this, &SimChannel::endStall);
+    }
+    if (stalling) {
+        backlog.append({pending, copyPending});
+        return;
+    }
+    if (picked(f.lateEvery, f.lateNth, nth)) {
+        sendOutOfOrder(pending, f.lateMs, copyPending, f.duplicateGapMs);
+        return;
+    }
     // With an outstanding limit each reply is due its delay after its own
     // request, so requests in flight together are answered together (in
     // order); a turned-away one at once. Otherwise, and for paced, split and
@@ -175,16 +207,20 @@ void SimChannel::sendLater(const FrameResult &result, int delayMs)
 {
     ++held;
     const int closeAfter = pendingFaults.closeAfter;
+    const bool copy = copyPending;
+    const int gap = pendingFaults.duplicateGapMs;
     // Never before the reply to an earlier request.
     const qint64 now = shared.nowMs();
     lastDueMs = qMax(now + delayMs, lastDueMs);
     QTimer::singleShot(static_cast<int>(lastDueMs - now), Qt::PreciseTimer, this,
-                       [this, result, closeAfter] {
+                       [this, result, closeAfter, copy, gap] {
                            --held;
                            if (closed)
                                return;
                            writeBytes(result.reply);
                            ++faults.served;
+                           if (copy)
+                               sendCopy(result.reply, gap);
                            if (result.close || (closeAfter >= 0 && answered >= closeAfter))
                                close();
                            if (result.effects.tagRequest)
@@ -262,15 +298,114 @@ void SimChannel::paceTick()
         return;
     paceTimer.stop();
     paced.clear();
+    if (!deferred.isEmpty()) {
+        writeBytes(deferred);
+        deferred.clear();
+    }
     std::function<void()> done;
     done.swap(pacedDone);
     done();
+}
+
+void SimChannel::writeWhole(const QByteArray &bytes)
+{
+    if (paced.isEmpty())
+        writeBytes(bytes);
+    else
+        deferred += bytes;
+}
+
+bool SimChannel::ignoreRegister(const QByteArray &frame, const SimFaults &f, quint64 gen)
+{
+    if (f.ignoreRegister <= 0 || frame.size() < eip::HeaderSize ||
+        le::getPadded(frame, eip::OffCommand, 2) != eip::RegisterSession)
+        return false;
+    if (shared.registerGeneration != gen) {
+        shared.registerGeneration = gen;
+        shared.registersIgnored = 0;
+    }
+    if (shared.registersIgnored >= f.ignoreRegister)
+        return false;
+    ++shared.registersIgnored;
+    ++faults.registersIgnored;
+    return true;
+}
+
+void SimChannel::sendCopy(const QByteArray &reply, int gapMs)
+{
+    auto copy = [this, reply] {
+        if (closed)
+            return;
+        writeWhole(reply);
+        ++faults.duplicates;
+    };
+    if (gapMs <= 0)
+        copy();
+    else
+        QTimer::singleShot(gapMs, Qt::PreciseTimer, this, copy);
+}
+
+// Not held in `held`: the replies after it do not wait for it.
+void SimChannel::sendOutOfOrder(const FrameResult &result, int delayMs, bool copy, int gapMs)
+{
+    QTimer::singleShot(qMax(0, delayMs), Qt::PreciseTimer, this, [this, result, copy, gapMs] {
+        if (closed)
+            return;
+        writeWhole(result.reply);
+        ++faults.served;
+        ++faults.lateReplies;
+        if (copy)
+            sendCopy(result.reply, gapMs);
+        if (result.effects.tagRequest)
+            emit tagAnswered();
+        if (result.close && !serial)
+            close();
+    });
+}
+
+void SimChannel::endStall()
+{
+    stalling = false;
+    QByteArray burst;
+    const QList<Held> kept = backlog;
+    backlog.clear();
+    if (closed)
+        return;
+    bool ending = false;
+    for (const Held &h : kept) {
+        burst += h.result.reply;
+        if (h.copy)
+            burst += h.result.reply;
+        ending = ending || (h.result.close && !serial);
+    }
+    // One write: the client finds the whole backlog waiting at once.
+    writeWhole(burst);
+    for (const Held &h : kept) {
+        ++faults.served;
+        faults.duplicates += h.copy ? 1 : 0;
+        if (h.result.effects.tagRequest)
+            emit tagAnswered();
+    }
+    if (ending)
+        close();
+    else
+        pump();
+}
+
+void SimChannel::cutReply()
+{
+    ++faults.cuts;
+    writeWhole(pending.reply.left(pending.reply.size() / 2));
+    if (!serial)
+        close();
 }
 
 void SimChannel::finishReply()
 {
     busy = false;
     ++faults.served;
+    if (copyPending)
+        sendCopy(pending.reply, pendingFaults.duplicateGapMs);
     const int closeAfter = pendingFaults.closeAfter;
     const bool tag = pending.effects.tagRequest;
     if (!serial && (pending.close || (closeAfter >= 0 && answered >= closeAfter)))

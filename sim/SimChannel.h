@@ -29,6 +29,10 @@ struct ServerShared {
     quint64 owners = 0; // one per channel, for the connections it opens
     QElapsedTimer clock;
     qint64 mutedUntilMs = -1; // an outage: requests until then are dropped unanswered
+    // RegisterSession requests left unanswered under the faults of generation
+    // registerGeneration: a booting controller ignores them whatever the client.
+    int registersIgnored = 0;
+    quint64 registerGeneration = ~quint64(0);
 };
 
 // One client of the simulated controller: cuts the incoming bytes into
@@ -73,6 +77,16 @@ private:
     void sendLater(const FrameResult &result, int delayMs);
     void sendSecond();
     void finishReply();
+    // Reply faults that stand outside the one-at-a-time order: a register
+    // left unanswered, a copy, a reply overtaken by later ones, a stall that
+    // ends in a burst, a reply cut by the close.
+    bool ignoreRegister(const QByteArray &frame, const SimFaults &f, quint64 gen);
+    void sendCopy(const QByteArray &reply, int gapMs);
+    void sendOutOfOrder(const FrameResult &result, int delayMs, bool copy, int gapMs);
+    void endStall();
+    void cutReply();
+    // Writes at once, or right after a paced reply under way, never into it.
+    void writeWhole(const QByteArray &bytes);
     void close();
     void dropConnections();
     // Writes `bytes`, paced when byteDelayUs asks for it. True when they are
@@ -96,9 +110,19 @@ private:
     FrameResult pending;
     SimFaults pendingFaults;
     quint64 generation = ~quint64(0);
-    int answered = 0;     // since the channel opened or the faults last changed
-    int held = 0;         // replies scheduled by sendLater and not yet out
-    qint64 lastDueMs = 0; // when the last of them is due
+    int answered = 0;         // since the channel opened or the faults last changed
+    int held = 0;             // replies scheduled by sendLater and not yet out
+    qint64 lastDueMs = 0;     // when the last of them is due
+    int tagCount = 0;         // tag requests, counted as answered is
+    bool copyPending = false; // the reply under way goes twice
+    bool stallBegun = false;
+    bool stalling = false;
+    struct Held {
+        FrameResult result;
+        bool copy;
+    };
+    QList<Held> backlog; // replies held by a stall; their copies come in the burst
+    QByteArray deferred; // whole replies that wait for a paced one to end
     quint32 garbageSeed = 1;
 
     // Paced output: bytes are due at fixed intervals from the first one, so

@@ -66,6 +66,8 @@ void SimThread::run()
         db = defaultTags();
     else if (!loadTagFile(s->options.tagFile, &db, &error))
         return report(false, error, nullptr);
+    if (!s->options.toggleBit.isEmpty() && !db.setToggle(s->options.toggleBit, &error))
+        return report(false, error, nullptr);
 
     SimServer server(db, s->faults);
     if (!server.listen(s->options, &error))
@@ -206,6 +208,31 @@ int SimRunner::restartsDone() const
 int SimRunner::blackholesDone() const
 {
     return d->faults.blackholes.load();
+}
+
+int SimRunner::duplicatesSent() const
+{
+    return d->faults.duplicates.load();
+}
+
+int SimRunner::lateRepliesSent() const
+{
+    return d->faults.lateReplies.load();
+}
+
+int SimRunner::stallsBegun() const
+{
+    return d->faults.stalls.load();
+}
+
+int SimRunner::repliesCut() const
+{
+    return d->faults.cuts.load();
+}
+
+int SimRunner::registersIgnored() const
+{
+    return d->faults.registersIgnored.load();
 }
 
 bool SimRunner::isListening() const

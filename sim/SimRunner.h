@@ -19,8 +19,8 @@
 // The runner owns its own thread: the driver blocks the calling thread while
 // it waits for a reply, so the simulator must never share that thread.
 //
-// Write Tag (0x4D) and Write Tag Fragmented (0x53) store into the tag set,
-// so that later reads return what was written. The tag set lives in the
+// Write Tag (0x4D), Write Tag Fragmented (0x53) and Read-Modify-Write (0x4E)
+// store into the tag set, so that later reads return what was written. The tag set lives in the
 // runner's thread and only that thread serves requests, so writes need no
 // lock; the counters and faults are what other threads share.
 //
@@ -33,6 +33,8 @@
 //   UintTag    UINT   60000                 UdintTag  UDINT 4000000000
 //   UlintTag   ULINT  18000000000000000000  RealTag   REAL  1.5
 //   LrealTag   LREAL  2.25
+//   ByteTag    BYTE   0xA5                  WordTag   WORD  0xBEEF
+//   DwordTag   DWORD  0xDEADBEEF            LwordTag  LWORD 0x0123456789ABCDEF
 //   DintArray  DINT[10]      element i = i*10
 //   BigArray   DINT[20000]   element i = i
 //   IntArray   INT[300]      element i = i-150
@@ -40,9 +42,13 @@
 //   Grid       DINT[4,5]     element [r,c] = 10*r+c        (row-major)
 //   Cube       INT[2,3,4]    element [a,b,c] = 100*a+10*b+c (row-major)
 //   BoolArray  BOOL[64], held as two 32-bit words (type 0xD3 DWORD); an index
-//              counts words. Bit k is set when k % 3 == 0:
-//              word 0 = 0x49249249, word 1 = 0x92492492
+//              counts words, the tag list shows 64 bits. Bit k is set when
+//              k % 3 == 0: word 0 = 0x49249249, word 1 = 0x92492492
 //   StringTag  STRING        "Hello, PLC"
+//   Text20     STRING20      "Twenty at the most"
+//   Text8      STRING_8      "Eight!"
+//   Texts20    STRING20[3]   "one", "two", "three"
+//   ShortText  SHORT_STRING  "Short" (type 0xDA: a length byte, then 255 at most)
 //   Names      STRING[5]     "Alpha", "Bravo", "Charlie", "Delta", "Echo"
 //   Motor      MotorType     {Rpm 1500, Temp 36.5, Name "Pump-1", Limits 10,20,30,40}
 //   Motors     MotorType[3]  Rpm 1000, 1100, 1200; Temp 20.5, 21.5, 22.5;
@@ -54,6 +60,8 @@
 // Structures (member offsets in bytes; each reply of a whole structure is
 // type 0x02A0, the handle, then these bytes):
 //   STRING     handle 0x0FCE, 88 bytes: LEN DINT @0, DATA SINT[82] @4, 2 pad
+//   STRING20   handle 0x3F10, 24 bytes: LEN DINT @0, DATA SINT[20] @4
+//   STRING_8   handle 0x3F11, 12 bytes: LEN DINT @0, DATA SINT[8] @4
 //   MotorType  handle 0x8A01, 112 bytes: Rpm DINT @0, Temp REAL @4,
 //              Name STRING @8, Limits DINT[4] @96
 //   CfgType    handle 0x8A02, 44 bytes: Limits DINT[8] @0, Gain REAL @32, Inner @36
@@ -88,6 +96,25 @@ struct SimFaults {
     int restartGapMs = 500;  //      for this long, and listen again on the same port
     int blackholeAfter = -1; // > 0: then answer nothing, closing nothing,
     int blackholeMs = 2000;  //      for this long
+
+    // Replies that come twice, late, in a burst or cut off. The n-th counts
+    // the tag requests (reads and writes) of each connection since it was
+    // opened or since the last setFaults(), from 1.
+    int duplicateEvery = 0;            // > 0: every n-th tag reply goes twice (1: all of them)
+    int duplicateNth = 0;              // > 0: the n-th tag reply goes twice
+    bool duplicateForwardOpen = false; // every accepted Forward Open's reply goes twice
+    int duplicateGapMs = 0;            // the copy this long after the reply (0: right behind it)
+    int lateEvery = 0;                 // > 0: every n-th tag reply comes lateMs after its
+    int lateNth = 0;                   //   request (the n-th only), while the requests
+    int lateMs = 800;                  //   after it are answered as usual: out of order
+    int stallAfter = -1;               // >= 0: after n tag replies a connection answers nothing for
+    int stallMs = 2000; //   this long, then sends every reply it held at once, in order
+    // >= 0: a connection answers n requests, then writes the first half of the
+    // next reply and closes (a serial line only leaves that reply unfinished)
+    int cutAfter = -1;
+    // The first n RegisterSession requests after the start or the last
+    // setFaults() go unanswered, as by a controller still booting.
+    int ignoreRegister = 0;
 };
 // closeAfter and silentAfter count the requests of each connection since it
 // was opened or since the last setFaults(), whichever came later: setting
@@ -110,6 +137,10 @@ struct SimOptions : SimFaults {
     int maxConnectionSize = cip::MaxLargeConnectionSize; // Forward Open: at most 511
     bool noForwardOpen = false;                          // 0x54 and 0x5B answer 0x08
     bool noLargeForwardOpen = false;                     // 0x5B answers 0x08
+
+    // Bits of integers.
+    bool noRmw = false; // Read-Modify-Write (0x4E) on a tag answers 0x08
+    QString toggleBit;  // "TAG.N": bit N of TAG flips before every tag request
 };
 
 class SimRunner
@@ -138,14 +169,20 @@ public:
     SimFaults faults() const;
     int requestsServed() const; // frames answered so far, all connections
     int connectionsAccepted() const;
-    int tagRequestsServed() const;       // Read Tag / Read Tag Fragmented, any transport
+    int tagRequestsServed() const;       // tag reads, writes, Read-Modify-Write, any transport
     int connectedRequestsServed() const; // SendUnitData answered on a live CIP connection
     int forwardOpensAccepted() const;    // Forward Open and Large Forward Open
     int forwardClosesAccepted() const;
     int liveConnections() const; // CIP connections open now
     int restartsDone() const;    // restarts whose gap is over (listening again)
     int blackholesDone() const;  // outages begun
-    bool isListening() const;    // false during a restart gap
+    // How often the reply faults above were done, all connections.
+    int duplicatesSent() const;
+    int lateRepliesSent() const;
+    int stallsBegun() const;
+    int repliesCut() const;
+    int registersIgnored() const;
+    bool isListening() const; // false during a restart gap
 
     struct Shared;
 

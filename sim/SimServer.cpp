@@ -44,6 +44,7 @@ bool SimServer::listen(const SimOptions &options, QString *error)
     shared.cip.maxConnectionSize = options.maxConnectionSize;
     shared.cip.forwardOpen = !options.noForwardOpen;
     shared.cip.largeForwardOpen = !options.noLargeForwardOpen;
+    shared.cip.readModifyWrite = !options.noRmw;
     if (options.serial) {
         line = new PtyChannel(db, faults, shared, this);
         if (!line->open(error)) {

@@ -24,12 +24,22 @@ struct AtomicInfo {
 };
 
 const AtomicInfo atomics[] = {
-    {cip::TypeBool, "BOOL", 1, false, false},   {cip::TypeSint, "SINT", 1, true, false},
-    {cip::TypeInt, "INT", 2, true, false},      {cip::TypeDint, "DINT", 4, true, false},
-    {cip::TypeLint, "LINT", 8, true, false},    {cip::TypeUsint, "USINT", 1, false, false},
-    {cip::TypeUint, "UINT", 2, false, false},   {cip::TypeUdint, "UDINT", 4, false, false},
-    {cip::TypeUlint, "ULINT", 8, false, false}, {cip::TypeReal, "REAL", 4, false, true},
-    {cip::TypeLreal, "LREAL", 8, false, true},  {cip::TypeDword, "DWORD", 4, false, false},
+    {cip::TypeBool, "BOOL", 1, false, false},
+    {cip::TypeSint, "SINT", 1, true, false},
+    {cip::TypeInt, "INT", 2, true, false},
+    {cip::TypeDint, "DINT", 4, true, false},
+    {cip::TypeLint, "LINT", 8, true, false},
+    {cip::TypeUsint, "USINT", 1, false, false},
+    {cip::TypeUint, "UINT", 2, false, false},
+    {cip::TypeUdint, "UDINT", 4, false, false},
+    {cip::TypeUlint, "ULINT", 8, false, false},
+    {cip::TypeReal, "REAL", 4, false, true},
+    {cip::TypeLreal, "LREAL", 8, false, true},
+    {cip::TypeDword, "DWORD", 4, false, false},
+    {cip::TypeByte, "BYTE", 1, false, false},
+    {cip::TypeWord, "WORD", 2, false, false},
+    {cip::TypeLword, "LWORD", 8, false, false},
+    {cip::TypeShortString, "SHORT_STRING", TagDatabase::ShortStringSize, false, false},
 };
 
 const AtomicInfo *atomicInfo(quint16 code)
@@ -135,7 +145,21 @@ int TagDatabase::typeAlign(const TypeRef &t) const
 {
     if (t.isStruct())
         return structs.at(t.structIndex).align;
+    if (t.atomic == cip::TypeShortString)
+        return 1;
     return typeSize(t);
+}
+
+bool TagDatabase::isText(const TypeRef &t) const
+{
+    if (!t.isStruct())
+        return false;
+    const StructDef &s = structs.at(t.structIndex);
+    return s.members.size() == 2 &&
+           s.members.at(0).name.compare(QLatin1String("LEN"), Qt::CaseInsensitive) == 0 &&
+           s.members.at(0).type.atomic == cip::TypeDint && s.members.at(0).dims.isEmpty() &&
+           s.members.at(1).name.compare(QLatin1String("DATA"), Qt::CaseInsensitive) == 0 &&
+           s.members.at(1).type.atomic == cip::TypeSint && s.members.at(1).dims.size() == 1;
 }
 
 QByteArray TagDatabase::typeBytes(const TypeRef &t) const
@@ -193,7 +217,8 @@ TypeRef TagDatabase::addStruct(const QString &name, quint16 handle, QVector<Memb
         }
         const qint64 n = elementCount(m.dims);
         const int size = typeSize(m.type);
-        if (m.name.isEmpty() || m.dims.size() > MaxDims || n == 0 || size == 0) {
+        if (m.name.isEmpty() || m.dims.size() > MaxDims || n == 0 || size == 0 ||
+            m.type.atomic == cip::TypeShortString) {
             *error = QStringLiteral("member %1.%2: bad name, type or dimensions").arg(name, m.name);
             return TypeRef{};
         }
@@ -221,16 +246,24 @@ bool TagDatabase::addTag(const QString &name, const TypeRef &type, const QVector
         *error = QStringLiteral("tag name \"%1\" empty or already used").arg(name);
         return false;
     }
-    const qint64 n = elementCount(dims);
-    const qint64 bytes = n * typeSize(type);
-    if (dims.size() > MaxDims || n == 0 || bytes == 0 || bytes > MaxTagBytes) {
-        *error = QStringLiteral("tag %1: bad type or dimensions, or too large").arg(name);
-        return false;
-    }
     TagDef t;
     t.name = name;
     t.type = type;
     t.dims = dims;
+    // One dimension of BOOL is a BOOL array, in whole words; files that
+    // declare more dimensions keep one byte a BOOL.
+    if (type.atomic == cip::TypeBool && dims.size() == 1 && dims.first() > 0) {
+        t.bits = dims.first();
+        t.type = atomicType(cip::TypeDword);
+        t.dims = {(dims.first() + BitsPerWord - 1) / BitsPerWord};
+    }
+    const qint64 n = elementCount(t.dims);
+    const qint64 bytes = n * typeSize(t.type);
+    if (t.dims.size() > MaxDims || n == 0 || bytes == 0 || bytes > MaxTagBytes ||
+        (type.atomic == cip::TypeShortString && !dims.isEmpty())) {
+        *error = QStringLiteral("tag %1: bad type or dimensions, or too large").arg(name);
+        return false;
+    }
     t.data = QByteArray(static_cast<int>(bytes), '\0');
     tags.insert(key, t);
     order.append(key);
@@ -259,7 +292,51 @@ bool TagDatabase::setValue(const QString &tag, const QJsonValue &value, QString 
         *error = QStringLiteral("no tag %1").arg(tag);
         return false;
     }
+    if (it->bits > 0) {
+        // One boolean a bit, bit k in word k / 32 at k % 32.
+        const QJsonArray list = value.toArray();
+        if (!value.isArray() || list.size() > it->bits) {
+            *error = QStringLiteral("a BOOL array needs a list of at most %1 values").arg(it->bits);
+            return false;
+        }
+        for (int k = 0; k < list.size(); ++k) {
+            const QJsonValue b = list.at(k);
+            if (!b.isBool() && !(b.isDouble() && (b.toDouble() == 0 || b.toDouble() == 1))) {
+                *error = QStringLiteral("a BOOL array takes true, false, 0 or 1");
+                return false;
+            }
+            const quint8 m = quint8(1 << (k % 8));
+            const quint8 byte = quint8(it->data.at(k / 8));
+            it->data[k / 8] = char((b.toBool() || b.toDouble() == 1) ? byte | m : byte & ~m);
+        }
+        return true;
+    }
     return writeValue(it->type, it->dims, it->data, 0, value, error);
+}
+
+bool TagDatabase::setToggle(const QString &spec, QString *error)
+{
+    const int dot = spec.lastIndexOf(QLatin1Char('.'));
+    bool ok = dot > 0;
+    const int bit = spec.mid(dot + 1).toInt(&ok, 10);
+    const auto it = ok ? tags.constFind(spec.left(dot).toLower()) : tags.constEnd();
+    if (!ok || it == tags.constEnd() || bit < 0 || bit >= it->data.size() * 8) {
+        *error = QStringLiteral("toggle %1: needs TAG.N, a tag and a bit within it").arg(spec);
+        return false;
+    }
+    toggled.key = it.key();
+    toggled.byte = bit / 8;
+    toggled.mask = quint8(1 << (bit % 8));
+    return true;
+}
+
+void TagDatabase::toggle()
+{
+    if (toggled.key.isEmpty())
+        return;
+    auto it = tags.find(toggled.key);
+    if (it != tags.end())
+        it->data[toggled.byte] = char(quint8(it->data.at(toggled.byte)) ^ toggled.mask);
 }
 
 bool TagDatabase::writeValue(const TypeRef &t, const QVector<int> &dims, QByteArray &data,
@@ -297,12 +374,12 @@ bool TagDatabase::writeScalar(const TypeRef &t, QByteArray &data, int offset, co
 {
     if (t.isStruct()) {
         const StructDef &s = structs.at(t.structIndex);
-        if (t.structIndex == 0) { // the STRING structure
+        if (isText(t)) { // STRING, or a text type made like it
             if (!v.isString()) {
-                *error = QStringLiteral("a STRING needs a text value");
+                *error = QStringLiteral("%1 needs a text value").arg(s.name);
                 return false;
             }
-            const QByteArray text = v.toString().toLatin1().left(cip::StringDataSize);
+            const QByteArray text = v.toString().toLatin1().left(s.members.at(1).dims.first());
             QByteArray len;
             le::put32(len, static_cast<quint32>(text.size()));
             putBytes(data, offset, len);
@@ -334,6 +411,16 @@ bool TagDatabase::writeScalar(const TypeRef &t, QByteArray &data, int offset, co
         return false;
     }
     QByteArray bytes;
+    if (a->code == cip::TypeShortString) {
+        const QByteArray text = v.toString().toLatin1();
+        if (!v.isString() || text.size() >= ShortStringSize) {
+            *error = QStringLiteral("a SHORT_STRING needs a text of at most 255 characters");
+            return false;
+        }
+        le::put8(bytes, static_cast<quint8>(text.size()));
+        putBytes(data, offset, bytes + text);
+        return true;
+    }
     if (a->isFloat) {
         bool ok = v.isDouble();
         double d = v.toDouble();

@@ -42,6 +42,9 @@ struct TagDef {
     TypeRef type;
     QVector<int> dims; // empty for a scalar
     QByteArray data;
+    // > 0: a BOOL array of this many bits, held as DWORD words (`dims` then
+    // counts the words, as a controller's element segments do).
+    int bits = 0;
 };
 
 class TagDatabase
@@ -50,6 +53,11 @@ public:
     // Limits on what a tag file may declare, so that a file cannot make the
     // simulator allocate without bound.
     static constexpr int MaxDims = 3;
+    // A BOOL array is held in words of this many bits, and declared in
+    // whole words, as a controller does.
+    static constexpr int BitsPerWord = 32;
+    // A short string: its length byte, then room for 255 characters.
+    static constexpr int ShortStringSize = 256;
     static constexpr qint64 MaxTagBytes = 16 * 1024 * 1024;
     static constexpr int MaxStructBytes = 1024 * 1024;
 
@@ -72,7 +80,16 @@ public:
     TypeRef addStruct(const QString &name, quint16 handle, QVector<MemberDef> members,
                       QString *error);
     // A zero-filled tag; false on a duplicate name or a size over the limits.
+    // A BOOL tag of one dimension is a BOOL array: whole words, its last
+    // word's spare bits unused.
     bool addTag(const QString &name, const TypeRef &type, const QVector<int> &dims, QString *error);
+    // A structure of a DINT LEN and a SINT array DATA: a text type.
+    bool isText(const TypeRef &t) const;
+    // The bit of a tag that toggle() flips: "TAG.N", N within its data.
+    bool setToggle(const QString &spec, QString *error);
+    // Flips that bit (nothing without setToggle): another writer of the
+    // controller at work between a client's requests.
+    void toggle();
     // Fills a tag, or a part of it, from JSON: numbers (or numeric strings
     // for 64-bit values), booleans, strings for STRING, objects keyed by
     // member name for structures, flat or nested lists for arrays.
@@ -112,6 +129,11 @@ private:
     QVector<StructDef> structs;
     QHash<QString, TagDef> tags; // keyed by the lower-case name
     QVector<QString> order;      // their keys, as added
+    struct {
+        QString key; // empty: none
+        int byte = 0;
+        quint8 mask = 0;
+    } toggled;
 };
 
 // The built-in tag set listed in SimRunner.h.

@@ -16,6 +16,13 @@ namespace qsim
 QByteArray writeTag(quint8 service, const QByteArray &path, const QByteArray &data,
                     const TagDatabase &db, const CipOptions &options);
 
+// Read-Modify-Write (0x4E) on the integer at `path`: mask size, OR mask,
+// AND mask; the integer becomes (old | or) & and. Masks of another size
+// than the integer's (or missing): 0x13; a target that is no integer:
+// 0xFF / 0x2107; without `options.readModifyWrite` (or a store): 0x08.
+QByteArray readModifyWrite(const QByteArray &path, const QByteArray &data, const TagDatabase &db,
+                           const CipOptions &options);
+
 } // namespace qsim
 
 #endif

@@ -1,8 +1,12 @@
 #include <algorithm>
 
+#include "ByteOrder.h"
 #include "EipProtocol.h"
+#include "FacadeWarnings.h"
 #include "LibQuorvex.h"
 #include "LocalClock.h"
+#include "ReplyTypes.h"
+#include "TextCodec.h"
 
 namespace
 {
@@ -10,61 +14,26 @@ namespace
 // The element count travels as a 16-bit field.
 constexpr int MaxReadCount = 0xFFFF;
 
-// Upper bound of the value bytes a read of `count` elements of `type` can
-// need, which bounds how many fragments the link will follow.
+// Upper bound of the value bytes a read of `count` elements can need, which
+// bounds how many fragments the link will follow. A reply may be of a wider
+// integer than the host's type, so every number counts at the widest.
 int valueByteBound(DataType type, int count)
 {
-    int perElement = 8; // widest atomic element; also for codes without a decoder
-    switch (type) {
-    case DT_Bool:
-        perElement = 4; // BOOL arrays travel as 32-bit words
-        break;
-    case DT_Int8:
-    case DT_UInt8:
-        perElement = 1;
-        break;
-    case DT_Int16:
-    case DT_UInt16:
-        perElement = 2;
-        break;
-    case DT_Int32:
-    case DT_UInt32:
-    case DT_Float:
-        perElement = 4;
-        break;
-    case DT_String:
-        perElement = 4096; // the standard text is 88 bytes; custom text types are larger
-        break;
-    default:
-        break;
-    }
+    // The standard text is 88 bytes; custom text types are larger.
+    constexpr int TextBound = 4096;
+    constexpr int WidestAtomic = 8;
+    const int perElement = type == DT_String ? TextBound : WidestAtomic;
     const qint64 bound = qint64(count) * perElement + 2 + 4; // structure handle, DWORD rounding
     return int(std::min<qint64>(bound, CmdQuorvex::DefaultMaxValueBytes));
 }
 
-// Value bytes a reply must carry for `count` numeric elements of `type`.
-// Booleans and texts are bounded by their own data and keep their zero
-// padding; so do codes without a decoder.
+// Value bytes a reply must carry at least, whatever its type: one byte per
+// number (a SINT read for a wider type). What the reply's own type needs is
+// checked once its type is known. Booleans and texts are bounded by their
+// own data and keep their zero padding; so do codes without a decoder.
 int valueByteNeed(DataType type, int count)
 {
-    switch (type) {
-    case DT_Int8:
-    case DT_UInt8:
-        return count;
-    case DT_Int16:
-    case DT_UInt16:
-        return 2 * count;
-    case DT_Int32:
-    case DT_UInt32:
-    case DT_Float:
-        return 4 * count;
-    case DT_Int64:
-    case DT_UInt64:
-    case DT_Double:
-        return 8 * count;
-    default:
-        return 0;
-    }
+    return replytypes::hostWidth(type) > 0 ? count : 0;
 }
 
 } // namespace
@@ -88,10 +57,10 @@ CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type)
 CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type, int count)
 {
     if (name != lastRead.name || lastRead.name.isNull())
-        lastRead = {name, getArea(name)};
-    const QString area = lastRead.area;
+        lastRead = {name, tagaddress::parse(name)};
+    const tagaddress::Address address = lastRead.address;
     int refusal = LR_Success;
-    if (area.isEmpty())
+    if (address.area.isEmpty())
         refusal = LR_BadAddress;
     else if (count < 1 || count > MaxReadCount)
         refusal = LR_BadCount;
@@ -100,11 +69,39 @@ CLabelVariable LibQuorvex::ReadVariable(QString name, DataType type, int count)
     // The result is made where it is returned, never copied over: a copy
     // of its value list and its time costs as much as a tenth of a read.
     CLabelVariable result =
-        refusal == LR_Success ? Read_data(area, type, count, name) : refused(refusal);
+        refusal == LR_Success ? readAddress(address, type, count, name) : refused(refusal);
     result.tagName = name;
     result.type = type;
     result.count = count;
     return result;
+}
+
+// Most addresses are read as they are; a bit, and an element of what may be
+// a BOOL array, depend on the controller's type.
+CLabelVariable LibQuorvex::readAddress(const tagaddress::Address &a, DataType type, int count,
+                                       const QString &name)
+{
+    if (a.bit < 0 && !a.indexed)
+        return Read_data(a.area, type, count, name);
+    knowledge.follow(link.connectionGeneration());
+    if (a.bit >= 0) {
+        BitTarget bits;
+        bits.area = a.area;
+        bits.arrayArea = a.arrayArea;
+        bits.index = a.index;
+        bits.firstBit = quint64(a.bit);
+        return Read_bits(bits, type, count, name);
+    }
+    TagKnowledge::Type array;
+    const int rc = learnType(a.arrayArea, name, &array);
+    if (rc != 0) {
+        CLabelVariable failed;
+        failed.status = rc == -1 ? LR_LinkFailed : rc == -2 ? LR_NoReply : LR_NotConnected;
+        return failed;
+    }
+    if (array.code == cip::TypeDword)
+        return Read_bits(boolArrayBit(a), type, count, name);
+    return Read_data(a.area, type, count, name);
 }
 
 CLabelVariable LibQuorvex::Read_data(QString area, DataType type, int count, QString name)
@@ -112,53 +109,18 @@ CLabelVariable LibQuorvex::Read_data(QString area, DataType type, int count, QSt
     CLabelVariable t;
     const int n = getBytelen(type, count);
     QByteArray bytes;
-    const int rc =
-        link.Read_area(area, n, &bytes, name, valueByteBound(type, n), valueByteNeed(type, n));
+    quint16 replyType = 0;
+    const int rc = link.Read_area(area, n, &bytes, name, valueByteBound(type, n),
+                                  valueByteNeed(type, n), &replyType);
     switch (rc) {
     case 0:
         t.timestamp = localclock::now();
         t.status = LR_Success;
-        switch (type) {
-        case DT_Bool:
-            t.values = set_variant_bool(bytes, count);
-            break;
-        case DT_Int8:
-            t.values = set_variant_Int8(bytes, count);
-            break;
-        case DT_UInt8:
-            t.values = set_variant_UInt8(bytes, count);
-            break;
-        case DT_Int16:
-            t.values = set_variant_Int16(bytes, count);
-            break;
-        case DT_UInt16:
-            t.values = set_variant_UInt16(bytes, count);
-            break;
-        case DT_Int32:
-            t.values = set_variant_Int32(bytes, count);
-            break;
-        case DT_UInt32:
-            t.values = set_variant_UInt32(bytes, count);
-            break;
-        case DT_Float:
-            t.values = set_variant_fload(bytes, count);
-            break;
-        case DT_Int64:
-            t.values = set_variant_Int64(bytes, count);
-            break;
-        case DT_UInt64:
-            t.values = set_variant_UInt64(bytes, count);
-            break;
-        case DT_Double:
-            t.values = set_variant_double(bytes, count);
-            break;
-        case DT_String:
-            t.values = set_variant_string(bytes, count);
-            break;
-        default:
+        noteReply(area, replyType, bytes, count);
+        if (type < DT_Bool || type > DT_String)
             t.status = LR_UnsupportedType;
-            break;
-        }
+        else
+            decodeReply(t, bytes, replyType, type, count, name);
         break;
     case -1:
         t.status = LR_LinkFailed;
@@ -173,4 +135,135 @@ CLabelVariable LibQuorvex::Read_data(QString area, DataType type, int count, QSt
         break;
     }
     return t;
+}
+
+void LibQuorvex::noteReply(const QString &area, quint16 replyType, const QByteArray &bytes,
+                           int count)
+{
+    knowledge.follow(link.connectionGeneration());
+    constexpr int HandleSize = 2;
+    quint16 handle = 0;
+    if (replyType == cip::TypeStructure) {
+        handle = static_cast<quint16>(le::getPadded(bytes, 0, HandleSize));
+        const int body = bytes.size() - HandleSize;
+        if (count > 0 && body > 0 && body % count == 0 && knowledge.textOf(handle).size == 0)
+            knowledge.noteText(handle, body / count);
+    }
+    const TagKnowledge::Type known = knowledge.typeAt(area);
+    if (known.code != replyType || known.handle != handle)
+        knowledge.noteType(area, replyType, handle);
+}
+
+// The reply's type decides how its bytes are read: the host's type when the
+// bits are the same, the reply's own integers converted when only the width
+// differs; a reply that holds no value of the host's type, or too few bytes
+// for its own, is rejected like a malformed one (no value, no time).
+void LibQuorvex::decodeReply(CLabelVariable &t, const QByteArray &bytes, quint16 replyType,
+                             DataType type, int count, const QString &name)
+{
+    const auto reject = [&t] {
+        t.status = LR_LinkFailed;
+        t.timestamp = QDateTime();
+        t.values = QVariant();
+    };
+    const replytypes::Fit fit = replytypes::judge(replyType, type);
+    if (fit == replytypes::Fit::Refused) {
+        facadewarn::typeMismatch(link, name, count, replyType, type);
+        reject();
+        return;
+    }
+    if (type == DT_String) {
+        const textcodec::Decoded d =
+            replyType == cip::TypeShortString
+                ? textcodec::decodeShort(bytes, count)
+                : textcodec::decodeStructures(
+                      bytes, count,
+                      knowledge.textOf(static_cast<quint16>(le::getPadded(bytes, 0, 2))));
+        if (d.need > 0) {
+            QByteArray data;
+            le::put16(data, replyType);
+            facadewarn::tooShort(link, name, count, d.need, data + bytes);
+            reject();
+        } else if (d.badIndex >= 0) {
+            facadewarn::textLength(link, name, count, d.badIndex, d.badLength, d.room);
+            reject();
+        } else {
+            t.values = QVariant::fromValue(d.texts);
+        }
+        return;
+    }
+    const int width = fit == replytypes::Fit::Convert ? cip::integerWidth(replyType)
+                                                      : replytypes::hostWidth(type);
+    const qint64 need = qint64(count) * width;
+    if (bytes.size() < need) {
+        QByteArray data;
+        le::put16(data, replyType);
+        facadewarn::tooShort(link, name, count, need, data + bytes);
+        reject();
+        return;
+    }
+    if (fit == replytypes::Fit::Convert) {
+        const replytypes::Converted c = replytypes::convertIntegers(bytes, replyType, type, count);
+        if (c.badIndex >= 0) {
+            facadewarn::outOfRange(link, name, count, c.badIndex, c.badValue, replyType, type);
+            reject();
+            return;
+        }
+        t.values = c.values;
+        return;
+    }
+    switch (type) {
+    case DT_Bool:
+        t.values = set_variant_bool(bytes, count);
+        break;
+    case DT_Int8:
+        t.values = set_variant_Int8(bytes, count);
+        break;
+    case DT_UInt8:
+        t.values = set_variant_UInt8(bytes, count);
+        break;
+    case DT_Int16:
+        t.values = set_variant_Int16(bytes, count);
+        break;
+    case DT_UInt16:
+        t.values = set_variant_UInt16(bytes, count);
+        break;
+    case DT_Int32:
+        t.values = set_variant_Int32(bytes, count);
+        break;
+    case DT_UInt32:
+        t.values = set_variant_UInt32(bytes, count);
+        break;
+    case DT_Float:
+        t.values = set_variant_fload(bytes, count);
+        break;
+    case DT_Int64:
+        t.values = set_variant_Int64(bytes, count);
+        break;
+    case DT_UInt64:
+        t.values = set_variant_UInt64(bytes, count);
+        break;
+    case DT_Double:
+        t.values = set_variant_double(bytes, count);
+        break;
+    default:
+        break;
+    }
+}
+
+int LibQuorvex::learnType(const QString &area, const QString &name, TagKnowledge::Type *out)
+{
+    *out = knowledge.typeAt(area);
+    if (out->code != 0)
+        return 0;
+    // One element of it, whatever it is; a text structure is the largest.
+    constexpr int OneElementBound = 4096 + 2;
+    QByteArray bytes;
+    quint16 replyType = 0;
+    const int rc = link.Read_area(area, 1, &bytes, name, OneElementBound, 0, &replyType);
+    if (rc != 0)
+        return rc;
+    noteReply(area, replyType, bytes, 1);
+    *out = knowledge.typeAt(area);
+    return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ByteOrder.h"
 #include "EipProtocol.h"
 #include "LibQuorvex.h"
 #include "ReadFrames.h"
@@ -88,42 +89,139 @@ bool isSymbolChar(QChar c)
     return true;
 }
 
-QString areaString(const QString &address)
+namespace
 {
+
+bool isDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+QString areaOf(const QByteArray &area)
+{
+    // The sized form: the area holds pad and index bytes of value 0.
+    return QString::fromLatin1(area.constData(), area.size());
+}
+
+} // namespace
+
+Address parse(const QString &address)
+{
+    Address a;
     QByteArray area;
     int pos = 0;
     const QString first = readName(address, pos);
     if (first.isEmpty())
-        return QString();
+        return Address();
     appendSymbol(area, first, true);
+    int lastIndexAt = -1; // where the last run of indices began in `area`
+    int indicesInRun = 0;
     while (pos < address.size()) {
         const QChar c = address.at(pos++);
         if (c == QLatin1Char('.')) {
             const QString member = readName(address, pos);
             if (member.isEmpty())
-                return QString();
+                return Address();
+            if (isDigit(member.at(0))) {
+                // A number is the bit of the integer before it, and ends
+                // the address; a member name never starts with a digit.
+                int at = 0;
+                quint32 bit = 0;
+                if (pos < address.size() || !readIndex(member, at, bit) || at != member.size())
+                    return Address();
+                a.bit = bit;
+                break;
+            }
             appendSymbol(area, member, false);
+            indicesInRun = 0;
         } else if (c == QLatin1Char('[')) {
             // One element segment per dimension, "[2,3]" and "[2][3]" alike.
+            if (indicesInRun == 0)
+                lastIndexAt = area.size();
             for (;;) {
                 quint32 index = 0;
                 if (!readIndex(address, pos, index) || pos >= address.size())
-                    return QString();
+                    return Address();
                 appendElement(area, index);
+                a.index = index;
+                ++indicesInRun;
                 const QChar sep = address.at(pos++);
                 if (sep == QLatin1Char(']'))
                     break;
                 if (sep != QLatin1Char(','))
-                    return QString();
+                    return Address();
             }
         } else {
-            return QString();
+            return Address();
         }
     }
     if (area.size() > tagread::MaxAreaBytes)
+        return Address();
+    a.area = areaOf(area);
+    a.indexed = indicesInRun == 1;
+    if (a.indexed)
+        a.arrayArea = areaOf(area.left(lastIndexAt));
+    else
+        a.index = 0;
+    return a;
+}
+
+QString areaString(const QString &address)
+{
+    return parse(address).area;
+}
+
+QString elementArea(const QString &arrayArea, quint32 index)
+{
+    QByteArray area = arrayArea.toLatin1();
+    appendElement(area, index);
+    return areaOf(area);
+}
+
+QString memberArea(const QString &area, const QString &member)
+{
+    QByteArray bytes = area.toLatin1();
+    appendSymbol(bytes, member, false);
+    return areaOf(bytes);
+}
+
+QString addressText(const QString &area, int firstNameLength, qint64 bit)
+{
+    const QByteArray b = area.toLatin1();
+    if (firstNameLength < 1 || firstNameLength > b.size())
         return QString();
-    // The sized form: the area holds pad and index bytes of value 0.
-    return QString::fromLatin1(area.constData(), area.size());
+    QString text = QString::fromLatin1(b.constData(), firstNameLength);
+    le::Reader r(b, firstNameLength + (firstNameLength % 2));
+    while (r.ok() && r.remaining() > 0) {
+        switch (r.u8()) {
+        case cip::SegSymbolic: {
+            const int len = r.u8();
+            const QByteArray name = r.bytes(len);
+            if (len % 2)
+                r.skip(1);
+            text += QLatin1Char('.') + QString::fromLatin1(name);
+            break;
+        }
+        case cip::SegElement8:
+            text += QStringLiteral("[%1]").arg(r.u8());
+            break;
+        case cip::SegElement16:
+            r.skip(1);
+            text += QStringLiteral("[%1]").arg(r.u16());
+            break;
+        case cip::SegElement32:
+            r.skip(1);
+            text += QStringLiteral("[%1]").arg(r.u32());
+            break;
+        default:
+            return QString();
+        }
+    }
+    if (!r.ok())
+        return QString();
+    if (bit >= 0)
+        text += QLatin1Char('.') + QString::number(bit);
+    return text;
 }
 
 } // namespace tagaddress

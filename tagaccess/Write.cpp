@@ -11,7 +11,7 @@ CLabelVariable LibQuorvex::WriteVariable(QString name, DataType type, CLabelVari
                                          int count)
 {
     if (writeEnabled)
-        value = Write_data(getArea(name), type, value, count, name);
+        value = writeAddress(tagaddress::parse(name), type, value, count, name);
     value.tagName = name;
     value.type = type;
     value.count = count;

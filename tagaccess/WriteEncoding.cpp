@@ -3,6 +3,7 @@
 #include "ByteOrder.h"
 #include "EipProtocol.h"
 #include "LabelListAccess.h"
+#include "TextCodec.h"
 
 #include <cstring>
 #include <type_traits>
@@ -12,9 +13,6 @@ namespace writeencoding
 
 namespace
 {
-
-constexpr int TextLenSize = 4;
-constexpr int TextPadSize = cip::StringSize - TextLenSize - cip::StringDataSize;
 
 template <typename T> void putElement(QByteArray &out, T v)
 {
@@ -53,25 +51,10 @@ template <typename T> Encoded encodeList(Encoded e, const QVariant &values, int 
         e.status = LR_IndexOutOfRange;
         return e;
     }
-    e.elementSize = std::is_same_v<T, QString> ? cip::StringSize : int(sizeof(T));
+    e.elementSize = int(sizeof(T));
     e.data.reserve(count * e.elementSize);
-    for (int i = 0; i < count; ++i) {
-        if constexpr (std::is_same_v<T, QString>) {
-            const QByteArray text = list.at(i).toUtf8();
-            if (text.size() > cip::StringDataSize) {
-                e.status = LR_WrongElementType;
-                e.longTextIndex = i;
-                e.longTextBytes = text.size();
-                e.data.clear();
-                return e;
-            }
-            le::put32(e.data, static_cast<quint32>(text.size()));
-            e.data.append(text);
-            e.data.append(cip::StringDataSize - text.size() + TextPadSize, '\0');
-        } else {
-            putElement(e.data, list.at(i));
-        }
-    }
+    for (int i = 0; i < count; ++i)
+        putElement(e.data, list.at(i));
     return e;
 }
 
@@ -142,8 +125,8 @@ Encoded encode(DataType type, const QVariant &values, int count)
     case DT_Double:
         return encodeList<double>(e, values, count);
     default:
-        le::put16(e.typeBytes, cip::StringHandle);
-        return encodeList<QString>(e, values, count);
+        return textcodec::encodeStructures(values, count, cip::StringHandle,
+                                           {cip::StringSize, cip::StringDataSize});
     }
 }
 

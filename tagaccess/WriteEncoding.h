@@ -18,9 +18,11 @@ struct Encoded {
     QByteArray typeBytes;    // the data type field of the request
     QByteArray data;
     int elementSize = 0;
-    // A text too long for the structure: its index and UTF-8 length.
+    // A text too long for the structure: its index and UTF-8 length, and
+    // the room there was.
     int longTextIndex = -1;
     int longTextBytes = 0;
+    int textLimit = 0;
 };
 
 // The CIP type code for an element type; 0 for codes that have none.

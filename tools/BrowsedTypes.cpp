@@ -30,12 +30,43 @@ QString indexText(const QVector<quint32> &dims, qint64 n)
     return QLatin1Char('[') + at.join(QLatin1Char(',')) + QLatin1Char(']');
 }
 
+// STRING, or a type made like it: a DINT LEN, then a SINT array DATA.
 bool isString(const browse::TemplateCache &templates, quint16 type)
 {
     if (!(type & cip::SymbolStructBit))
         return false;
     const browse::StructType *s = templates.find(type & cip::SymbolTemplateMask);
-    return s && s->handle == cip::StringHandle;
+    if (!s)
+        return false;
+    if (s->handle == cip::StringHandle)
+        return true;
+    return s->members.size() == 2 &&
+           s->members.at(0).name.compare(QLatin1String("LEN"), Qt::CaseInsensitive) == 0 &&
+           s->members.at(0).type == cip::TypeDint &&
+           s->members.at(1).name.compare(QLatin1String("DATA"), Qt::CaseInsensitive) == 0 &&
+           (s->members.at(1).type & cip::SymbolAtomicMask) == cip::TypeSint &&
+           (s->members.at(1).type & cip::SymbolDimsMask) != 0;
+}
+
+// A decimal number: after the last dot, the bit of an integer.
+bool isBitNumber(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
+TagRequest boolRead(const QString &tag, int count)
+{
+    TagRequest r;
+    r.tag = tag;
+    r.type = DT_Bool;
+    r.count = count;
+    r.typeGiven = true;
+    return r;
 }
 
 Place memberPlace(const browse::TemplateMember &m)
@@ -144,9 +175,17 @@ DataType dataTypeFor(quint16 atomic)
         return DT_UInt16;
     case cip::TypeDint:
         return DT_Int32;
+    case cip::TypeByte:
+        return DT_UInt8;
+    case cip::TypeWord:
+        return DT_UInt16;
     case cip::TypeUdint:
     case cip::TypeDword:
         return DT_UInt32;
+    case cip::TypeLword:
+        return DT_UInt64;
+    case cip::TypeShortString:
+        return DT_String;
     case cip::TypeLint:
         return DT_Int64;
     case cip::TypeUlint:
@@ -188,6 +227,13 @@ bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &te
             qMin<qint64>(place.elements * qMax<quint32>(1, found->symbol.dims[d]), qint64(1) << 40);
     }
     place.array = !place.dims.isEmpty();
+    // A BOOL array's elements are bits: a whole one is read from bit 0 on.
+    const bool boolArray = found->symbol.isBoolArray();
+    if (boolArray && base == tag.size()) {
+        out->append(
+            boolRead(tag + QStringLiteral("[0]"), int(qMin<qint64>(place.elements, MaxCount))));
+        return true;
+    }
     // Then each [index] names one element, each .name one member.
     int i = base;
     while (i < tag.size()) {
@@ -195,6 +241,13 @@ bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &te
             const int close = tag.indexOf(QLatin1Char(']'), i);
             if (close < 0 || !place.array) {
                 out->append(asGiven);
+                return true;
+            }
+            // Of any 0xD3 array, the driver reads an element as a bit.
+            if ((place.type & cip::SymbolAtomicMask) == cip::TypeDword &&
+                !(place.type & cip::SymbolStructBit) && close + 1 == tag.size() &&
+                place.dims.size() == 1 && !tag.mid(i, close - i).contains(QLatin1Char(','))) {
+                out->append(boolRead(tag, 1));
                 return true;
             }
             place.array = false;
@@ -207,6 +260,10 @@ bool typedReads(const QVector<BrowsedTag> &tags, const browse::TemplateCache &te
                tag.at(end) != QLatin1Char('['))
             ++end;
         const QString member = tag.mid(i + 1, end - i - 1);
+        if (end == tag.size() && isBitNumber(member)) {
+            out->append(boolRead(tag, 1));
+            return true;
+        }
         const browse::StructType *s = (place.type & cip::SymbolStructBit) && !place.array
                                           ? templates.find(place.type & cip::SymbolTemplateMask)
                                           : nullptr;
@@ -272,11 +329,14 @@ bool typeFromController(const QString &connection, const QString &pattern,
 }
 
 bool writeTypesFromController(const QString &connection, QVector<TagRequest *> requests,
-                              QString *error, bool *listed)
+                              QString *error, bool *listed, QStringList *unlisted)
 {
     *listed = true;
-    if (connection.section(QLatin1Char(';'), 0, 0).contains(QLatin1Char(',')))
+    if (connection.section(QLatin1Char(';'), 0, 0).contains(QLatin1Char(','))) {
+        for (const TagRequest *r : requests)
+            unlisted->append(r->tag);
         return true; // a serial line: the default type
+    }
     ControllerBrowse browser;
     QVector<BrowsedTag> tags;
     if (!browser.open(connection, error) || !browser.listTags(QString(), true, &tags, error)) {
@@ -287,6 +347,13 @@ bool writeTypesFromController(const QString &connection, QVector<TagRequest *> r
         QVector<TagRequest> reads;
         if (!typedReads(tags, browser.templates(), r->tag, &reads, error))
             return false;
+        // A BOOL array is read from its element 0 on: written by element.
+        if (reads.size() == 1 && reads.first().tag == r->tag + QStringLiteral("[0]")) {
+            *error =
+                QStringLiteral("'%1' is a BOOL array: write its elements, e.g. %1[0]=true,false")
+                    .arg(r->tag);
+            return false;
+        }
         // One read of the tag itself, unless it is a structure.
         if (reads.size() != 1 || reads.first().tag != r->tag) {
             *error = QStringLiteral("'%1' is a structure: write its members by name, e.g. %2=...")
@@ -295,6 +362,8 @@ bool writeTypesFromController(const QString &connection, QVector<TagRequest *> r
             return false;
         }
         r->type = reads.first().type;
+        if (!reads.first().typeGiven)
+            unlisted->append(r->tag);
     }
     return true;
 }

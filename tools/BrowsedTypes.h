@@ -33,9 +33,11 @@ bool typeFromController(const QString &connection, const QString &pattern,
                         QVector<TagRequest> *requests, QString *error, bool *listed = nullptr);
 
 // The type of each request without one, for a write: one atomic or text
-// type per tag (a structure is written member by member, by name).
+// type per tag (a structure is written member by member, by name). The
+// tags that keep the default type, for want of the list naming them (all
+// of them on a serial line), go to *unlisted.
 bool writeTypesFromController(const QString &connection, QVector<TagRequest *> requests,
-                              QString *error, bool *listed);
+                              QString *error, bool *listed, QStringList *unlisted);
 
 } // namespace tools
 

@@ -45,8 +45,16 @@ QString atomicTypeName(quint16 code)
         return QStringLiteral("REAL");
     case cip::TypeLreal:
         return QStringLiteral("LREAL");
+    case cip::TypeByte:
+        return QStringLiteral("BYTE");
+    case cip::TypeWord:
+        return QStringLiteral("WORD");
     case cip::TypeDword:
         return QStringLiteral("DWORD");
+    case cip::TypeLword:
+        return QStringLiteral("LWORD");
+    case cip::TypeShortString:
+        return QStringLiteral("SHORT_STRING");
     default:
         return QStringLiteral("type 0x%1").arg(code, 2, 16, QLatin1Char('0'));
     }
@@ -169,6 +177,9 @@ QString ControllerBrowse::typeName(quint16 typeWord) const
         const browse::StructType *s = cache.find(typeWord & cip::SymbolTemplateMask);
         return s ? s->name : QStringLiteral("structure");
     }
+    // The words of a BOOL array are the controller's way of holding it.
+    if (browse::isBoolArrayType(typeWord))
+        return atomicTypeName(cip::TypeBool);
     return atomicTypeName(typeWord & cip::SymbolAtomicMask);
 }
 

@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace tools
@@ -123,10 +124,17 @@ ConnectVerdict diagnoseConnect(const QString &connection, int result, const QStr
     } else if (result == -1 && c.form == ConnectionString::Form::Serial && c.usable()) {
         const QByteArray name = QFile::encodeName(c.portName);
         const int fd = ::open(name.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0)
+        termios settings;
+        if (fd < 0) {
             f.osError = QString::fromLocal8Bit(std::strerror(errno));
-        else
+        } else {
+            // A file that opens but takes no line settings (/dev/null, a
+            // plain file) is what the driver failed on.
+            if (::tcgetattr(fd, &settings) != 0)
+                f.osError = QStringLiteral("not a serial port (%1)")
+                                .arg(QString::fromLocal8Bit(std::strerror(errno)));
             ::close(fd);
+        }
     }
     return explainConnect(f);
 }

@@ -3,6 +3,8 @@
 #include "ConnectionString.h"
 #include "EipProtocol.h"
 #include "LinkOptions.h"
+#include "Messaging.h"
+#include "TagRequest.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -99,6 +101,15 @@ bool hexValue(const QString &text, quint32 *v)
 QString field(const QString &line, const char *name)
 {
     const QRegularExpression re(QStringLiteral("(?:^|\\s)%1 = (\\S+)").arg(QLatin1String(name)));
+    const QRegularExpressionMatch m = re.match(line);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+// The name after a field's value: "reply = 0x00c4 DINT" gives "DINT".
+QString afterField(const QString &line, const char *name)
+{
+    const QRegularExpression re(
+        QStringLiteral("(?:^|\\s)%1 = \\S+ (\\S+)").arg(QLatin1String(name)));
     const QRegularExpressionMatch m = re.match(line);
     return m.hasMatch() ? m.captured(1) : QString();
 }
@@ -319,6 +330,23 @@ QString explainDriverLine(const QString &line)
         return QStringLiteral("the reply carried fewer value bytes than the %1 the count needs: "
                               "the tag is shorter, or of a smaller type")
             .arg(field(line, "need"));
+    if (line.contains(QStringLiteral("数据类型不符")))
+        return QStringLiteral("the tag is %1, which holds no %2 value; give the tag's type, "
+                              "or leave :TYPE out")
+            .arg(afterField(line, "reply"), typeName(field(line, "asked").toInt()));
+    if (line.contains(QStringLiteral("数值超出范围")))
+        return QStringLiteral("element %1 of the %2 tag is %3, which %4 cannot hold; read it "
+                              "as the tag's type")
+            .arg(field(line, "index"), afterField(line, "reply"), field(line, "value"),
+                 typeName(field(line, "asked").toInt()));
+    if (line.contains(QStringLiteral("位号超出范围")))
+        return QStringLiteral("bit %1 is not one of the %2 bits of the tag's integer (nothing "
+                              "sent once its type is known)")
+            .arg(field(line, "bit"), field(line, "width"));
+    if (line.contains(QStringLiteral("文本长度错误")))
+        return QStringLiteral("text %1 of the reply says it is %2 characters long, where its "
+                              "type holds 0 to %3: a cut or corrupt reply, or no text type")
+            .arg(field(line, "index"), field(line, "length"), field(line, "limit"));
     if (line.contains(QStringLiteral("读取数据超出上限")))
         return QStringLiteral("the value is larger than the %1 bytes the read may gather; ask "
                               "for fewer elements")
@@ -330,8 +358,9 @@ QString explainDriverLine(const QString &line)
         return QStringLiteral("the request does not fit one message: a shorter address or fewer "
                               "elements");
     if (line.contains(QStringLiteral("写入文本过长")))
-        return QStringLiteral("text %1 is %2 bytes in UTF-8, more than the %3 a STRING holds "
-                              "(nothing sent)")
+        return QStringLiteral(
+                   "text %1 is %2 bytes in UTF-8, more than the %3 the tag's text type holds "
+                   "(nothing sent)")
             .arg(field(line, "index"), field(line, "bytes"), field(line, "limit"));
     if (line.contains(QStringLiteral("注册会话失败"))) {
         quint32 s = 0;
@@ -364,8 +393,18 @@ QString explainDriverLine(const QString &line)
     if (line.contains(QStringLiteral("重新连接成功")))
         return QStringLiteral("reopened after %1 ms, %2 attempts")
             .arg(field(line, "down"), field(line, "attempts"));
-    if (line.contains(QStringLiteral("响应错误")))
+    if (line.contains(QStringLiteral("响应错误"))) {
+        // The Identity object answers as a read does, so a refusal (a wrong
+        // route, say) carries its CIP status; ListIdentity's reply has none.
+        if (!line.contains(QLatin1String("ListIdentity"))) {
+            const messaging::MrReply m = messaging::parseMrReply(
+                QByteArray::fromHex(line.section(QStringLiteral(" msg : "), 1).toLatin1()));
+            if (m.verdict == messaging::Verdict::Ok && m.generalStatus != cip::Success)
+                return QStringLiteral("the controller refused the Identity request: ") +
+                       cipStatusText(m.generalStatus, m.ext);
+        }
         return QStringLiteral("the identity reply was rejected (malformed or an error status)");
+    }
     const QRegularExpressionMatch closed =
         QRegularExpression(QStringLiteral(" Disconnected=(-?\\d+)$")).match(line);
     if (closed.hasMatch())

@@ -21,7 +21,7 @@ int runRead(const QStringList &args)
             "(bool int8 uint8 int16 uint16 int32 uint32 float int64 uint64 double string)\n"
             "or its code 1..12; COUNT the number of elements, default 1. Without TYPE the\n"
             "controller's tag list gives the type and the whole array; a structure is\n"
-            "read member by member (Motor.Rpm, Motor.Limits.High, ...).\n"
+            "read member by member (Motor.Rpm, Motor.Limits, ...).\n"
             "A BOOL read of COUNT n shows the n values and how many padding bits came with them.\n"
             "Exit status: 0 all reads ok, 1 a read or the connection failed, 2 bad "
             "arguments.\n\n") +

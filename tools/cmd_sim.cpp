@@ -159,6 +159,45 @@ int runSim(const QStringList &args)
          QStringLiteral("n")},
         {QStringLiteral("blackhole-ms"),
          QStringLiteral("How long such an outage lasts (default 2000)."), QStringLiteral("ms")},
+        {QStringLiteral("duplicate-every"),
+         QStringLiteral("Send every n-th tag reply of a connection twice (1: every reply)."),
+         QStringLiteral("n")},
+        {QStringLiteral("duplicate-nth"),
+         QStringLiteral("Send the n-th tag reply of a connection twice."), QStringLiteral("n")},
+        {QStringLiteral("duplicate-forward-open"),
+         QStringLiteral("Send the reply of every accepted Forward Open twice.")},
+        {QStringLiteral("duplicate-gap-ms"),
+         QStringLiteral("Send a reply's copy this long after it (default 0: right behind it)."),
+         QStringLiteral("ms")},
+        {QStringLiteral("late-every"),
+         QStringLiteral("Answer every n-th tag request of a connection --late-ms after it "
+                        "came, and the requests after it as usual meanwhile (out of order)."),
+         QStringLiteral("n")},
+        {QStringLiteral("late-nth"),
+         QStringLiteral("The same for the n-th tag request of a connection only."),
+         QStringLiteral("n")},
+        {QStringLiteral("late-ms"), QStringLiteral("How late such a reply comes (default 800)."),
+         QStringLiteral("ms")},
+        {QStringLiteral("stall-after"),
+         QStringLiteral("After n tag replies on a connection answer nothing for --stall-ms, "
+                        "then send every reply held meanwhile at once, in order."),
+         QStringLiteral("n")},
+        {QStringLiteral("stall-ms"), QStringLiteral("How long such a stall lasts (default 2000)."),
+         QStringLiteral("ms")},
+        {QStringLiteral("cut-after"),
+         QStringLiteral("Answer n requests on a connection, then write half of the next reply "
+                        "and close it (a serial line only leaves that reply unfinished)."),
+         QStringLiteral("n")},
+        {QStringLiteral("ignore-register"),
+         QStringLiteral("Leave the first n RegisterSession requests unanswered, as a "
+                        "controller still booting."),
+         QStringLiteral("n")},
+        {QStringLiteral("no-rmw"),
+         QStringLiteral("Answer Read-Modify-Write (0x4E) on a tag with status 0x08.")},
+        {QStringLiteral("toggle-bit"),
+         QStringLiteral("Flip bit N of TAG before answering every tag request, as another "
+                        "writer of the controller would."),
+         QStringLiteral("TAG.N")},
     });
     if (!p.parse(QStringList{QStringLiteral("quorvex sim")} + args)) {
         std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(p.errorText()));
@@ -185,6 +224,9 @@ int runSim(const QStringList &args)
     o.rejectRegister = p.isSet(QStringLiteral("reject-register"));
     o.noForwardOpen = p.isSet(QStringLiteral("no-forward-open"));
     o.noLargeForwardOpen = p.isSet(QStringLiteral("no-large-forward-open"));
+    o.duplicateForwardOpen = p.isSet(QStringLiteral("duplicate-forward-open"));
+    o.noRmw = p.isSet(QStringLiteral("no-rmw"));
+    o.toggleBit = p.value(QStringLiteral("toggle-bit"));
     const int big = 24 * 3600 * 1000;
     if (!listenOption(p, &o) || !intOption(p, "max-seconds", 0, 24 * 3600, &o.maxSeconds) ||
         !intOption(p, "delay-ms", 0, big, &o.delayMs) ||
@@ -199,7 +241,17 @@ int runSim(const QStringList &args)
         !intOption(p, "restart-after", 1, 1 << 30, &o.restartAfter) ||
         !intOption(p, "restart-gap-ms", 0, big, &o.restartGapMs) ||
         !intOption(p, "blackhole-after", 1, 1 << 30, &o.blackholeAfter) ||
-        !intOption(p, "blackhole-ms", 0, big, &o.blackholeMs))
+        !intOption(p, "blackhole-ms", 0, big, &o.blackholeMs) ||
+        !intOption(p, "duplicate-every", 1, 1 << 30, &o.duplicateEvery) ||
+        !intOption(p, "duplicate-nth", 1, 1 << 30, &o.duplicateNth) ||
+        !intOption(p, "duplicate-gap-ms", 0, big, &o.duplicateGapMs) ||
+        !intOption(p, "late-every", 1, 1 << 30, &o.lateEvery) ||
+        !intOption(p, "late-nth", 1, 1 << 30, &o.lateNth) ||
+        !intOption(p, "late-ms", 0, big, &o.lateMs) ||
+        !intOption(p, "stall-after", 0, 1 << 30, &o.stallAfter) ||
+        !intOption(p, "stall-ms", 0, big, &o.stallMs) ||
+        !intOption(p, "cut-after", 0, 1 << 30, &o.cutAfter) ||
+        !intOption(p, "ignore-register", 1, 1 << 30, &o.ignoreRegister))
         return ExitUsage;
 
     qsim::TagDatabase db;
@@ -209,6 +261,10 @@ int runSim(const QStringList &args)
     else if (!qsim::loadTagFile(o.tagFile, &db, &error)) {
         std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(error));
         return ExitFailure;
+    }
+    if (!o.toggleBit.isEmpty() && !db.setToggle(o.toggleBit, &error)) {
+        std::fprintf(stderr, "quorvex sim: %s\n", qPrintable(error));
+        return ExitUsage;
     }
 
     SignalWatcher watcher;

@@ -62,17 +62,35 @@ int runWrite(const QStringList &args)
             untyped.append(&w.target);
     QString browseError;
     bool listed = true;
+    QStringList unlisted; // written as int32 for want of the controller's word
+    QString why;          // when they are, if not for a name the list lacks
     if (!untyped.isEmpty() &&
-        !writeTypesFromController(o.connect, untyped, &browseError, &listed)) {
+        !writeTypesFromController(o.connect, untyped, &browseError, &listed, &unlisted)) {
         std::fprintf(stderr, "quorvex write: %s\n", qPrintable(browseError));
         if (listed)
             return ExitFailure;
         std::fprintf(stderr, "quorvex write: tags without a TYPE are written as int32\n");
+        for (const TagRequest *r : untyped)
+            unlisted << r->tag;
+        why = QStringLiteral("when the tag list cannot be read");
+    } else if (o.connect.section(QLatin1Char(';'), 0, 0).contains(QLatin1Char(','))) {
+        why = QStringLiteral("on a serial line, which has no tag list");
     }
     for (WriteRequest &w : requests) {
         QString error;
-        if (!w.target.typeGiven && !convertValues(&w, &error))
-            return usageError("write", error);
+        if (w.target.typeGiven || convertValues(&w, &error))
+            continue;
+        // Else a misspelt REAL would read as "no int32 value", as if the
+        // controller had said so.
+        if (unlisted.contains(w.target.tag))
+            error += why.isEmpty()
+                         ? QStringLiteral(", the type a tag without :TYPE takes when the "
+                                          "controller's tag list has no %1: check the name "
+                                          "(quorvex tags --all lists them) or give :TYPE")
+                               .arg(w.target.tag)
+                         : QStringLiteral(", the type a tag without :TYPE takes %1: give :TYPE")
+                               .arg(why);
+        return usageError("write", error);
     }
 
     QVector<Outcome> outcomes;

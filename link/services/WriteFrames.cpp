@@ -63,6 +63,27 @@ QByteArray writeFragmentRequest(const QByteArray &pathBytes, const QByteArray &t
     return r;
 }
 
+QByteArray readModifyWriteRequest(const QByteArray &pathBytes, const QByteArray &orMask,
+                                  const QByteArray &andMask)
+{
+    QByteArray r;
+    le::put8(r, cip::ReadModifyWrite);
+    le::put8(r, static_cast<quint8>(pathBytes.size() / 2));
+    r.append(pathBytes);
+    le::put16(r, static_cast<quint16>(orMask.size()));
+    r.append(orMask);
+    r.append(andMask);
+    return r;
+}
+
+QByteArray mask(quint64 bits, int width)
+{
+    QByteArray m;
+    for (int i = 0; i < width; ++i)
+        le::put8(m, static_cast<quint8>(bits >> (8 * i)));
+    return m;
+}
+
 int requestOverhead(int pathSize, int typeSize, bool fragmented)
 {
     constexpr int ServiceAndPathSize = 2;
@@ -120,9 +141,12 @@ WriteReply judgeWriteReply(const QByteArray &mrReply, quint8 requestService)
     return w;
 }
 
-WriteOutcome writeTag(const QByteArray &pathBytes, const QByteArray &typeBytes, quint16 count,
-                      const QByteArray &data, int elementSize, int maxRequestBytes,
-                      const Exchange &exchange)
+namespace
+{
+
+WriteOutcome writeAs(const QByteArray &pathBytes, const QByteArray &typeBytes, quint16 count,
+                     const QByteArray &data, int elementSize, int maxRequestBytes,
+                     const Exchange &exchange)
 {
     WriteOutcome o;
     if (requestOverhead(pathBytes.size(), typeBytes.size(), false) + data.size() <=
@@ -153,6 +177,46 @@ WriteOutcome writeTag(const QByteArray &pathBytes, const QByteArray &typeBytes, 
         }
         o.written += f.size;
     }
+    return o;
+}
+
+bool refusedForType(const WriteOutcome &o)
+{
+    return o.failure == Failure::Refused && o.judged.verdict == Verdict::Refused &&
+           o.judged.generalStatus == cip::GeneralError && !o.judged.extStatus.isEmpty() &&
+           o.judged.extStatus.first() == cip::ExtTypeMismatch;
+}
+
+} // namespace
+
+QByteArray bitStringRetryType(const QByteArray &typeBytes)
+{
+    if (typeBytes.size() != 2)
+        return QByteArray();
+    const quint16 code = static_cast<quint16>(le::getPadded(typeBytes, 0, 2));
+    const quint16 bits = cip::bitStringOfWidth(cip::integerWidth(code));
+    if (!cip::isInteger(code) || bits == 0 || bits == code)
+        return QByteArray();
+    QByteArray retry;
+    le::put16(retry, bits);
+    return retry;
+}
+
+WriteOutcome writeTag(const QByteArray &pathBytes, const QByteArray &typeBytes, quint16 count,
+                      const QByteArray &data, int elementSize, int maxRequestBytes,
+                      const Exchange &exchange)
+{
+    WriteOutcome o =
+        writeAs(pathBytes, typeBytes, count, data, elementSize, maxRequestBytes, exchange);
+    // A type mismatch is refused before anything is stored. A tag of a bit
+    // string type (DWORD, ...) takes no integer code, only its own, for the
+    // very same bits: the write goes once more under that code.
+    const QByteArray retry = bitStringRetryType(typeBytes);
+    if (retry.isEmpty() || !refusedForType(o) || o.written > 0)
+        return o;
+    const int sent = o.parts;
+    o = writeAs(pathBytes, retry, count, data, elementSize, maxRequestBytes, exchange);
+    o.parts += sent;
     return o;
 }
 

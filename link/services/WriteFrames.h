@@ -24,6 +24,16 @@ QByteArray writeTagRequest(const QByteArray &pathBytes, const QByteArray &typeBy
 QByteArray writeFragmentRequest(const QByteArray &pathBytes, const QByteArray &typeBytes,
                                 quint16 count, quint32 offset, const QByteArray &part);
 
+// Read-Modify-Write: service 0x4E, path size, path, the masks' size, the
+// OR mask, the AND mask (both of that size, the integer's). The controller
+// sets the bits set in `orMask` and clears those clear in `andMask`.
+QByteArray readModifyWriteRequest(const QByteArray &pathBytes, const QByteArray &orMask,
+                                  const QByteArray &andMask);
+
+// The low `width` bytes of `bits`, little-endian: a mask of an integer of
+// that width.
+QByteArray mask(quint64 bits, int width);
+
 // Bytes of a request before its data.
 int requestOverhead(int pathSize, int typeSize, bool fragmented);
 
@@ -77,9 +87,16 @@ struct WriteOutcome {
     int parts = 0;      // requests sent
 };
 
+// The type to write an integer as when the controller refused its own
+// code as a type mismatch: the bit string of the same width (DWORD for
+// DINT and UDINT, ...). Empty for a type that has none.
+QByteArray bitStringRetryType(const QByteArray &typeBytes);
+
 // Writes `data` (`count` elements of `elementSize` bytes) at `pathBytes`:
 // one Write Tag when it fits `maxRequestBytes`, else Write Tag Fragmented
-// in parts, stopping at the first part that is not confirmed.
+// in parts, stopping at the first part that is not confirmed. An integer
+// write refused as a type mismatch before any part was stored is sent once
+// more as the bit string of its width.
 WriteOutcome writeTag(const QByteArray &pathBytes, const QByteArray &typeBytes, quint16 count,
                       const QByteArray &data, int elementSize, int maxRequestBytes,
                       const Exchange &exchange);

@@ -171,13 +171,66 @@ enum TypeCode : quint16 {
     TypeUlint = 0x00C9,
     TypeReal = 0x00CA,
     TypeLreal = 0x00CB,
+    // Bit strings: the same bits as the unsigned integers of their width.
+    TypeByte = 0x00D1,
+    TypeWord = 0x00D2,
     TypeDword = 0x00D3,
+    TypeLword = 0x00D4,
+    // A text of up to 255 bytes after a one-byte length.
+    TypeShortString = 0x00DA,
     TypeStructure = 0x02A0
 };
+
+// Bytes of one element of an integer, bit string or BOOL; 0 for others.
+constexpr int integerWidth(quint16 type)
+{
+    switch (type) {
+    case TypeBool:
+    case TypeSint:
+    case TypeUsint:
+    case TypeByte:
+        return 1;
+    case TypeInt:
+    case TypeUint:
+    case TypeWord:
+        return 2;
+    case TypeDint:
+    case TypeUdint:
+    case TypeDword:
+        return 4;
+    case TypeLint:
+    case TypeUlint:
+    case TypeLword:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+// An integer or bit string (BOOL is neither).
+constexpr bool isInteger(quint16 type)
+{
+    return type != TypeBool && integerWidth(type) > 0;
+}
+
+// The bit string of `width` bytes; 0 for widths that have none.
+constexpr quint16 bitStringOfWidth(int width)
+{
+    return width == 1   ? TypeByte
+           : width == 2 ? TypeWord
+           : width == 4 ? TypeDword
+           : width == 8 ? TypeLword
+                        : 0;
+}
 
 // Tag writes: Write Tag carries the data type, the element count and the
 // data; Write Tag Fragmented also a byte offset. Their replies carry no data.
 enum WriteService : quint8 { WriteTag = 0x4D, WriteTagFragmented = 0x53 };
+// Read-Modify-Write on an integer: mask size u16, then the OR mask and the
+// AND mask, each of the integer's size; the controller sets the bits of the
+// one and keeps only those of the other, in one step. Reply 0xCE, no data.
+// (The same code is Forward Close on the Connection Manager.)
+enum TagBitService : quint8 { ReadModifyWrite = 0x4E };
 
 // The Identity object: Get Attributes All, or Get Attribute Single of
 // attributes 1 (vendor) .. 7 (product name).
@@ -245,6 +298,9 @@ constexpr quint16 SymbolStructBit = 0x8000;
 constexpr quint16 SymbolDimsMask = 0x6000;
 constexpr int SymbolDimsShift = 13;
 constexpr quint16 SymbolSystemBit = 0x1000;
+// With the atomic code 0xD3: the words hold a BOOL array, and the
+// dimensions count bits, not words.
+constexpr quint16 SymbolBitArray = 0x0100;
 constexpr quint16 SymbolTemplateMask = 0x0FFF;
 constexpr quint16 SymbolAtomicMask = 0x00FF;
 constexpr int SymbolDimCount = 3;

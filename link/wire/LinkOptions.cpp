@@ -136,6 +136,22 @@ QString writeWindow(const LinkOptions &o)
     return o.window != MinWindow ? QString::number(o.window) : QString();
 }
 
+bool parseBitWrite(const QString &value, LinkOptions &o)
+{
+    if (value.compare(QLatin1String("rmw"), Qt::CaseInsensitive) == 0)
+        o.bitWrite = BitWrite::Rmw;
+    else if (value.compare(QLatin1String("readwrite"), Qt::CaseInsensitive) == 0)
+        o.bitWrite = BitWrite::ReadWrite;
+    else
+        return false;
+    return true;
+}
+
+QString writeBitWrite(const LinkOptions &o)
+{
+    return o.bitWrite == BitWrite::ReadWrite ? QStringLiteral("readwrite") : QString();
+}
+
 // One row per option. Options of one group set the same thing, so a string
 // may name only one of them, once. A row's writer gives its value text, or
 // a null text when the option has nothing to say beyond the defaults.
@@ -167,6 +183,10 @@ const OptionRow Rows[] = {
     {"window", "window", "N (1..8)",
      "fragmented reads keep up to N part requests outstanding at once; 1: one at a time",
      parseWindow, writeWindow},
+    {"bitwrite", "bitwrite", "rmw|readwrite",
+     "bit writes: Read-Modify-Write only, or read, set and write when the controller has none "
+     "(not atomic)",
+     parseBitWrite, writeBitWrite},
 };
 
 const OptionRow *findRow(const QString &name)

@@ -16,6 +16,12 @@ enum class ConnectedMode {
     Small  // Forward Open only
 };
 
+// How a bit of an integer is written.
+enum class BitWrite {
+    Rmw,      // Read-Modify-Write only: the controller changes that bit alone
+    ReadWrite // when the controller has no Read-Modify-Write: read, set, write
+};
+
 struct LinkOptions {
     route::Route route;
     ConnectedMode connected = ConnectedMode::Off;
@@ -23,11 +29,13 @@ struct LinkOptions {
     bool write = false;     // writes reach the controller (otherwise they echo)
     bool reconnect = false; // reopen a lost transport by itself, give up a silent peer
     int window = 1;         // Read Tag Fragmented requests a read keeps outstanding at once
+    BitWrite bitWrite = BitWrite::Rmw;
 
     bool operator==(const LinkOptions &o) const
     {
         return route == o.route && connected == o.connected && replyTimeoutMs == o.replyTimeoutMs &&
-               write == o.write && reconnect == o.reconnect && window == o.window;
+               write == o.write && reconnect == o.reconnect && window == o.window &&
+               bitWrite == o.bitWrite;
     }
     bool operator!=(const LinkOptions &o) const { return !(*this == o); }
 

@@ -9,6 +9,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <functional>
+
 struct LoopbackPeerShared {
     mutable QMutex mutex;
     QQueue<PeerStep> script;
@@ -48,6 +50,7 @@ public slots:
             delete s;
         }
         pending.clear();
+        backlog.clear();
         delete server;
         server = nullptr;
     }
@@ -134,49 +137,97 @@ private:
             });
             return;
         }
-        // A duplicate travels in the same write as the (last part of the)
-        // reply, so the receiver sees both copies at once.
+        // A copy without a gap travels in the same write as the (last part
+        // of the) reply, so the receiver sees both copies at once.
         const QByteArray wire = step.wireBytes(request);
-        const bool split = step.splitAt > 0 && step.splitAt < wire.size();
-        const QByteArray first = split ? wire.left(step.splitAt) : wire;
+        const bool cut = step.cutAt > 0 && step.cutAt < wire.size();
+        const bool split = !cut && step.splitAt > 0 && step.splitAt < wire.size();
+        const QByteArray first = cut     ? wire.left(step.cutAt)
+                                 : split ? wire.left(step.splitAt)
+                                         : wire;
         QByteArray last = split ? wire.mid(step.splitAt) : QByteArray();
-        if (step.duplicate) {
-            if (split)
-                last += wire;
-            else
-                last = wire;
-        }
-        auto finish = [this, guard, index] {
+        const bool laterCopy = step.duplicate && step.duplicateGapMs > 0;
+        if (step.duplicate && !laterCopy && !cut)
+            last += wire;
+        auto finish = [this, guard, index, copy = laterCopy ? wire : QByteArray(),
+                       gap = step.duplicateGapMs] {
             {
                 QMutexLocker lock(&shared->mutex);
                 ++shared->repliesDone;
             }
             emit owner->replyDone(index);
+            if (!copy.isEmpty())
+                QTimer::singleShot(gap, this, [this, guard, copy] { deliver(guard, copy); });
         };
         QTimer::singleShot(step.delayMs, this,
-                           [this, guard, first, last, split, gap = step.splitGapMs, finish] {
-                               if (!guard)
-                                   return;
+                           [this, guard, first, last, split, cut, gap = step.splitGapMs, finish] {
                                if (!split) {
-                                   write(guard, first + last);
-                                   finish();
+                                   deliver(guard, first + last, finish, cut);
                                    return;
                                }
-                               write(guard, first);
-                               QTimer::singleShot(gap, this, [guard, last, finish] {
-                                   if (!guard)
-                                       return;
-                                   write(guard, last);
-                                   finish();
+                               deliver(guard, first);
+                               QTimer::singleShot(gap, this, [this, guard, last, finish] {
+                                   deliver(guard, last, finish);
                                });
                            });
     }
 
-    static void write(QTcpSocket *s, const QByteArray &bytes)
+    // Writes now, or keeps the bytes while the peer stalls; `then` runs once
+    // they are written, and `close` ends the connection after them.
+    void deliver(const QPointer<QTcpSocket> &s, const QByteArray &bytes,
+                 const std::function<void()> &then = {}, bool close = false)
     {
+        if (!s)
+            return;
+        if (stalled) {
+            backlog.append({s, bytes, then, close});
+            return;
+        }
         s->write(bytes);
         s->flush();
+        if (then)
+            then();
+        if (close)
+            s->disconnectFromHost();
     }
+
+public:
+    void setStalled(bool on)
+    {
+        stalled = on;
+        if (on)
+            return;
+        // The whole backlog at once: one write per connection, in order.
+        const QList<Held> held = backlog;
+        backlog.clear();
+        QHash<QTcpSocket *, QByteArray> burst;
+        for (const Held &h : held) {
+            if (h.socket)
+                burst[h.socket.data()] += h.bytes;
+        }
+        for (auto it = burst.begin(); it != burst.end(); ++it) {
+            it.key()->write(it.value());
+            it.key()->flush();
+        }
+        for (const Held &h : held) {
+            if (h.then)
+                h.then();
+            if (h.socket && h.close)
+                h.socket->disconnectFromHost();
+        }
+    }
+
+    int heldCount() const { return backlog.size(); }
+
+private:
+    struct Held {
+        QPointer<QTcpSocket> socket;
+        QByteArray bytes;
+        std::function<void()> then;
+        bool close;
+    };
+    bool stalled = false;
+    QList<Held> backlog;
 
     LoopbackPeer *owner;
     LoopbackPeerShared *shared;
@@ -248,6 +299,26 @@ void LoopbackPeer::sendNow(const QByteArray &bytes)
 {
     QMetaObject::invokeMethod(
         m_worker, [this, bytes] { m_worker->sendNow(bytes); }, Qt::BlockingQueuedConnection);
+}
+
+void LoopbackPeer::stall()
+{
+    QMetaObject::invokeMethod(
+        m_worker, [this] { m_worker->setStalled(true); }, Qt::BlockingQueuedConnection);
+}
+
+void LoopbackPeer::release()
+{
+    QMetaObject::invokeMethod(
+        m_worker, [this] { m_worker->setStalled(false); }, Qt::BlockingQueuedConnection);
+}
+
+int LoopbackPeer::heldReplies() const
+{
+    int n = 0;
+    QMetaObject::invokeMethod(
+        m_worker, [this, &n] { n = m_worker->heldCount(); }, Qt::BlockingQueuedConnection);
+    return n;
 }
 
 void LoopbackPeer::closeConnections()

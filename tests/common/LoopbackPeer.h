@@ -18,7 +18,9 @@ struct LoopbackPeerShared;
 //
 // Every request (one whole encapsulation frame, from any connection) takes
 // the next step of the script queue; with the queue empty the responder is
-// asked, and without one the request stays unanswered. All accessors are
+// asked, and without one the request stays unanswered. Each step runs on its
+// own timer, so a reply delayed longer than the next one's is overtaken by
+// it: a late reply out of order. All accessors are
 // thread-safe and may be polled with QTRY_VERIFY; the signals are emitted
 // from the peer's thread (queued to receivers in the test thread).
 class LoopbackPeer : public QObject
@@ -46,6 +48,13 @@ public:
     void sendNow(const QByteArray &bytes);
     // Closes every open connection from the peer's side.
     void closeConnections();
+    // A controller that stalls: requests are still taken, but replies (and
+    // copies, and the closes of cut replies) whose time comes are held;
+    // release() writes all of them at once, one write per connection, in
+    // order, and answers as usual from then on.
+    void stall();
+    void release();
+    int heldReplies() const;
 
 signals:
     void requestReceived(int index);

@@ -19,10 +19,18 @@ PeerStep PeerStep::split(const QByteArray &b, int at, int gapMs, int delayMs)
     return s;
 }
 
-PeerStep PeerStep::duplicated(const QByteArray &b, int delayMs)
+PeerStep PeerStep::duplicated(const QByteArray &b, int delayMs, int gapMs)
 {
     PeerStep s = reply(b, delayMs);
     s.duplicate = true;
+    s.duplicateGapMs = gapMs;
+    return s;
+}
+
+PeerStep PeerStep::cut(const QByteArray &b, int at, int delayMs)
+{
+    PeerStep s = reply(b, delayMs);
+    s.cutAt = at;
     return s;
 }
 

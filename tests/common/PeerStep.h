@@ -11,12 +11,15 @@ struct PeerStep {
     enum Kind { Reply, Silent, Close };
 
     Kind kind = Reply;
-    QByteArray bytes;        // the reply
-    int delayMs = 0;         // before the first byte is written (or the close)
-    int splitAt = -1;        // > 0: write bytes[0, splitAt), pause, write the rest
-    int splitGapMs = 0;      // the pause between the two parts
-    bool duplicate = false;  // send the reply twice, the copy in the same write
-                             // as the reply's last part
+    QByteArray bytes;       // the reply
+    int delayMs = 0;        // before the first byte is written (or the close)
+    int splitAt = -1;       // > 0: write bytes[0, splitAt), pause, write the rest
+    int splitGapMs = 0;     // the pause between the two parts
+    bool duplicate = false; // send the reply twice: the copy in the same write
+                            // as the reply's last part, or duplicateGapMs after it
+    int duplicateGapMs = 0;
+    int cutAt = -1;          // > 0: write bytes[0, cutAt), then close the connection (a pty:
+                             // the rest never comes)
     bool garble = false;     // invert every byte from offset 4 on (command and
                              // length stay, so the frame still looks whole)
     int byteGapUs = 0;       // serial: > 0 writes one byte at a time, this far
@@ -26,7 +29,9 @@ struct PeerStep {
 
     static PeerStep reply(const QByteArray &b, int delayMs = 0);
     static PeerStep split(const QByteArray &b, int at, int gapMs, int delayMs = 0);
-    static PeerStep duplicated(const QByteArray &b, int delayMs = 0);
+    static PeerStep duplicated(const QByteArray &b, int delayMs = 0, int gapMs = 0);
+    // The connection lost in the middle of a reply.
+    static PeerStep cut(const QByteArray &b, int at, int delayMs = 0);
     static PeerStep garbled(const QByteArray &b, int delayMs = 0);
     static PeerStep paced(const QByteArray &b, int byteGapUs, int delayMs = 0);
     static PeerStep silent();

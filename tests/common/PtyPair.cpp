@@ -1,5 +1,6 @@
 #include "PtyPair.h"
 
+#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QQueue>
@@ -11,13 +12,24 @@
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
-PtyPair::PtyPair()
+PtyPair::PtyPair(const QString &linkPath) : m_linkPath(linkPath)
+{
+    openPair();
+}
+
+PtyPair::~PtyPair()
+{
+    closePair();
+}
+
+bool PtyPair::openPair()
 {
     char name[256] = {};
     if (::openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
         m_master = m_slave = -1;
-        return;
+        return false;
     }
     m_slaveName = QString::fromLocal8Bit(name);
     termios t{};
@@ -26,20 +38,58 @@ PtyPair::PtyPair()
         ::tcsetattr(m_slave, TCSANOW, &t);
     }
     ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(m_master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(m_slave, F_SETFD, FD_CLOEXEC);
+    if (!m_linkPath.isEmpty()) {
+        QFile::remove(m_linkPath);
+        return QFile::link(m_slaveName, m_linkPath);
+    }
+    return true;
 }
 
-PtyPair::~PtyPair()
+void PtyPair::closePair()
 {
+    if (!m_linkPath.isEmpty())
+        QFile::remove(m_linkPath);
     if (m_master >= 0)
         ::close(m_master);
     if (m_slave >= 0)
         ::close(m_slave);
+    m_master = m_slave = -1;
+}
+
+bool PtyPair::isOpen() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_master >= 0;
+}
+
+QString PtyPair::slaveName() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_linkPath.isEmpty() ? m_slaveName : m_linkPath;
+}
+
+void PtyPair::unplug()
+{
+    QMutexLocker lock(&m_mutex);
+    closePair();
+}
+
+bool PtyPair::plugIn()
+{
+    QMutexLocker lock(&m_mutex);
+    closePair();
+    return openPair();
 }
 
 bool PtyPair::writeMaster(const QByteArray &bytes)
 {
     int done = 0;
     for (int tries = 0; done < bytes.size() && tries < 100; ++tries) {
+        QMutexLocker lock(&m_mutex);
+        if (m_master < 0)
+            return false;
         const ssize_t n = ::write(m_master, bytes.constData() + done, bytes.size() - done);
         if (n > 0) {
             done += static_cast<int>(n);
@@ -53,8 +103,11 @@ bool PtyPair::writeMaster(const QByteArray &bytes)
     return done == bytes.size();
 }
 
+// Each look holds the lock for one short slice, so that an unplug from
+// another thread waits no longer than that.
 QByteArray PtyPair::readMaster(int atLeast, int timeoutMs)
 {
+    constexpr int SliceMs = 10;
     QByteArray out;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (out.size() < atLeast) {
@@ -63,8 +116,15 @@ QByteArray PtyPair::readMaster(int atLeast, int timeoutMs)
                               .count();
         if (left <= 0)
             break;
+        const int slice = static_cast<int>(qMin<qint64>(left, SliceMs));
+        QMutexLocker lock(&m_mutex);
+        if (m_master < 0) {
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(slice));
+            continue;
+        }
         pollfd p{m_master, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0)
+        if (::poll(&p, 1, slice) <= 0)
             continue;
         char buf[4096];
         const ssize_t n = ::read(m_master, buf, sizeof buf);
@@ -131,8 +191,23 @@ void PtyPeer::loop()
         while (!m_stop && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     };
+    // Copies sent after a gap, due at their time while requests go on.
+    struct Due {
+        std::chrono::steady_clock::time_point at;
+        QByteArray bytes;
+    };
+    std::vector<Due> due;
     QByteArray buf;
     while (!m_stop) {
+        const auto now = std::chrono::steady_clock::now();
+        for (auto it = due.begin(); it != due.end();) {
+            if (it->at > now) {
+                ++it;
+                continue;
+            }
+            m_pty.writeMaster(it->bytes);
+            it = due.erase(it);
+        }
         buf.append(m_pty.readMaster(1, 10));
         for (int n = peerFrameSize(buf); n > 0 && !m_stop; n = peerFrameSize(buf)) {
             const QByteArray request = buf.left(n);
@@ -156,8 +231,15 @@ void PtyPeer::loop()
                 continue;
             const QByteArray wire = step.wireBytes(request);
             pause(step.delayMs);
-            const QByteArray copy = step.duplicate ? wire : QByteArray();
-            if (step.byteGapUs > 0) {
+            const bool laterCopy = step.duplicate && step.duplicateGapMs > 0;
+            const QByteArray copy = step.duplicate && !laterCopy ? wire : QByteArray();
+            if (laterCopy)
+                due.push_back({std::chrono::steady_clock::now() +
+                                   std::chrono::milliseconds(step.duplicateGapMs),
+                               wire});
+            if (step.cutAt > 0 && step.cutAt < wire.size()) {
+                m_pty.writeMaster(wire.left(step.cutAt));
+            } else if (step.byteGapUs > 0) {
                 // Each byte at its own time on one schedule, so that sleeping
                 // a little long never slows the line down as a whole.
                 const auto start = std::chrono::steady_clock::now();

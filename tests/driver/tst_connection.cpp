@@ -202,6 +202,12 @@ private slots:
         ok("window, after the others", "10.0.0.5:44818;WINDOW = 8;connected=large;slot=2",
            "10.0.0.5:44818", "0102", ConnectedMode::Large, 0, "slot=2;connected=large;window=8");
         ok("window=1 is the default", "10.0.0.5:44818;window=1", "10.0.0.5:44818", "0100");
+        ok("bitwrite last", "10.0.0.5:44818;BitWrite=ReadWrite;window=2", "10.0.0.5:44818", "0100",
+           off, 0, "window=2;bitwrite=readwrite");
+        ok("bitwrite=rmw is the default", "COM1,9600,8,1,N;bitwrite=rmw", "COM1,9600,8,1,N",
+           "0100");
+        bad("bitwrite neither", "127.0.0.1:44818;bitwrite=write", "bitwrite=write");
+        bad("bare bitwrite", "127.0.0.1:44818;bitwrite", "bitwrite");
         bad("window 0", "127.0.0.1:44818;window=0", "window=0");
         bad("bare window", "127.0.0.1:44818;window", "window");
         bad("timeout too short", "127.0.0.1:44818;timeout=9", "timeout=9");

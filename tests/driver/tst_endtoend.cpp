@@ -124,11 +124,15 @@ class TestEndToEnd : public QObject
                  status != LR_Initial && status != LR_LinkFailed && status != LR_NoReply);
         if (out.timestamp.isValid())
             QVERIFY(out.timestamp >= before.addMSecs(-1));
+        // A write that depends on the tag's type (a text, an element of what
+        // may be a BOOL array) reads one element first, once per connection.
+        const QStringList trace = capture.lines(QtDebugMsg);
+        const int reads = trace.filter(QStringLiteral("lib[Quorvex]读命令 ")).size();
+        QVERIFY(reads <= 1);
         // The simulator counts a reply just after writing it: the driver
         // may hold it first.
-        QTRY_COMPARE_WITH_TIMEOUT(own.requestsServed() - served, requests, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(own.requestsServed() - served, requests + reads, 2000);
         // Every request sent is traced, and a part left unanswered was sent.
-        const QStringList trace = capture.lines(QtDebugMsg);
         const QString sent = QStringLiteral("lib[Quorvex]写命令 %1  %2 len = %3 msg : 6f00")
                                  .arg(serialLine ? QStringLiteral(":0") : own.address(), tag)
                                  .arg(count);
@@ -153,6 +157,105 @@ class TestEndToEnd : public QObject
         }
     }
 
+    // One row of bitsAndElements over one messaging.
+    void checkBitRow(CDriveBaseClass *d, qsim::SimRunner &own)
+    {
+        QFETCH(QString, address);
+        QFETCH(int, type);
+        QFETCH(int, count);
+        QFETCH(QVariant, write);
+        QFETCH(int, status);
+        QFETCH(QVariant, values);
+        QFETCH(QString, warning);
+        QFETCH(QString, whole);
+        QFETCH(int, width);
+        QFETCH(int, wholeCount);
+        QFETCH(quint64, after);
+        QFETCH(quint64, toggleMask);
+        QFETCH(int, lost);
+        {
+            CLabelVariable in;
+            in.values = write;
+            const auto once = [&] {
+                return write.isValid() ? d->WriteVariable(address, DataType(type), in, count)
+                                       : d->ReadVariable(address, DataType(type), count);
+            };
+            MessageCapture capture;
+            const CLabelVariable v = once();
+            QCOMPARE(v.status, status);
+            const QStringList warnings = capture.lines(QtWarningMsg);
+            if (warning.isEmpty())
+                QCOMPARE(warnings, QStringList());
+            else
+                QVERIFY2(warnings.size() == 1 && warnings.first().contains(warning) &&
+                             warnings.first().contains(address),
+                         qPrintable(warnings.join('\n')));
+            if (!write.isValid() && status == 0)
+                QCOMPARE(elements(v.values), elements(values));
+            // Once the integer's width is known, a bit beyond it goes unsent.
+            if (warning.contains(QLatin1String("width = "))) {
+                const int asked = own.tagRequestsServed();
+                QCOMPARE(once().status, status);
+                QCOMPARE(own.tagRequestsServed(), asked);
+            }
+            if (!write.isValid())
+                return;
+            if (status == 0) {
+                const CLabelVariable back = d->ReadVariable(address, DataType(type), count);
+                QCOMPARE(back.status, 0);
+                QCOMPARE(elements(back.values), elements(values));
+            }
+            // Every request flipped the simulator's bit once, but for those
+            // a read-then-write overwrote.
+            const DataType unsignedOfWidth = width == 1   ? DT_UInt8
+                                             : width == 2 ? DT_UInt16
+                                             : width == 4 ? DT_UInt32
+                                                          : DT_UInt64;
+            const CLabelVariable all = d->ReadVariable(whole, unsignedOfWidth, wholeCount);
+            QCOMPARE(all.status, 0);
+            quint64 got = 0;
+            const QVariantList list = all.values.value<QVariantList>();
+            for (int i = 0; i < list.size(); ++i)
+                got |= list.at(i).toULongLong() << (8 * width * i);
+            const int flips = own.tagRequestsServed() - lost;
+            QCOMPARE(QString::number(got, 16),
+                     QString::number(after ^ (flips % 2 ? toggleMask : 0), 16));
+        }
+    }
+
+    // One row of textsOfEveryType over one messaging.
+    void checkTextRow(CDriveBaseClass *d)
+    {
+        QFETCH(QString, tag);
+        QFETCH(QString, text);
+        QFETCH(int, status);
+        QFETCH(QString, readBack);
+        QFETCH(QString, warning);
+        {
+            CLabelVariable in;
+            in.values = listOf<QString>({text});
+            MessageCapture capture;
+            d->DebugCmd(DBG_StartDebug);
+            QCOMPARE(d->WriteVariable(tag, DT_String, in).status, status);
+            d->DebugCmd(DBG_StopDebug);
+            const QStringList warnings = capture.lines(QtWarningMsg);
+            if (warning.isEmpty())
+                QCOMPARE(warnings, QStringList());
+            else
+                QVERIFY2(warnings.join('\n').contains(warning), qPrintable(warnings.join('\n')));
+            // Refused: only reads that learned the type went out.
+            if (status != 0)
+                QCOMPARE(capture.lines(QtDebugMsg).filter(QStringLiteral("写命令")), QStringList());
+            if (status == LR_LinkFailed) {
+                QCOMPARE(elements(d->ReadVariable(tag + ".Rpm", DT_Int32).values),
+                         elements(listOf<int>({1500})));
+                return;
+            }
+            const CLabelVariable v = d->ReadVariable(tag, DT_String);
+            QCOMPARE(v.status, 0);
+            QCOMPARE(elements(v.values), elements(listOf<QString>({readBack})));
+        }
+    }
 private slots:
     void initTestCase()
     {
@@ -200,8 +303,27 @@ private slots:
                               << listOf<long long>({1234567890123LL});
         QTest::newRow("ULINT") << "UlintTag" << int(DT_UInt64) << 1
                                << listOf<unsigned long long>({18000000000000000000ULL});
-        // one reply is taken whole however long: a LINT read as one byte
-        QTest::newRow("LINT as one byte") << "LintTag" << int(DT_Int8) << 1 << listOf<char>({-53});
+        // Integers of another width are converted element by element.
+        QTest::newRow("SINT as int32") << "SintTag" << int(DT_Int32) << 1 << listOf<int>({-5});
+        QTest::newRow("INT as int64")
+            << "IntTag" << int(DT_Int64) << 1 << listOf<long long>({-1234});
+        QTest::newRow("DINT as int8") << "DintTag" << int(DT_Int8) << 1 << listOf<char>({42});
+        QTest::newRow("DINT array as int16") << "DintArray" << int(DT_Int16) << 10
+                                             << generated<short>(10, [](int i) { return i * 10; });
+        QTest::newRow("INT array as int32 in parts")
+            << "IntArray" << int(DT_Int32) << 300
+            << generated<int>(300, [](int i) { return i - 150; });
+        // the same bits whatever the signedness
+        QTest::newRow("UDINT as int32")
+            << "UdintTag" << int(DT_Int32) << 1 << listOf<int>({int(4000000000u)});
+        QTest::newRow("DWORD as uint32")
+            << "DwordTag" << int(DT_UInt32) << 1 << listOf<unsigned int>({0xDEADBEEFu});
+        QTest::newRow("WORD as uint16")
+            << "WordTag" << int(DT_UInt16) << 1 << listOf<unsigned short>({0xBEEF});
+        QTest::newRow("BYTE as uint8")
+            << "ByteTag" << int(DT_UInt8) << 1 << listOf<unsigned char>({0xA5});
+        QTest::newRow("LWORD as uint64") << "LwordTag" << int(DT_UInt64) << 1
+                                         << listOf<unsigned long long>({0x0123456789ABCDEFull});
         QTest::newRow("LREAL") << "LrealTag" << int(DT_Double) << 1 << listOf<double>({2.25});
         QTest::newRow("STRING") << "StringTag" << int(DT_String) << 1
                                 << listOf<QString>({QStringLiteral("Hello, PLC")});
@@ -302,26 +424,39 @@ private slots:
     void controllerErrorsAreFailures_data()
     {
         QTest::addColumn<QString>("tag");
+        QTest::addColumn<int>("type");
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("status"); // as the warning shows it
-        QTest::newRow("unknown tag") << "NoSuchTag" << 1 << "0x05";
-        QTest::newRow("unknown member") << "Motor.NoMember" << 1 << "0x05";
-        QTest::newRow("index past the end") << "DintArray[10]" << 1 << "0xff";
-        QTest::newRow("count past the end") << "DintArray" << 11 << "0xff";
-        QTest::newRow("index past the end, 16-bit") << "BigArray[20000]" << 1 << "0xff";
-        QTest::newRow("dimension past the end") << "Grid[4,0]" << 1 << "0xff";
-        // one byte where a DINT needs four is no DINT
-        QTest::newRow("too few value bytes") << "SintTag" << 1 << "need = 4";
+        QTest::newRow("unknown tag") << "NoSuchTag" << int(DT_Int32) << 1 << "0x05";
+        QTest::newRow("unknown member") << "Motor.NoMember" << int(DT_Int32) << 1 << "0x05";
+        QTest::newRow("index past the end") << "DintArray[10]" << int(DT_Int32) << 1 << "0xff";
+        QTest::newRow("count past the end") << "DintArray" << int(DT_Int32) << 11 << "0xff";
+        QTest::newRow("index past the end, 16-bit")
+            << "BigArray[20000]" << int(DT_Int32) << 1 << "0xff";
+        QTest::newRow("dimension past the end") << "Grid[4,0]" << int(DT_Int32) << 1 << "0xff";
+        // A reply that holds no value of the host's type is no value.
+        QTest::newRow("REAL as int32") << "RealTag" << int(DT_Int32) << 1 << "reply = 0x00ca REAL";
+        QTest::newRow("DINT as float") << "DintTag" << int(DT_Float) << 1 << "asked = 8 DT_Float";
+        QTest::newRow("LREAL as float") << "LrealTag" << int(DT_Float) << 1 << "0x00cb LREAL";
+        QTest::newRow("STRING as int32") << "StringTag" << int(DT_Int32) << 1 << "0x02a0";
+        QTest::newRow("structure as int16") << "Motor" << int(DT_Int16) << 1 << "0x02a0";
+        QTest::newRow("text array as double") << "Names" << int(DT_Double) << 5 << "0x02a0";
+        // Converted integers that do not fit are no value either.
+        QTest::newRow("LINT as one byte")
+            << "LintTag" << int(DT_Int8) << 1 << "index = 0 value = 1234567890123";
+        QTest::newRow("INT array as int8: 127 fits, 128 does not")
+            << "IntArray[270]" << int(DT_Int8) << 10 << "index = 8 value = 128";
     }
 
     void controllerErrorsAreFailures()
     {
         QFETCH(QString, tag);
+        QFETCH(int, type);
         QFETCH(int, count);
         QFETCH(QString, status);
         CDriveBaseClass *d = connected();
         MessageCapture capture;
-        const CLabelVariable v = d->ReadVariable(tag, DT_Int32, count);
+        const CLabelVariable v = d->ReadVariable(tag, DataType(type), count);
         QCOMPARE(v.status, int(LR_LinkFailed));
         QVERIFY(!v.values.isValid());
         QVERIFY(v.timestamp.isNull());
@@ -671,7 +806,7 @@ private slots:
         QTest::addColumn<QVariant>("values");
         QTest::addColumn<int>("silentAfter"); // >= 0: the simulator stops answering
         QTest::addColumn<int>("status");
-        QTest::addColumn<int>("requests");
+        QTest::addColumn<int>("requests"); // writes, not counting a read that learns the type
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QVariant>("readBack"); // invalid: not read back
         const QString w = QStringLiteral(";write");
@@ -692,6 +827,14 @@ private slots:
         ok("ULINT", "UlintTag", DT_UInt64, 1,
            listOf<unsigned long long>({18446744073709551615ULL}));
         ok("LREAL", "LrealTag", DT_Double, 1, listOf<double>({1e-300}));
+        // A bit string takes no integer code: refused as a type mismatch
+        // (nothing stored), then sent once more as the bit string.
+        ok("DWORD", "DwordTag", DT_UInt32, 1, listOf<unsigned int>({0x12345678u}), 2);
+        ok("DWORD from int32", "DwordTag", DT_Int32, 1, listOf<int>({-2}), 2);
+        ok("WORD", "WordTag", DT_Int16, 1, listOf<short>({-2}), 2);
+        ok("BYTE", "ByteTag", DT_UInt8, 1, listOf<unsigned char>({0x5A}), 2);
+        ok("LWORD", "LwordTag", DT_UInt64, 1, listOf<unsigned long long>({0xFEDCBA9876543210ull}),
+           2);
         ok("STRING", "StringTag", DT_String, 1, listOf<QString>({QStringLiteral("Grüße, 温度")}));
         ok("empty text", "StringTag", DT_String, 1, listOf<QString>({QString()}));
         ok("82-byte text", "StringTag", DT_String, 1, listOf<QString>({QString(82, 'x')}));
@@ -726,9 +869,13 @@ private slots:
         QTest::newRow("bad address goes unsent")
             << w << "Motor..Rpm" << int(DT_Int32) << 1 << listOf<int>({5}) << -1
             << int(LR_BadAddress) << 0 << QString() << QVariant();
+        // refused as INT, then as WORD
         QTest::newRow("type mismatch")
             << w << "DintTag" << int(DT_Int16) << 1 << listOf<short>({5}) << -1
-            << int(LR_LinkFailed) << 1 << "status = 0xff ext = 0x2107" << listOf<short>({42});
+            << int(LR_LinkFailed) << 2 << "status = 0xff ext = 0x2107" << listOf<short>({42});
+        QTest::newRow("type mismatch, no bit string for REAL")
+            << w << "DintTag" << int(DT_Float) << 1 << listOf<float>({5}) << -1
+            << int(LR_LinkFailed) << 1 << "status = 0xff ext = 0x2107" << QVariant();
         QTest::newRow("past the end")
             << w << "DintArray[8]" << int(DT_Int32) << 3 << listOf<int>({1, 2, 3}) << -1
             << int(LR_LinkFailed) << 1 << "status = 0xff ext = 0x2105" << listOf<int>({80, 90});
@@ -756,6 +903,240 @@ private slots:
 
     void writesOverTheSerialLine_data() { writesReachTheController_data(); }
     void writesOverTheSerialLine() { writeRow(true); }
+
+    // Bits of integers and elements of BOOL arrays, read and written over
+    // TCP, a connection and the serial line. A write changes its bits and
+    // no other, even while the simulator flips another bit of the same
+    // integer before every request; the integer is then read whole.
+    void bitsAndElements_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QVariant>("write");  // invalid: only read
+        QTest::addColumn<int>("status");      // of the write, else of the read
+        QTest::addColumn<QVariant>("values"); // a read of the address after a good write
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QString>("whole"); // the integer(s), read whole after a write
+        QTest::addColumn<int>("width");     // bytes of one
+        QTest::addColumn<int>("wholeCount");
+        QTest::addColumn<quint64>("after");      // their bits after the write, flips aside
+        QTest::addColumn<QString>("toggle");     // the simulator flips this bit, TAG.N
+        QTest::addColumn<quint64>("toggleMask"); // ... which is this one of `whole`
+        QTest::addColumn<int>("lost");           // flips a write overwrote
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<bool>("noRmw");
+        const QVariant on = listOf<bool>({true}), off = listOf<bool>({false});
+        auto read = [&](const char *name, const char *address, const QVariant &values,
+                        int type = DT_Bool, int count = 1) {
+            QTest::newRow(name) << address << type << count << QVariant() << 0 << values
+                                << QString() << QString() << 0 << 0 << quint64(0) << QString()
+                                << quint64(0) << 0 << QString() << false;
+        };
+        auto refused = [&](const char *name, const char *address, const char *warning,
+                           int type = DT_Bool) {
+            QTest::newRow(name) << address << type << 1 << QVariant() << 7 << QVariant()
+                                << QString::fromUtf8(warning) << QString() << 0 << 0 << quint64(0)
+                                << QString() << quint64(0) << 0 << QString() << false;
+        };
+        // `whole` of `n` integers of `width` bytes, their bits `after`.
+        auto write = [&](const char *name, const char *address, bool value, const char *whole,
+                         int width, int n, quint64 after, const char *toggle, int toggleBit,
+                         int status = 0, const char *warning = "", int lost = 0,
+                         const char *option = "", bool noRmw = false) {
+            QTest::newRow(name) << address << int(DT_Bool) << 1 << listOf<bool>({value}) << status
+                                << listOf<bool>({value}) << QString::fromUtf8(warning) << whole
+                                << width << n << after << toggle << (quint64(1) << toggleBit)
+                                << lost << option << noRmw;
+        };
+        // Bit 0, the last bit and one past it, of every width.
+        read("SINT bit 0", "SintTag.0", on); // -5 = 0xFB
+        read("SINT bit 2", "SintTag.2", off);
+        read("SINT bit 7", "SintTag.7", on);
+        refused("SINT bit 8", "SintTag.8", "bit = 8 width = 8");
+        read("USINT bit 0", "UsintTag.0", off); // 200 = 0xC8
+        read("USINT bit 7", "UsintTag.7", on);
+        refused("USINT bit 8", "UsintTag.8", "bit = 8 width = 8");
+        read("BYTE bit 7", "ByteTag.7", on); // 0xA5
+        refused("BYTE bit 8", "ByteTag.8", "bit = 8 width = 8");
+        read("INT bit 0", "IntTag.0", off); // -1234 = 0xFB2E
+        read("INT bit 15", "IntTag.15", on);
+        refused("INT bit 16", "IntTag.16", "bit = 16 width = 16");
+        read("UINT bit 15", "UintTag.15", on); // 60000 = 0xEA60
+        refused("UINT bit 16", "UintTag.16", "bit = 16 width = 16");
+        read("WORD bit 0", "WordTag.0", on); // 0xBEEF
+        read("WORD bit 15", "WordTag.15", on);
+        refused("WORD bit 16", "WordTag.16", "bit = 16 width = 16");
+        read("DINT bit 0", "DintTag.0", off); // 42
+        read("DINT bit 5", "DintTag.5", on);
+        read("DINT bit 31", "DintTag.31", off);
+        refused("DINT bit 32", "DintTag.32", "bit = 32 width = 32");
+        read("UDINT bit 31", "UdintTag.31", on); // 0xEE6B2800
+        refused("UDINT bit 32", "UdintTag.32", "bit = 32 width = 32");
+        read("DWORD bit 0", "DwordTag.0", on); // 0xDEADBEEF
+        read("DWORD bit 31", "DwordTag.31", on);
+        refused("DWORD bit 32", "DwordTag.32", "bit = 32 width = 32");
+        read("LINT bit 0", "LintTag.0", on); // 0x0000011F71FB04CB
+        read("LINT bit 63", "LintTag.63", off);
+        refused("LINT bit 64", "LintTag.64", "bit = 64 width = 64");
+        read("ULINT bit 63", "UlintTag.63", on); // 0xF9CCD8A1C5080000
+        read("ULINT bit 0", "UlintTag.0", off);
+        read("LWORD bit 0", "LwordTag.0", on); // 0x0123456789ABCDEF
+        read("LWORD bit 63", "LwordTag.63", off);
+        refused("LWORD bit 64", "LwordTag.64", "bit = 64 width = 64");
+        // Of elements and members, across elements, in other types.
+        read("bit of an element", "DintArray[3].4", on);               // 30
+        read("bit of a member", "Motor.Rpm.2", on);                    // 1500
+        read("bit of a member of an element", "Motors[2].Rpm.2", off); // 1200
+        read("bits across two elements", "IntArray[150].14",
+             listOf<bool>({false, false, true, false}), DT_Bool, 4); // 0 and 1
+        read("a bit as int32", "DintTag.5", listOf<int>({1}), DT_Int32);
+        read("a bit as double", "IntTag.15", listOf<double>({1.0}), DT_Double);
+        refused("a bit is no text", "DintTag.5", "asked = 12 DT_String", DT_String);
+        refused("a REAL has no bits", "RealTag.3", "reply = 0x00ca REAL");
+        // BOOL[64]: bit k set when k % 3 == 0, in two words.
+        read("BOOL array element 0", "BoolArray[0]", on);
+        read("BOOL array element 31", "BoolArray[31]", off);
+        read("BOOL array element 32", "BoolArray[32]", off);
+        read("BOOL array element 33", "BoolArray[33]", on);
+        read("BOOL array element n - 1", "BoolArray[63]", on);
+        refused("BOOL array element n", "BoolArray[64]", "status = 0xff ext = 0x2105");
+        read("BOOL array elements 30 to 33", "BoolArray[30]",
+             listOf<bool>({true, false, false, true}), DT_Bool, 4);
+        read("BOOL array element as uint8", "BoolArray[36]", listOf<unsigned char>({1}), DT_UInt8);
+        read("DINT array element is no bit", "DintArray[3]", listOf<int>({30}), DT_Int32);
+        // One bit set or cleared while the simulator flips another.
+        write("SINT bit 7 cleared", "SintTag.7", false, "SintTag", 1, 1, 0x7B, "SintTag.0", 0);
+        write("USINT bit 0 set", "UsintTag.0", true, "UsintTag", 1, 1, 0xC9, "UsintTag.7", 7);
+        write("BYTE bit 1 set", "ByteTag.1", true, "ByteTag", 1, 1, 0xA7, "ByteTag.6", 6);
+        write("INT bit 15 cleared", "IntTag.15", false, "IntTag", 2, 1, 0x7B2E, "IntTag.1", 1);
+        write("UINT bit 0 set", "UintTag.0", true, "UintTag", 2, 1, 0xEA61, "UintTag.15", 15);
+        write("WORD bit 9 cleared", "WordTag.9", false, "WordTag", 2, 1, 0xBCEF, "WordTag.8", 8);
+        write("DINT bit 31 set", "DintTag.31", true, "DintTag", 4, 1, 0x8000002A, "DintTag.9", 9);
+        write("UDINT bit 31 cleared", "UdintTag.31", false, "UdintTag", 4, 1, 0x6E6B2800,
+              "UdintTag.0", 0);
+        write("DWORD bit 16 cleared", "DwordTag.16", false, "DwordTag", 4, 1, 0xDEACBEEF,
+              "DwordTag.4", 4);
+        write("LINT bit 63 set", "LintTag.63", true, "LintTag", 8, 1, 0x8000011F71FB04CBull,
+              "LintTag.1", 1);
+        write("ULINT bit 0 set", "UlintTag.0", true, "UlintTag", 8, 1, 0xF9CCD8A1C5080001ull,
+              "UlintTag.62", 62);
+        write("LWORD bit 40 cleared", "LwordTag.40", false, "LwordTag", 8, 1, 0x0123446789ABCDEFull,
+              "LwordTag.63", 63);
+        write("BOOL array element 33 cleared", "BoolArray[33]", false, "BoolArray", 4, 2,
+              0x9249249049249249ull, "BoolArray.34", 34);
+        write("BOOL array element 31 set", "BoolArray[31]", true, "BoolArray", 4, 2,
+              0x92492492C9249249ull, "BoolArray.5", 5);
+        write("bit of an element set", "DintArray[3].0", true, "DintArray[3]", 4, 1, 31,
+              "DintArray.97", 1);
+        write("bit of a member cleared", "Motor.Rpm.2", false, "Motor.Rpm", 4, 1, 1496, "Motor.3",
+              3);
+        write("no bit 32 of a DINT, nothing written", "DintTag.32", true, "DintTag", 4, 1, 42,
+              "DintTag.9", 9, 7, "bit = 32 width = 32");
+        write("no bit 64 at all, nothing sent", "DintTag.64", true, "DintTag", 4, 1, 42,
+              "DintTag.9", 9, 7, "bit = 64 width = 64");
+        write("no Read-Modify-Write: refused", "DintTag.0", true, "DintTag", 4, 1, 42, "DintTag.9",
+              9, 7, "status = 0x08", 0, "", true);
+        // read, set, write: a flip between the read and the write is lost
+        write("no Read-Modify-Write, bitwrite=readwrite", "DintTag.0", true, "DintTag", 4, 1, 43,
+              "DintTag.9", 9, 0, "", 1, ";bitwrite=readwrite", true);
+        write("Read-Modify-Write with bitwrite=readwrite", "DintTag.0", true, "DintTag", 4, 1, 43,
+              "DintTag.9", 9, 0, "", 0, ";bitwrite=readwrite");
+        QTest::newRow("bits across two elements written")
+            << "IntArray[150].15" << int(DT_Bool) << 2 << listOf<bool>({true, false}) << 0
+            << listOf<bool>({true, false}) << QString() << "IntArray[150]" << 2 << 2
+            << quint64(0x8000) << "IntArray.2407" << (quint64(1) << 7) << 0 << QString() << false;
+        // Bits 30 and 31 of DintTag, 0 and 1 of an element it does not have.
+        QTest::newRow("bits past the end of a scalar: nothing written")
+            << "DintTag.30" << int(DT_Bool) << 4 << listOf<bool>({true, true, true, true}) << 7
+            << QVariant() << "status = 0xff ext = 0x2105"
+            << "DintTag" << 4 << 1 << quint64(42) << "DintTag.9" << (quint64(1) << 9) << 0
+            << QString() << false;
+        QTest::newRow("numbers as bits: not 0 sets")
+            << "IntTag.0" << int(DT_Int32) << 2 << listOf<int>({-3, 0}) << 0 << listOf<int>({1, 0})
+            << QString() << "IntTag" << 2 << 1 << quint64(0xFB2D) << "IntTag.12"
+            << (quint64(1) << 12) << 0 << QString() << false;
+        QTest::newRow("texts are no bits")
+            << "DintTag.0" << int(DT_String) << 1 << listOf<QString>({"1"}) << 11 << QVariant()
+            << QString() << "DintTag" << 4 << 1 << quint64(42) << "DintTag.9" << (quint64(1) << 9)
+            << 0 << QString() << false;
+    }
+
+    void bitsAndElements()
+    {
+        QFETCH(QString, toggle);
+        QFETCH(QString, option);
+        QFETCH(bool, noRmw);
+        for (const char *messaging : {"", ";connected=large", "serial"}) {
+            const bool serialLine = QByteArray(messaging) == "serial";
+            qsim::SimOptions o;
+            o.serial = serialLine;
+            o.toggleBit = toggle;
+            o.noRmw = noRmw;
+            qsim::SimRunner own(o);
+            QVERIFY2(own.start(), qPrintable(own.errorString()));
+            CDriveBaseClass *d = newDriver();
+            const QString where = serialLine ? own.serialPath() + QStringLiteral(",115200,8,1,N")
+                                             : own.address() + QLatin1String(messaging);
+            QCOMPARE(d->ConnectDrive(where + QStringLiteral(";write") + option), 0);
+            // Closed before its simulator goes, which would be a warning.
+            checkBitRow(d, own);
+            d->DisConnectDrive();
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    // Every text type, written at length 0, at its room, and one beyond it
+    // (refused, nothing sent), over TCP, a connection and the serial line.
+    void textsOfEveryType_data()
+    {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("readBack");
+        QTest::addColumn<QString>("warning");
+        auto three = [](const char *tag, int room, const char *before) {
+            const QString name = QString::fromLatin1(tag);
+            QTest::newRow(qPrintable(name + " empty"))
+                << name << QString() << 0 << QString() << QString();
+            const QString full(room, QLatin1Char('x'));
+            QTest::newRow(qPrintable(name + " full")) << name << full << 0 << full << QString();
+            QTest::newRow(qPrintable(name + " one beyond"))
+                << name << full + "y" << int(LR_WrongElementType) << QString::fromLatin1(before)
+                << QStringLiteral("bytes = %1 limit = %2").arg(room + 1).arg(room);
+        };
+        three("StringTag", 82, "Hello, PLC");
+        three("Text20", 20, "Twenty at the most");
+        three("Text8", 8, "Eight!");
+        three("Texts20[1]", 20, "two");
+        three("ShortText", 255, "Short");
+        QTest::newRow("UTF-8 in a short string") << "ShortText" << QString::fromUtf8("温度 ok") << 0
+                                                 << QString::fromUtf8("温度 ok") << QString();
+        // Its members are asked for before it could be overwritten.
+        QTest::newRow("a structure is no text")
+            << "Motor" << QString("x") << int(LR_LinkFailed) << QString()
+            << "reply = 0x02a0 structure asked = 12 DT_String";
+    }
+
+    void textsOfEveryType()
+    {
+        for (const char *messaging : {"", ";connected=large", "serial"}) {
+            const bool serialLine = QByteArray(messaging) == "serial";
+            qsim::SimOptions o;
+            o.serial = serialLine;
+            qsim::SimRunner own(o);
+            QVERIFY2(own.start(), qPrintable(own.errorString()));
+            CDriveBaseClass *d = newDriver();
+            const QString where = serialLine ? own.serialPath() + QStringLiteral(",115200,8,1,N")
+                                             : own.address() + QLatin1String(messaging);
+            QCOMPARE(d->ConnectDrive(where + QStringLiteral(";write")), 0);
+            checkTextRow(d);
+            d->DisConnectDrive();
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

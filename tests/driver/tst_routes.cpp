@@ -247,9 +247,10 @@ private slots:
         QTest::newRow("direct") << "direct"
                                 << "write;path=none"
                                 << "DintTag" << 1 << 0 << 0;
+        // refused as DINT, then as DWORD, the bit string of its width
         QTest::newRow("type mismatch, connected") << ""
                                                   << "write;connected=large"
-                                                  << "RealTag" << 1 << 7 << 1;
+                                                  << "RealTag" << 1 << 7 << 2;
     }
     void writes()
     {

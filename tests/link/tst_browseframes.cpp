@@ -94,7 +94,8 @@ void TestBrowseFrames::pagingOverSimulator()
     QByteArray json = R"({"types":[{"name":"Inner","handle":"0x1001","members":[
         {"name":"A","type":"INT"},{"name":"B","type":"REAL","dims":[3]}]},
         {"name":"Outer","handle":"0x1002","members":[{"name":"In","type":"Inner","dims":[2]},
-        {"name":"Text","type":"STRING"}]}],"tags":[{"name":"Top","type":"Outer"})";
+        {"name":"Text","type":"STRING"}]}],"tags":[{"name":"Top","type":"Outer"},
+        {"name":"Bits","type":"BOOL","dims":[96]},{"name":"Short","type":"SHORT_STRING"})";
     for (int i = 0; i < 300; ++i)
         json += QStringLiteral(R"(,{"name":"Tag_%1","type":"DINT","dims":[%2]})")
                     .arg(i)
@@ -108,10 +109,16 @@ void TestBrowseFrames::pagingOverSimulator()
     };
     const browse::SymbolList list = browse::listSymbols(sim, QString());
     QVERIFY2(list.ok, qPrintable(list.error));
-    QCOMPARE(list.symbols.size(), 301);
+    QCOMPARE(list.symbols.size(), 303);
     QVERIFY(list.pages > 1);
-    QCOMPARE(list.symbols.at(150).name, QStringLiteral("Tag_149"));
-    QCOMPARE(list.symbols.at(150).dims[0], quint32(149 % 7 + 1));
+    QCOMPARE(list.symbols.at(152).name, QStringLiteral("Tag_149"));
+    QCOMPARE(list.symbols.at(152).dims[0], quint32(149 % 7 + 1));
+    // A BOOL array: words flagged as bits, its dimension in bits.
+    QCOMPARE(list.symbols.at(1).name, QStringLiteral("Bits"));
+    QVERIFY(list.symbols.at(1).isBoolArray() && list.symbols.at(1).dimCount() == 1);
+    QCOMPARE(list.symbols.at(1).dims[0], 96u);
+    QVERIFY(!list.symbols.at(150).isBoolArray());
+    QCOMPARE(list.symbols.at(2).atomic(), quint16(0xDA));
 
     browse::TemplateCache cache;
     QVERIFY(list.symbols.first().isStruct());

@@ -149,6 +149,17 @@ private slots:
         QTest::newRow("Buf[300], 16-bit element")
             << "Buf[300]" << areaFromHex("42756600 2900 2c01") << 1
             << frame("2c", "1c00 5202200624010af00e00 4c05 91034275660029002c01 0100 01000100");
+        // A bit is read as its integer, an element of a BOOL array as its word.
+        QTest::newRow("DintTag.5: DintTag")
+            << "DintTag.5" << areaFromHex("44696e7454616700") << 1
+            << frame("2c", "1c00 5202200624010af00e00 4c05 910744696e7454616700 0100 01000100");
+        QTest::newRow("Flags[2].31: element 2")
+            << "Flags[2].31" << areaFromHex("466c616773002802") << 1
+            << frame("2c", "1c00 5202200624010af00e00 4c05 9105466c616773002802 0100 01000100");
+        QTest::newRow("BoolArray[37]: word 1")
+            << "BoolArray[37]" << areaFromHex("426f6f6c4172726179002801") << 1
+            << frame("30", "2000 5202200624010af01200 4c07 9109426f6f6c4172726179002801 0100 "
+                           "01000100");
         QTest::newRow("count 300 as 16 bits")
             << "Ab" << areaFromHex("4162") << 300
             << frame("2a", "1a00 5202200624010af00c00 5202 91024162 2c01 00000000 01000100");

@@ -55,6 +55,14 @@ QVector<SoakTag> soakTags()
         {"IntArray", DT_Int16, 300, generated<short>(300, [](int i) { return i - 150; })},
         {"Names[2]", DT_String, 2, listText(QList<QString>{"Charlie", "Delta"})},
         {"Motor.Rpm", DT_Int32, 1, listText(QList<int>{1500})},
+        // Bits, BOOL array elements and text types: learned once a connection.
+        {"DintTag.1", DT_Bool, 5, listText(QList<bool>{true, false, true, false, true})},
+        {"IntArray[150].14", DT_Bool, 4, listText(QList<bool>{false, false, true, false})},
+        {"BoolArray[30]", DT_Bool, 4, listText(QList<bool>{true, false, false, true})},
+        {"Motors[1].Rpm.2", DT_Int16, 1, listText(QList<short>{1})},
+        {"Text20", DT_String, 1, listText(QList<QString>{"Twenty at the most"})},
+        {"ShortText", DT_String, 1, listText(QList<QString>{"Short"})},
+        {"Texts20[1]", DT_String, 2, listText(QList<QString>{"two", "three"})},
     };
 }
 
@@ -216,6 +224,26 @@ void countingHandler(QtMsgType type, const QMessageLogContext &, const QString &
     }
 }
 
+// The run takes minutes and says nothing until it ends: a line every 10 s
+// shows it moving (the message handler above swallows qInfo meanwhile).
+class Progress
+{
+public:
+    Progress() { clock.start(); }
+    void tick(int reads, int total, int faults)
+    {
+        if (clock.elapsed() < nextMs)
+            return;
+        nextMs += 10000;
+        fprintf(stderr, "soak: %d of %d reads done, %d faults survived, %lld s\n", reads, total,
+                faults, qint64(clock.elapsed() / 1000));
+    }
+
+private:
+    QElapsedTimer clock;
+    qint64 nextMs = 10000;
+};
+
 struct Tally {
     int reads = 0;
     int ofFault[FaultKinds] = {};
@@ -363,7 +391,9 @@ private slots:
         qint64 rssAtHalf = 0;
         bool afterLate = false;
         int lastTag = -1;
+        Progress progress;
         for (int i = 0; i < plan.size(); ++i) {
+            progress.tick(i, plan.size(), i - t.ofFault[int(Fault::None)]);
             if (i == plan.size() / 4)
                 rssAtQuarter = residentBytes();
             if (i == plan.size() / 2)

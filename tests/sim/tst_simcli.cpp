@@ -99,6 +99,23 @@ void TestSimCli::listensServesAndStopsOnSignal_data()
                       "efcdab89"
                       "0000")
         << false;
+    // The reply faults are read from the command line: the first tag reply
+    // comes late, and twice, as the simulator's own tests show in detail.
+    QTest::newRow("reply faults") << QStringList{QStringLiteral("--late-nth"),
+                                                 QStringLiteral("1"),
+                                                 QStringLiteral("--late-ms"),
+                                                 QStringLiteral("50"),
+                                                 QStringLiteral("--duplicate-every"),
+                                                 QStringLiteral("1"),
+                                                 QStringLiteral("--duplicate-gap-ms"),
+                                                 QStringLiteral("20"),
+                                                 QStringLiteral("--stall-after"),
+                                                 QStringLiteral("5"),
+                                                 QStringLiteral("--cut-after"),
+                                                 QStringLiteral("9"),
+                                                 QStringLiteral("--duplicate-forward-open")}
+                                  << routed(readTag(sym("DintTag"), 1))
+                                  << QByteArray("cc000000c4002a000000") << false;
 }
 
 void TestSimCli::listensServesAndStopsOnSignal()
@@ -198,6 +215,14 @@ void TestSimCli::refusesBadArguments_data()
         << QStringList{QStringLiteral("--blackhole-after"), QStringLiteral("1"),
                        QStringLiteral("--blackhole-ms"), QStringLiteral("-5")}
         << 2;
+    QTest::newRow("every 0th reply late")
+        << QStringList{QStringLiteral("--late-every"), QStringLiteral("0")} << 2;
+    QTest::newRow("negative copy gap")
+        << QStringList{QStringLiteral("--duplicate-nth"), QStringLiteral("2"),
+                       QStringLiteral("--duplicate-gap-ms"), QStringLiteral("-1")}
+        << 2;
+    QTest::newRow("no registration ignored")
+        << QStringList{QStringLiteral("--ignore-register"), QStringLiteral("0")} << 2;
     QTest::newRow("missing tag file")
         << QStringList{QStringLiteral("--tags"), QStringLiteral("/nonexistent.json")} << 1;
 }

@@ -88,25 +88,37 @@ public:
     // The reply is whole when its length field is satisfied.
     QByteArray exchange(const QByteArray &frame, int timeoutMs = WaitMs)
     {
+        send(frame);
+        return receive(timeoutMs);
+    }
+    void send(const QByteArray &frame)
+    {
         const ssize_t w = ::write(fd, frame.constData(), static_cast<size_t>(frame.size()));
         Q_UNUSED(w);
-        QByteArray got;
+    }
+    // One whole frame, or what came before the time ran out.
+    QByteArray receive(int timeoutMs = WaitMs)
+    {
         QElapsedTimer t;
         t.start();
-        while (eip::completeFrameSize(got) == 0 && t.elapsed() < timeoutMs) {
+        while (eip::completeFrameSize(buffer) == 0 && t.elapsed() < timeoutMs) {
             struct pollfd p = {fd, POLLIN, 0};
             if (::poll(&p, 1, 100) > 0) {
                 char buf[4096];
                 const ssize_t n = ::read(fd, buf, sizeof buf);
                 if (n > 0)
-                    got.append(buf, static_cast<int>(n));
+                    buffer.append(buf, static_cast<int>(n));
             }
         }
-        return got;
+        const int n = eip::completeFrameSize(buffer);
+        const QByteArray out = n ? buffer.left(n) : buffer;
+        buffer.remove(0, n ? n : buffer.size());
+        return out;
     }
 
 private:
     int fd = -1;
+    QByteArray buffer;
 };
 
 const QByteArray DintTagReply = QByteArray::fromHex("cc000000c4002a000000");
@@ -137,6 +149,11 @@ private slots:
     void outages();
     void maxOutstanding_data();
     void maxOutstanding();
+    void replyFaults_data();
+    void replyFaults();
+    void cutAfter();
+    void ignoredRegister();
+    void duplicatedForwardOpen();
 };
 
 void TestSimRunner::servesSeveralConnections()
@@ -636,4 +653,173 @@ void TestSimRunner::maxOutstanding()
     }
     QCOMPARE(busy, turnedAway);
     QCOMPARE(data, requests - turnedAway);
+}
+
+void TestSimRunner::replyFaults_data()
+{
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("ms");        // the copy's gap, the lateness, the stall
+    QTest::addColumn<bool>("together"); // the four reads sent at once, else each after its reply
+    QTest::addColumn<QString>("order"); // the replies as they come, A to D for the reads in turn
+    QTest::addColumn<int>("done");      // the simulator's count of the fault
+
+    QTest::newRow("every reply twice, right behind")
+        << false << "duplicate every" << 1 << 0 << false << "AABBCCDD" << 4;
+    QTest::newRow("every second reply twice")
+        << false << "duplicate every" << 2 << 0 << false << "ABBCDD" << 2;
+    QTest::newRow("the second reply twice, 400 ms later")
+        << false << "duplicate nth" << 2 << 400 << false << "ABCDB" << 1;
+    QTest::newRow("pty: the second reply twice, 400 ms later")
+        << true << "duplicate nth" << 2 << 400 << false << "ABCDB" << 1;
+    QTest::newRow("the first late, the others meanwhile")
+        << false << "late nth" << 1 << 300 << true << "BCDA" << 1;
+    QTest::newRow("every second late") << false << "late every" << 2 << 300 << true << "ACBD" << 2;
+    QTest::newRow("pty: the first late") << true << "late nth" << 1 << 300 << true << "BCDA" << 1;
+    QTest::newRow("stall after one, then the backlog in order")
+        << false << "stall" << 1 << 1000 << true << "ABCD" << 1;
+}
+
+// Four reads of tags with distinct replies; the replies' order shows what
+// the fault did, and the simulator's count that it did it as often as meant.
+void TestSimRunner::replyFaults()
+{
+    QFETCH(bool, serial);
+    QFETCH(QString, fault);
+    QFETCH(int, n);
+    QFETCH(int, ms);
+    QFETCH(bool, together);
+    QFETCH(QString, order);
+    QFETCH(int, done);
+    qsim::SimOptions o;
+    o.serial = serial;
+    qsim::SimRunner sim(o);
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    Client tcp;
+    PtyClient line;
+    quint32 session = 1;
+    if (serial) {
+        QVERIFY(line.open(sim.serialPath()));
+    } else {
+        QVERIFY(tcp.connectTo(sim.port()));
+        session = tcp.registerSession();
+        QVERIFY(session != 0);
+    }
+    qsim::SimFaults f;
+    if (fault == "duplicate every")
+        f.duplicateEvery = n;
+    if (fault == "duplicate nth")
+        f.duplicateNth = n;
+    f.duplicateGapMs = ms;
+    if (fault == "late every")
+        f.lateEvery = n;
+    if (fault == "late nth")
+        f.lateNth = n;
+    f.lateMs = ms;
+    if (fault == "stall")
+        f.stallAfter = n;
+    f.stallMs = ms;
+    sim.setFaults(f);
+
+    const QList<QByteArray> tags{"DintTag", "IntTag", "SintTag", "RealTag"};
+    QHash<QByteArray, QChar> letterOf; // each reply as a controller without faults gives it
+    qsim::SimRunner clean;
+    Client c;
+    QVERIFY(clean.start() && c.connectTo(clean.port()));
+    const quint32 cleanSession = c.registerSession();
+    for (int i = 0; i < tags.size(); ++i)
+        letterOf.insert(c.read(cleanSession, sym(tags.at(i))), QChar('A' + i));
+    QCOMPARE(letterOf.size(), tags.size());
+    QString got;
+    auto take = [&](int timeoutMs) {
+        const QByteArray cip = cipOf(serial ? line.receive(timeoutMs) : tcp.receive(timeoutMs));
+        if (!cip.isEmpty())
+            got += letterOf.value(cip, QChar('?'));
+        return !cip.isEmpty();
+    };
+    auto send = [&](int i) {
+        const QByteArray frame = sendRR(session, routed(readTag(sym(tags.at(i)), 1)));
+        serial ? line.send(frame) : void(tcp.socket.write(frame));
+        if (!serial)
+            tcp.socket.waitForBytesWritten(WaitMs);
+    };
+    QElapsedTimer sent;
+    sent.start();
+    for (int i = 0; i < tags.size(); ++i) {
+        send(i);
+        for (int k = 0; !together && k < 4 && !got.endsWith(QChar('A' + i)); ++k)
+            QVERIFY(take(WaitMs));
+    }
+    if (fault == "stall") { // the first answered, the rest held for the stall
+        QVERIFY(take(WaitMs) && take(WaitMs));
+        // coarse timers may fire 5 % early
+        QVERIFY2(sent.elapsed() >= ms * 9 / 10, qPrintable(QString::number(sent.elapsed())));
+    }
+    while (got.size() < order.size() && take(WaitMs)) {
+    }
+    QVERIFY(!take(ms + 100)); // and nothing more
+    QCOMPARE(got, order);
+    const int count = fault.startsWith("duplicate") ? sim.duplicatesSent()
+                      : fault.startsWith("late")    ? sim.lateRepliesSent()
+                                                    : sim.stallsBegun();
+    QCOMPARE(count, done);
+}
+
+// Half a reply, then the close; the next connection is served as usual.
+void TestSimRunner::cutAfter()
+{
+    qsim::SimOptions o;
+    o.cutAfter = 2;
+    qsim::SimRunner sim(o);
+    QVERIFY(sim.start());
+    Client a;
+    QVERIFY(a.connectTo(sim.port()));
+    const quint32 h = a.registerSession();
+    QCOMPARE(a.read(h, sym("DintTag")).toHex(), DintTagReply.toHex());
+    const QByteArray half = a.exchange(sendRR(h, routed(readTag(sym("DintTag"), 1))));
+    QVERIFY(a.waitClosed());
+    QCOMPARE(half.size(), (eip::OffCipMessage + DintTagReply.size()) / 2);
+    QCOMPARE(sim.repliesCut(), 1);
+    Client b;
+    QVERIFY(b.connectTo(sim.port()));
+    QCOMPARE(b.read(b.registerSession(), sym("DintTag")).toHex(), DintTagReply.toHex());
+}
+
+// A booting controller ignores the first registrations, whoever sends them.
+void TestSimRunner::ignoredRegister()
+{
+    qsim::SimOptions o;
+    o.ignoreRegister = 1;
+    qsim::SimRunner sim(o);
+    QVERIFY(sim.start());
+    Client a, b;
+    QVERIFY(a.connectTo(sim.port()) && b.connectTo(sim.port()));
+    QVERIFY(a.exchange(registerSession(), 300).isEmpty());
+    QCOMPARE(sim.registersIgnored(), 1);
+    QVERIFY(b.registerSession() != 0);
+    QVERIFY(a.registerSession() != 0);
+    QCOMPARE(sim.registersIgnored(), 1);
+}
+
+// The copy of a Forward Open's reply comes after a read on the connection.
+void TestSimRunner::duplicatedForwardOpen()
+{
+    qsim::SimOptions o;
+    o.duplicateForwardOpen = true;
+    o.duplicateGapMs = 200;
+    qsim::SimRunner sim(o);
+    QVERIFY(sim.start());
+    Client a;
+    QVERIFY(a.connectTo(sim.port()));
+    const quint32 h = a.registerSession();
+    const QByteArray open = a.exchange(sendRR(
+        h, forwardOpen(true, 9, 0x42000FA2, 0x42000FA2, QByteArray::fromHex("010020022401"))));
+    const quint32 id = openedId(cipOf(open));
+    QVERIFY(id != 0);
+    QCOMPARE(connectedCipOf(a.exchange(sendUnit(h, id, 1, readTag(sym("DintTag"), 1)))).toHex(),
+             DintTagReply.toHex());
+    QCOMPARE(a.receive().toHex(), open.toHex());
+    QCOMPARE(sim.duplicatesSent(), 1);
+    QCOMPARE(sim.forwardOpensAccepted(), 1);
 }

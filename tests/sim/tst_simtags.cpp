@@ -43,6 +43,9 @@ private slots:
     void tagFileErrors_data();
     void tagFileErrors();
     void stringArrayPartsKeepWholeStructures();
+    void writesOfBitsAndTexts_data();
+    void writesOfBitsAndTexts();
+    void toggledBitFlipsBeforeEveryRequest();
 };
 
 void TestSimTags::paths_data()
@@ -194,6 +197,10 @@ void TestSimTags::tagFileExample()
     QCOMPARE(read(readTag(sym("Running"), 1)), QByteArray("cc000000c10001"));
     QCOMPARE(read(readTag(sym("Matrix") + el8(1) + el8(0), 1)), QByteArray("cc000000c40004000000"));
     QCOMPARE(read(readFrag(sym("Flags"), 2, 0)), QByteArray("d2000000d3000f00000000000080"));
+    QCOMPARE(read(readFrag(sym("Alarms"), 2, 0)), QByteArray("d2000000d3000900000000000000"));
+    QCOMPARE(read(readTag(sym("Station"), 1)),
+             QByteArray("cc000000a002203f07000000507265737320340000000000"));
+    QCOMPARE(read(readTag(sym("Code"), 1)), QByteArray("cc000000da0004412d3137"));
     QCOMPARE(read(readTag(sym("Samples") + el8(3), 1)), QByteArray("cc000000c300fcff"));
     // ValveType: Open @0, Position @4, Label @8 (88), History INT[5] @96, size 108.
     QCOMPARE(read(readTag(sym("Line") + sym("Valves") + el8(0) + sym("History") + el8(4), 1)),
@@ -212,8 +219,8 @@ void TestSimTags::tagFileErrors_data()
 
     QTest::newRow("not JSON") << QByteArray("{tags") << "JSON";
     QTest::newRow("no tag list") << QByteArray("{}") << "tags";
-    QTest::newRow("unknown type") << QByteArray(R"({"tags":[{"name":"A","type":"WORD"}]})")
-                                  << "WORD";
+    QTest::newRow("unknown type") << QByteArray(R"({"tags":[{"name":"A","type":"QWORD"}]})")
+                                  << "QWORD";
     QTest::newRow("value out of range")
         << QByteArray(R"({"tags":[{"name":"A","type":"SINT","value":128}]})") << "A";
     QTest::newRow("fraction for an integer")
@@ -264,6 +271,108 @@ void TestSimTags::stringArrayPartsKeepWholeStructures()
         QCOMPARE(reply.at(8 + 4), char('a' + offset / 88));
         offset += static_cast<quint32>(reply.size() - 8);
     }
+}
+
+// Read-Modify-Write on every integer kind, text types and the short string:
+// the request's reply, then what a read returns.
+void TestSimTags::writesOfBitsAndTexts_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("read");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<bool>("rmw"); // the controller has Read-Modify-Write
+    auto rmw = [](const QByteArray &path, const char *masks) {
+        return cipRequest(cip::ReadModifyWrite, path, hx(masks));
+    };
+    auto row = [](const char *name, const QByteArray &request, const char *reply,
+                  const QByteArray &read, const char *after, bool enabled = true) {
+        QTest::newRow(name) << request << hx(reply) << read << hx(after) << enabled;
+    };
+    row("SINT bit 2 set", rmw(sym("SintTag"), "0100 04 ff"), "ce000000", readTag(sym("SintTag"), 1),
+        "cc000000c200ff");
+    row("USINT bit 7 cleared", rmw(sym("UsintTag"), "0100 00 7f"), "ce000000",
+        readTag(sym("UsintTag"), 1), "cc000000c60048");
+    row("INT bits set and cleared at once", rmw(sym("IntTag"), "0200 0100 ff7f"), "ce000000",
+        readTag(sym("IntTag"), 1), "cc000000c3002f7b");
+    row("DINT bit 0 set, bit 1 cleared", rmw(sym("DintTag"), "0400 01000000 fdffffff"), "ce000000",
+        readTag(sym("DintTag"), 1), "cc000000c40029000000");
+    row("LINT bit 63 set", rmw(sym("LintTag"), "0800 0000000000000080 ffffffffffffffff"),
+        "ce000000", readTag(sym("LintTag"), 1), "cc000000c500cb04fb711f010080");
+    row("DWORD bit 31 cleared", rmw(sym("DwordTag"), "0400 00000000 ffffff7f"), "ce000000",
+        readTag(sym("DwordTag"), 1), "cc000000d300efbead5e");
+    row("BOOL array word 1 bit 1 cleared", rmw(sym("BoolArray") + el8(1), "0400 00000000 fdffffff"),
+        "ce000000", readFrag(sym("BoolArray"), 2, 0), "d2000000d3004992244990244992");
+    row("element of an array", rmw(sym("DintArray") + el8(3), "0400 01000000 ffffffff"), "ce000000",
+        readTag(sym("DintArray") + el8(3), 1), "cc000000c4001f000000");
+    row("member", rmw(sym("Motor") + sym("Rpm"), "0400 00000000 fbffffff"), "ce000000",
+        readTag(sym("Motor") + sym("Rpm"), 1), "cc000000c400d8050000");
+    row("masks of another size", rmw(sym("DintTag"), "0200 0100 ffff"), "ce001300",
+        readTag(sym("DintTag"), 1), "cc000000c4002a000000");
+    row("masks cut short", rmw(sym("DintTag"), "0400 01000000 ffff"), "ce001300",
+        readTag(sym("DintTag"), 1), "cc000000c4002a000000");
+    row("a REAL has no bits", rmw(sym("RealTag"), "0400 01000000 ffffffff"), "ce00ff010721",
+        readTag(sym("RealTag"), 1), "cc000000ca000000c03f");
+    row("a BOOL has none", rmw(sym("BoolTag"), "0100 01 ff"), "ce00ff010721",
+        readTag(sym("BoolTag"), 1), "cc000000c10001");
+    row("a structure has none", rmw(sym("Motor"), "0400 01000000 ffffffff"), "ce00ff010721",
+        readTag(sym("DintTag"), 1), "cc000000c4002a000000");
+    row("unknown tag", rmw(sym("Nope"), "0400 01000000 ffffffff"), "ce000500",
+        readTag(sym("DintTag"), 1), "cc000000c4002a000000");
+    row("no Read-Modify-Write", rmw(sym("DintTag"), "0400 01000000 ffffffff"), "ce000800",
+        readTag(sym("DintTag"), 1), "cc000000c4002a000000", false);
+    // Forward Close keeps its code on the Connection Manager.
+    row("0x4E to the Connection Manager is Forward Close",
+        cipRequest(cip::ForwardClose, hx("20062401"), hx("0af0 0100 3412 78563412 0000")),
+        "ce000101070101003412785634120000", readTag(sym("DintTag"), 1), "cc000000c4002a000000");
+    row("short string", cipRequest(cip::WriteTag, sym("ShortText"), hx("da00 0100 02 4869")),
+        "cd000000", readTag(sym("ShortText"), 1), "cc000000da00024869");
+    row("short string empty", cipRequest(cip::WriteTag, sym("ShortText"), hx("da00 0100 00")),
+        "cd000000", readTag(sym("ShortText"), 1), "cc000000da0000");
+    row("short string longer than its length byte",
+        cipRequest(cip::WriteTag, sym("ShortText"), hx("da00 0100 01 4869")), "cd001300",
+        readTag(sym("ShortText"), 1), "cc000000da000553686f7274");
+    row("text type of its own handle",
+        cipRequest(cip::WriteTag, sym("Text8"), hx("a002113f 0100 03000000 6f6e65 0000000000")),
+        "cd000000", readTag(sym("Text8"), 1), "cc000000a002113f030000006f6e650000000000");
+    row("text type under the STRING handle",
+        cipRequest(cip::WriteTag, sym("Text8"), hx("a002ce0f 0100 03000000 6f6e65 0000000000")),
+        "cd00ff010721", readTag(sym("Text8"), 1), "cc000000a002113f060000004569676874210000");
+}
+
+void TestSimTags::writesOfBitsAndTexts()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    QFETCH(QByteArray, read);
+    QFETCH(QByteArray, after);
+    QFETCH(bool, rmw);
+    qsim::TagDatabase store = qsim::defaultTags();
+    qsim::CipOptions options;
+    options.store = &store;
+    options.readModifyWrite = rmw;
+    QCOMPARE(qsim::handleCip(request, store, options).toHex(), reply.toHex());
+    QCOMPARE(qsim::handleCip(read, store, options).toHex(), after.toHex());
+}
+
+void TestSimTags::toggledBitFlipsBeforeEveryRequest()
+{
+    qsim::TagDatabase store = qsim::defaultTags();
+    QString error;
+    QVERIFY(!store.setToggle(QStringLiteral("DintTag.32"), &error));
+    QVERIFY(!store.setToggle(QStringLiteral("Nope.1"), &error));
+    QVERIFY2(store.setToggle(QStringLiteral("dinttag.8"), &error), qPrintable(error));
+    qsim::CipOptions options;
+    options.store = &store;
+    // Reads, writes and Read-Modify-Write alike: 42 ^ 256 each time.
+    const QByteArray read = readTag(sym("DintTag"), 1);
+    QCOMPARE(qsim::handleCip(read, store, options).toHex(), QByteArray("cc000000c4002a010000"));
+    QCOMPARE(qsim::handleCip(read, store, options).toHex(), QByteArray("cc000000c4002a000000"));
+    QCOMPARE(qsim::handleCip(cipRequest(cip::ReadModifyWrite, sym("IntTag"), hx("0200 0000 ffff")),
+                             store, options)
+                 .toHex(),
+             QByteArray("ce000000"));
+    QCOMPARE(qsim::handleCip(read, store, options).toHex(), QByteArray("cc000000c4002a000000"));
 }
 
 QTEST_GUILESS_MAIN(TestSimTags)

@@ -117,6 +117,14 @@ private slots:
         QTest::newRow("quote") << "A\"B";
         QTest::newRow("name of 256") << QString(256, 'N');
         QTest::newRow("member of 256") << "A." + QString(256, 'M');
+        // A member that starts with a digit is a bit, and ends the address.
+        QTest::newRow("digit then letters") << "Tag.5x";
+        QTest::newRow("member after a bit") << "Tag.5.Rpm";
+        QTest::newRow("index after a bit") << "Tag.5[1]";
+        QTest::newRow("bit after a bit") << "Tag.1.2";
+        QTest::newRow("bit above 32 bits") << "Tag.4294967296";
+        QTest::newRow("negative bit") << "Tag.-1";
+        QTest::newRow("dot after a bit") << "Tag.5.";
     }
 
     void refused()
@@ -124,6 +132,64 @@ private slots:
         QFETCH(QString, address);
         LibQuorvex d;
         QVERIFY(d.getArea(address).isEmpty());
+    }
+
+    // The bit of an integer is no path segment; an address that ends in one
+    // index may be an element of a BOOL array, a bit of its words.
+    void bitsAndElements_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QByteArray>("area");
+        QTest::addColumn<qint64>("bit");
+        QTest::addColumn<bool>("indexed");
+        QTest::addColumn<uint>("index");
+        QTest::addColumn<QByteArray>("arrayArea");
+        auto row = [](const char *address, const char *area, qint64 bit, bool indexed = false,
+                      uint index = 0, const char *array = "") {
+            QTest::newRow(address) << address << QByteArray::fromHex(area) << bit << indexed
+                                   << index << QByteArray::fromHex(array);
+        };
+        row("Status.5", "537461747573", 5);
+        row("Status.0", "537461747573", 0);
+        row("Status.007", "537461747573", 7);
+        row("Status.64", "537461747573", 64); // refused with the integer's width
+        row("Tag[3].31", "546167002803", 31, true, 3, "54616700");
+        row("Udt.Member.7", "5564740091064d656d626572", 7);
+        row("Program:Main.Flags.3", "50726f6772616d3a4d61696e9105466c61677300", 3);
+        row("Alarms[37]", "416c61726d732825", -1, true, 37, "416c61726d73");
+        row("Alarms[300]", "416c61726d7329002c01", -1, true, 300, "416c61726d73");
+        row("Alarms[70000].2", "416c61726d732a0070110100", 2, true, 70000, "416c61726d73");
+        row("Motor.Flags[2]", "4d6f746f72009105466c616773002802", -1, true, 2,
+            "4d6f746f72009105466c61677300");
+        row("Motors[1].Rpm", "4d6f746f72732801910352706d00", -1);
+        row("Grid[2,3]", "4772696428022803", -1);
+        row("Grid[2][3]", "4772696428022803", -1);
+        row("Grid[1][2].4", "4772696428012802", 4);
+    }
+
+    void bitsAndElements()
+    {
+        QFETCH(QString, address);
+        QFETCH(QByteArray, area);
+        QFETCH(qint64, bit);
+        QFETCH(bool, indexed);
+        QFETCH(uint, index);
+        QFETCH(QByteArray, arrayArea);
+        const tagaddress::Address a = tagaddress::parse(address);
+        QCOMPARE(areaBytes(a.area).toHex(), area.toHex());
+        QCOMPARE(a.bit, bit);
+        QCOMPARE(a.indexed, indexed);
+        QCOMPARE(uint(a.index), index);
+        QCOMPARE(areaBytes(a.arrayArea).toHex(), arrayArea.toHex());
+        // The host's read path takes the same area.
+        LibQuorvex d;
+        QCOMPARE(d.getArea(address), a.area);
+        if (indexed)
+            QCOMPARE(tagaddress::elementArea(a.arrayArea, index), a.area);
+        // Written back from its bytes, the address parses to the same.
+        const QString text =
+            tagaddress::addressText(a.area, tagread::firstNameLength(address, a.area), a.bit);
+        QCOMPARE(tagaddress::parse(text), a);
     }
 
     // The request path must fit one unconnected message; the boundary lies

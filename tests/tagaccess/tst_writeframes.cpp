@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "LibQuorvex.h"
 #include "Messaging.h"
 #include "ReadFrames.h"
 #include "TagAddress.h"
@@ -148,6 +149,105 @@ private slots:
                                                                    route::Route(), sent.value(0))
                                      : sent.value(part);
         QCOMPARE(shown.toHex(), hex.toHex());
+    }
+
+    // Read-Modify-Write of a bit: masks of the integer's width, the bit set
+    // in the OR mask or cleared in the AND mask, every other bit kept.
+    void readModifyWriteRequests_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("value");
+        QTest::addColumn<QByteArray>("hex");
+        auto row = [](const char *address, int width, bool value, const char *hex) {
+            QTest::newRow(address) << address << width << value << QByteArray::fromHex(hex);
+        };
+        row("SintTag.7", 1, true, "4e05 910753696e7454616700 0100 80 ff");
+        row("SintTag.0", 1, false, "4e05 910753696e7454616700 0100 00 fe");
+        row("IntTag.15", 2, false, "4e04 9106496e74546167 0200 0000 ff7f");
+        row("DintTag.0", 4, true, "4e05 910744696e7454616700 0400 01000000 ffffffff");
+        row("DintTag.31", 4, false, "4e05 910744696e7454616700 0400 00000000 ffffff7f");
+        row("LintTag.63", 8, true,
+            "4e05 91074c696e7454616700 0800 0000000000000080 ffffffffffffffff");
+        row("LintTag.32", 8, false,
+            "4e05 91074c696e7454616700 0800 0000000000000000 fffffffffeffffff");
+        // bit 37 of a BOOL array: bit 5 of word 1
+        row("BoolArray[37]", 4, true, "4e07 9109426f6f6c4172726179002801 0400 20000000 ffffffff");
+        row("Motors[2].Rpm.9", 4, true,
+            "4e08 91064d6f746f72732802910352706d00 0400 00020000 ffffffff");
+    }
+
+    void readModifyWriteRequests()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, width);
+        QFETCH(bool, value);
+        QFETCH(QByteArray, hex);
+        const tagaddress::Address a = tagaddress::parse(address);
+        LibQuorvex d;
+        const LibQuorvex::BitTarget t =
+            a.bit >= 0 ? LibQuorvex::BitTarget{a.area, a.arrayArea, a.index, quint64(a.bit), width}
+                       : d.boolArrayBit(a);
+        const quint64 bit = quint64(1) << t.firstBit;
+        const quint64 all = width == 8 ? ~quint64(0) : (quint64(1) << (8 * width)) - 1;
+        const QByteArray request = tagwrite::readModifyWriteRequest(
+            tagread::requestPath(t.area, tagread::firstNameLength(address, t.area)),
+            tagwrite::mask(value ? bit : 0, width),
+            tagwrite::mask(value ? all : all & ~bit, width));
+        QCOMPARE(request.toHex(), hex.toHex());
+    }
+
+    // A type mismatch (0xFF/0x2107) of an integer is sent once more as the
+    // bit string of its width; other refusals and other types are final.
+    void typeMismatchResentAsBitString_data()
+    {
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<QByteArray>("replies"); // one general status byte a request
+        QTest::addColumn<QByteArray>("sentTypes");
+        QTest::addColumn<int>("rc");
+        QTest::newRow("UDINT then DWORD")
+            << QByteArray::fromHex("c800") << QByteArray::fromHex("ff00")
+            << QByteArray::fromHex("c800d300") << 0;
+        QTest::newRow("SINT then BYTE")
+            << QByteArray::fromHex("c200") << QByteArray::fromHex("ff00")
+            << QByteArray::fromHex("c200d100") << 0;
+        QTest::newRow("INT then WORD, refused too")
+            << QByteArray::fromHex("c300") << QByteArray::fromHex("ffff")
+            << QByteArray::fromHex("c300d200") << -1;
+        QTest::newRow("ULINT then LWORD")
+            << QByteArray::fromHex("c900") << QByteArray::fromHex("ff00")
+            << QByteArray::fromHex("c900d400") << 0;
+        QTest::newRow("REAL has no bit string")
+            << QByteArray::fromHex("ca00") << QByteArray::fromHex("ff")
+            << QByteArray::fromHex("ca00") << -1;
+        QTest::newRow("BOOL has none") << QByteArray::fromHex("c100") << QByteArray::fromHex("ff")
+                                       << QByteArray::fromHex("c100") << -1;
+        QTest::newRow("another refusal is final")
+            << QByteArray::fromHex("c400") << QByteArray::fromHex("05")
+            << QByteArray::fromHex("c400") << -1;
+    }
+
+    void typeMismatchResentAsBitString()
+    {
+        QFETCH(QByteArray, type);
+        QFETCH(QByteArray, replies);
+        QFETCH(QByteArray, sentTypes);
+        QFETCH(int, rc);
+        const QByteArray path = QByteArray::fromHex("91015400");
+        QByteArray sent;
+        int n = 0;
+        const tagwrite::WriteOutcome o = tagwrite::writeTag(
+            path, type, 1, QByteArray(8, '\x11'), 8, Unconnected,
+            [&](const QByteArray &request, QByteArray &reply) {
+                sent += request.mid(2 + path.size(), 2);
+                const quint8 status = quint8(replies.at(n++));
+                reply = QByteArray::fromHex(status == 0xFF ? "cd00ff010721" : "cd000000");
+                reply[2] = char(status);
+                return 0;
+            });
+        QCOMPARE(sent.toHex(), sentTypes.toHex());
+        QCOMPARE(o.rc, rc);
+        QCOMPARE(o.parts, sentTypes.size() / 2);
     }
 };
 

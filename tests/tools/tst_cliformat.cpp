@@ -63,8 +63,8 @@ void TstCliFormat::tagRequest_data()
         << "Motors[1].Name:string" << true << "Motors[1].Name" << 12 << 1 << "";
     QTest::newRow("program tag keeps its scope")
         << "Program:Main.Steps[1]:int16:2" << true << "Program:Main.Steps[1]" << 4 << 2 << "";
-    QTest::newRow("program tag alone") << "Program:Main.Local" << true << "Program:Main.Local" << 6
-                                       << 1 << "";
+    QTest::newRow("program tag alone")
+        << "Program:Main.Local" << true << "Program:Main.Local" << 6 << 1 << "";
     QTest::newRow("largest count") << "a:int32:65535" << true << "a" << 6 << 65535 << "";
 
     QTest::newRow("empty argument") << "" << false << "" << 0 << 0 << "empty";
@@ -361,7 +361,7 @@ void TstCliFormat::driverLineInWords_data()
            "shorter, or of a smaller type";
     QTest::newRow("text too long")
         << at + "写入文本过长" + tag + "index = 1 bytes = 90 limit = 82"
-        << "text 1 is 90 bytes in UTF-8, more than the 82 a STRING holds (nothing sent)";
+        << "text 1 is 90 bytes in UTF-8, more than the 82 the tag's text type holds (nothing sent)";
     QTest::newRow("registration refused")
         << at + "注册会话失败 127.0.0.1:44818 status = 0x69 msg : 00"
         << "the controller refused the session registration: encapsulation status 0x0069 "
@@ -399,6 +399,31 @@ void TstCliFormat::driverLineInWords_data()
         << at + "重新连接失败 127.0.0.1:44818 attempt = 2 retry in 200 ms reason = Connection "
                 "refused"
         << "reopening failed (attempt 2), next attempt in 200 ms: Connection refused";
+    // The Identity object's refusal carries a CIP status as a read's does.
+    QTest::newRow("identity refused on a wrong route")
+        << at + "Identity 响应错误 127.0.0.1:44818  Identity len = 1 msg : d2000101120301"
+        << "the controller refused the Identity request: 0x01/0x0312 link address not valid: "
+           "check slot= or path=";
+    QTest::newRow("identity reply cut short")
+        << at + "Identity 响应错误 127.0.0.1:44818  Identity len = 1 msg : 810000"
+        << "the identity reply was rejected (malformed or an error status)";
+    QTest::newRow("list identity reply rejected")
+        << at + "ListIdentity 响应错误 127.0.0.1:44818  Identity len = 1 msg : 6300020000000000"
+        << "the identity reply was rejected (malformed or an error status)";
+    QTest::newRow("reply of another type")
+        << at + "数据类型不符" + tag + "reply = 0x00ca REAL asked = 6 DT_Int32"
+        << "the tag is REAL, which holds no int32 value; give the tag's type, or leave :TYPE out";
+    QTest::newRow("element out of range")
+        << at + "数值超出范围" + tag + "index = 3 value = -129 reply = 0x00c3 INT asked = 2 DT_Int8"
+        << "element 3 of the INT tag is -129, which int8 cannot hold; read it as the tag's type";
+    QTest::newRow("bit beyond the integer")
+        << at + "位号超出范围" + tag + "bit = 8 width = 8"
+        << "bit 8 is not one of the 8 bits of the tag's integer (nothing sent once its type is "
+           "known)";
+    QTest::newRow("text length beyond its type")
+        << at + "文本长度错误" + tag + "index = 0 length = 21 limit = 20"
+        << "text 0 of the reply says it is 21 characters long, where its type holds 0 to 20: a "
+           "cut or corrupt reply, or no text type";
     QTest::newRow("trace line: nothing to say") << at + "读命令" + tag + "msg : 6f00"
                                                 << "";
     QTest::newRow("another program's line") << "QObject: no such slot"

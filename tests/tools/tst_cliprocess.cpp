@@ -308,6 +308,23 @@ void TstCliProcess::writeThenRead()
                  r.out.contains("\"tag\":\"Motors[2].Temp\",\"type\":\"float\",\"count\":1,"
                                 "\"status\":0,\"values\":[2.5]"),
              qPrintable(r.out));
+
+    // A bit, an element of a BOOL array and a text type, typed from the
+    // controller: bool, bool, string.
+    const Result bits = run({"write", "--json", "--connect", address, "Cfg.Limits[7].2=1",
+                             "BoolArray[40]=true", "Texts20[2]=four"});
+    QVERIFY2(bits.exitCode == 0, qPrintable(bits.err));
+    QVERIFY2(bits.out.contains("{\"tag\":\"Cfg.Limits[7].2\",\"type\":\"bool\",\"count\":1,"
+                               "\"status\":0,\"values\":[true]"),
+             qPrintable(bits.out));
+    const Result back = run({"read", "--json", "--connect", address, "Cfg.Limits[7]",
+                             "BoolArray[39]:bool:3", "Texts20", "BoolArray"});
+    QVERIFY2(back.exitCode == 0, qPrintable(back.err));
+    QVERIFY2(back.out.contains("\"values\":[111]") &&
+                 back.out.contains("\"values\":[true,true,false]") &&
+                 back.out.contains("\"values\":[\"one\",\"two\",\"four\"]") &&
+                 back.out.contains("{\"tag\":\"BoolArray[0]\",\"type\":\"bool\",\"count\":64,"),
+             qPrintable(back.out));
 }
 
 // Each mistake and failure in English, with its exit status. "@" stands for
@@ -337,6 +354,11 @@ void TstCliProcess::connectFailureInWords_data()
     QTest::newRow("serial port absent")
         << QStringList{"read", "--connect", "/nonexistent/ttyQ,9600,8,1,N", "A"} << shared << 1
         << "cannot open the serial port /nonexistent/ttyQ: No such file or directory"
+        << "";
+    QTest::newRow("serial port not a terminal")
+        << QStringList{"read", "--connect", "/dev/null,9600,8,1,N", "A"} << shared << 1
+        << "cannot open the serial port /dev/null: not a serial port (Inappropriate ioctl for "
+           "device)"
         << "";
     QTest::newRow("registration unanswered")
         << QStringList{"read", "--connect", "@", "DintTag:int32"}
@@ -368,6 +390,21 @@ void TstCliProcess::connectFailureInWords_data()
     QTest::newRow("wrong route, tags")
         << QStringList{"tags", "--connect", "@;slot=2"} << QStringList{"--slot", "1"} << 1
         << "0x01/0x0312 link address not valid"
+        << "";
+    QTest::newRow("wrong route, identity")
+        << QStringList{"identity", "--connect", "@"} << QStringList{"--slot", "1"} << 1
+        << "Identity object: reply rejected: the controller refused the Identity request: "
+           "0x01/0x0312 link address not valid"
+        << "";
+    QTest::newRow("wrong route, written without a type")
+        << QStringList{"write", "--connect", "@", "RealTag=2.5"} << QStringList{"--slot", "1"} << 2
+        << "'RealTag=2.5': '2.5' is no int32 value, the type a tag without :TYPE takes when the "
+           "tag list cannot be read: give :TYPE"
+        << "";
+    QTest::newRow("a misspelt name written without a type")
+        << QStringList{"write", "--connect", "@", "RealTga=2.5"} << shared << 2
+        << "'RealTga=2.5': '2.5' is no int32 value, the type a tag without :TYPE takes when the "
+           "controller's tag list has no RealTga: check the name"
         << "";
     QTest::newRow("unknown program")
         << QStringList{"tags", "--connect", "@", "--program", "Nope"} << shared << 1

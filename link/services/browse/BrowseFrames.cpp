@@ -67,6 +67,18 @@ quint16 SymbolEntry::atomic() const
     return type & cip::SymbolAtomicMask;
 }
 
+bool SymbolEntry::isBoolArray() const
+{
+    return isBoolArrayType(type);
+}
+
+bool isBoolArrayType(quint16 typeWord)
+{
+    return !(typeWord & cip::SymbolStructBit) &&
+           (typeWord & cip::SymbolAtomicMask) == cip::TypeDword &&
+           (typeWord & cip::SymbolBitArray) != 0;
+}
+
 QByteArray classPath(quint8 cls, quint16 instance, const QString &program)
 {
     QByteArray p;

@@ -22,7 +22,11 @@ struct SymbolEntry {
     int dimCount() const;
     quint16 templateId() const; // for a structure
     quint16 atomic() const;     // otherwise
+    bool isBoolArray() const;   // DWORD words flagged as bits; dims count bits
 };
+
+// A type word of a BOOL array: 0xD3 with the bit-array flag.
+bool isBoolArrayType(quint16 typeWord);
 
 // `91 <len> "Program:NAME" [pad]` when `program` is not empty, then the
 // class and a 16-bit instance.
