@@ -173,8 +173,13 @@ private:
 template <typename Run> CmdQuorvex::Attempt CmdQuorvex::onceMore(Run run, bool afterLoss)
 {
     Attempt a = run();
-    if (afterLoss && reopenedAfterLoss(a.rc))
-        return run();
+    if (afterLoss && reopenedAfterLoss(a.rc)) {
+        a = run();
+        // Lost once more: not a silent peer, a transport that is down.
+        if (a.rc == -2 && !transportUp())
+            a.rc = -3;
+        return a;
+    }
     if (a.connectionGone && connection.isOpen() && connection.reopen() == 0)
         return run();
     return a;
