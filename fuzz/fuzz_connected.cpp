@@ -329,6 +329,8 @@ void operate(CmdQuorvex &link, FakeLine &line, fuzz::Input &in)
 
 } // namespace
 
+// FUZZ_TRACE=1 prints the link's traffic and warning lines, to see why an
+// input that fails does.
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     if (!qEnvironmentVariableIsSet("FUZZ_TRACE"))
