@@ -8,7 +8,8 @@ using linklog::hexNumber;
 int CmdQuorvex::exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, const QString &tag,
                             int count, QByteArray *frame, bool mayReopen)
 {
-    if (Connection_status() == -3)
+    // A transport being reopened carries nothing until it is done.
+    if (Connection_status() == -3 || recovery.down())
         return -3;
     // A connection the controller dropped is opened again first; one it
     // refused is not asked for again until the link reconnects.
@@ -37,7 +38,7 @@ int CmdQuorvex::exchangeCip(const QByteArray &mrRequest, QByteArray &mrReply, co
                                messaging::connectionGone(messaging::parseMrReply(r.mr))};
     };
     if (mayReopen)
-        onceMore(once, false);
+        onceMore(once);
     else
         once();
     connection.closeLateOpens();

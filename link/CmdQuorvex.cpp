@@ -35,10 +35,21 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
         connect(tcpSocket, &QTcpSocket::connected, this, &CmdQuorvex::Ethconnected);
         connect(tcpSocket, &QTcpSocket::disconnected, this, &CmdQuorvex::Ethdisconnected);
         connect(tcpSocket, &QTcpSocket::readyRead, this, &CmdQuorvex::EthreadyRead);
+        // A reopen's connect that fails ends its step at once.
+        connect(tcpSocket, &QAbstractSocket::errorOccurred, this, [this] {
+            if (recovery.attempting())
+                recovery.advance();
+        });
     }
     if (!hostAddress.setAddress(host))
         return -1;
-    return connectTcp(ConnectWaitMs);
+    const int rc = connectTcp(ConnectWaitMs);
+    // With the reconnect option a first connect that failed is retried in
+    // the background, as a connection lost; the result stays the same. A
+    // refused Forward Open on a transport that is up stays remembered.
+    if (rc != 0 && !transportUp())
+        recovery.lost(connectFailure, Recovery::FirstStepMs);
+    return rc;
 }
 
 // Opens the socket anew to hostAddress:tcpPort, registers a session and
@@ -57,24 +68,20 @@ int CmdQuorvex::connectTcp(int waitMs)
                              QIODevice::ReadWrite);
     tcpSocket->waitForConnected(waitMs);
     const QAbstractSocket::SocketState state = tcpSocket->state();
-    if (options.reconnect && state == QAbstractSocket::ConnectedState)
-        setKeepAlive();
-    // Part requests of a window go out one right after the other: none may
-    // wait for the acknowledgement of the one before.
-    if (state == QAbstractSocket::ConnectedState)
-        tcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connectFailure = tcpSocket->errorString();
     // The registration must go over the new socket, but the socket carries
     // the traffic only once it is registered: a controller that refuses the
     // session must not take the requests away from a working serial line.
     const Line::Transport before = linePart.active();
     if (state == QAbstractSocket::ConnectedState)
-        linePart.setActive(Line::Transport::Tcp);
+        socketConnected();
     if (state == QAbstractSocket::ConnectingState || state == QAbstractSocket::ConnectedState) {
         if (send_reg() == 0) {
             connection.newTransport();
             reads.newConnection();
             return connection.open() == 0 ? 0 : -3;
         }
+        connectFailure = QStringLiteral("no session registered");
         // Refused or unanswered: a socket without a session carries nothing
         // the controller would take, so it is not kept half open.
         const QSignalBlocker asked(tcpSocket);
@@ -82,6 +89,17 @@ int CmdQuorvex::connectTcp(int waitMs)
     }
     linePart.setActive(before);
     return -3;
+}
+
+// The socket has just connected: it carries the traffic from now on.
+void CmdQuorvex::socketConnected()
+{
+    if (options.reconnect)
+        setKeepAlive();
+    // Part requests of a window go out one right after the other: none may
+    // wait for the acknowledgement of the one before.
+    tcpSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    linePart.setActive(Line::Transport::Tcp);
 }
 
 int CmdQuorvex::EthDisConnectDrive()
@@ -94,6 +112,11 @@ int CmdQuorvex::EthDisConnectDrive()
     // The disconnect notice is for a peer that closes or a network that
     // fails; a close the host asked for records no error and is no news.
     const QSignalBlocker asked(tcpSocket);
+    // A connect still pending is given up at once: closed, it would go on
+    // connecting, and the wait below would wait for it.
+    const QAbstractSocket::SocketState state = tcpSocket->state();
+    if (state == QAbstractSocket::HostLookupState || state == QAbstractSocket::ConnectingState)
+        tcpSocket->abort();
     tcpSocket->close();
     tcpSocket->disconnectFromHost();
     if (tcpSocket->state() != QAbstractSocket::UnconnectedState)
@@ -101,7 +124,12 @@ int CmdQuorvex::EthDisConnectDrive()
     return 0;
 }
 
-void CmdQuorvex::Ethconnected() {}
+// A reopen's connect has completed: its next step need not wait for a call.
+void CmdQuorvex::Ethconnected()
+{
+    if (recovery.attempting())
+        recovery.advance();
+}
 
 void CmdQuorvex::Ethdisconnected()
 {
@@ -117,6 +145,8 @@ void CmdQuorvex::Ethdisconnected()
 void CmdQuorvex::EthreadyRead()
 {
     linePart.takeSocketBytes();
+    if (recovery.attempting())
+        recovery.advance(); // a reply a reopen waits for
 }
 
 // ---- serial line ----
@@ -126,6 +156,21 @@ int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits,
 {
     ++generation;
     recovery.aim(Recovery::SerialPort{portName, parity, baudRate, dataBits, stopBits});
+    if (!openSerial(portName, baudRate, dataBits, stopBits, parity)) {
+        // With the reconnect option an adapter not there yet is looked for
+        // in the background; the result stays the same.
+        recovery.lost(serialPort->errorString(), Recovery::FirstStepMs);
+        return -1;
+    }
+    connection.newTransport();
+    reads.newConnection();
+    return connection.open() == 0 ? 0 : -3;
+}
+
+// Opens and sets up the port, without the connection the options ask for.
+bool CmdQuorvex::openSerial(const QString &portName, int baudRate, int dataBits, int stopBits,
+                            const QString &parity)
+{
     if (serialPort == nullptr)
         serialPort = new QSerialPort(this);
     closeConnection();
@@ -137,7 +182,7 @@ int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits,
     }
     serialPort->setPortName(portName);
     if (!serialPort->open(QIODevice::ReadWrite))
-        return -1;
+        return false;
     linePart.setActive(Line::Transport::Serial);
     linePart.clear();
 
@@ -213,9 +258,7 @@ int CmdQuorvex::serialConnectDrive(QString portName, int baudRate, int dataBits,
         frameTimer->setSingleShot(false);
         connect(frameTimer, &QTimer::timeout, this, &CmdQuorvex::TimerTimeOut);
     }
-    connection.newTransport();
-    reads.newConnection();
-    return connection.open() == 0 ? 0 : -3;
+    return true;
 }
 
 int CmdQuorvex::serialDisConnectDrive()
@@ -246,6 +289,8 @@ void CmdQuorvex::serialreadyRead()
 void CmdQuorvex::TimerTimeOut()
 {
     linePart.takeSerialBytes();
+    if (recovery.attempting())
+        recovery.advance();
 }
 
 // ---- send and wait ----
@@ -340,7 +385,9 @@ int CmdQuorvex::DestroyFree()
 void CmdQuorvex::setOptions(const LinkOptions &o)
 {
     options = o;
-    recovery.begin(o.reconnect); // a new ConnectDrive ends an explicit disconnect and any outage
+    // A new ConnectDrive ends an explicit disconnect, any outage and a
+    // reopen under way.
+    recovery.begin(o.reconnect, replyWaitMs(waits::ReplyWaitMs));
 }
 
 void CmdQuorvex::closeConnection()

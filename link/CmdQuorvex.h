@@ -97,9 +97,10 @@ public:
     void closeConnection();
     // Around a request the facade builds itself (as Read_area and
     // Write_area do around theirs), with the reconnect option: before it, 0
-    // when the transport is up, reopened first if it was lost and the
-    // back-off allows an attempt, -3 when it is not; after it, its result,
-    // by which a peer that stopped answering is given up.
+    // when the transport is up, -3 while it is being reopened (a loss found
+    // here starts the reopen, which goes on beside the calls; nothing here
+    // waits for it); after it, its result, by which a peer that stopped
+    // answering is given up.
     int ensureTransport();
     void noteResult(int rc);
     // Another number with every connect or reopen of a transport (also
@@ -144,42 +145,53 @@ private:
         bool connectionGone = false; // the controller no longer knows the connection
     };
     // The one way a request is sent once more: when the controller dropped
-    // the CIP connection under it (opened anew first), and, for requests
-    // that may be repeated (`afterLoss`), when the transport was lost while
-    // it waited and could be reopened.
-    template <typename Run> Attempt onceMore(Run run, bool afterLoss);
+    // the CIP connection under it (opened anew first).
+    template <typename Run> Attempt onceMore(Run run);
 
     // Transport (link/CmdQuorvex.cpp).
     int connectTcp(int waitMs);
+    void socketConnected();
+    bool openSerial(const QString &portName, int baudRate, int dataBits, int stopBits,
+                    const QString &parity);
     bool transportUp() const;
     QString transportError() const;
-    // Recovery with the reconnect option (link/Reopen.cpp).
-    int reopenTransport();
+    // The session registration's reply judged; its handle kept (link/Session.cpp).
+    int acceptRegistration(const QByteArray &reply);
+    // Recovery with the reconnect option (link/Reopen.cpp): the steps of
+    // an attempt, none of which waits.
+    Recovery::Outcome reopenStep(Recovery::Phase phase, bool first, bool expired);
+    Recovery::Outcome startConnect();
+    Recovery::Outcome connectProgress();
+    Recovery::Outcome postRegistration();
+    Recovery::Outcome takeRegistration(bool expired);
+    Recovery::Outcome opening(CipConnection::Opening o);
+    void dropReopen();
     void dropTransport();
-    bool reopenedAfterLoss(int &rc);
+    void lostWhileWaiting(int &rc);
     void setKeepAlive();
 
     LinkOptions options;
     quint64 generation = 0;
+    // Why the last connect failed, as recovery tells it.
+    QString connectFailure;
+    // The registration a reopen waits for.
+    QByteArray registration;
     linklog::Where where{hostAddress, tcpPort, traceEnabled};
     Line linePart{
         LineFields{recvBuffer, sessionHandle, tcpSocket, serialPort, frameTimer, frameGapMs}};
     ReplyChannel channel{linePart};
     CipConnection connection{channel, where, sessionHandle, options};
-    Recovery recovery{where};
+    Recovery recovery{where,
+                      [this](Recovery::Phase phase, bool first, bool expired) {
+                          return reopenStep(phase, first, expired);
+                      },
+                      [this] { dropReopen(); }};
     ReadState reads;
 };
 
-template <typename Run> CmdQuorvex::Attempt CmdQuorvex::onceMore(Run run, bool afterLoss)
+template <typename Run> CmdQuorvex::Attempt CmdQuorvex::onceMore(Run run)
 {
     Attempt a = run();
-    if (afterLoss && reopenedAfterLoss(a.rc)) {
-        a = run();
-        // Lost once more: not a silent peer, a transport that is down.
-        if (a.rc == -2 && !transportUp())
-            a.rc = -3;
-        return a;
-    }
     if (a.connectionGone && connection.isOpen() && connection.reopen() == 0)
         return run();
     return a;

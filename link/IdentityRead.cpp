@@ -28,7 +28,7 @@ int judged(identity::Verdict v)
 
 int CmdQuorvex::listIdentity(identity::ListedIdentity *out)
 {
-    if (Connection_status() == -3)
+    if (Connection_status() == -3 || recovery.down())
         return -3;
     QByteArray request = identity::listIdentityRequest(sessionHandle);
     channel.stamp(request);

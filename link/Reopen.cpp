@@ -1,16 +1,21 @@
 #include "CmdQuorvex.h"
 
+#include "EncapFrame.h"
+#include "Waits.h"
+
 #include <QSerialPort>
+#include <QSignalBlocker>
 #include <QTcpSocket>
 
-#include <chrono>
+#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 // The reconnect option as the link carries it out: the recovery part says
-// when, the link reopens what the last ConnectDrive opened, step by step
-// (transport, session, connection).
+// when, the link performs the steps of an attempt (transport, session,
+// connection), each started or taken up without waiting.
 
 namespace
 {
@@ -20,10 +25,32 @@ constexpr int KeepIdleS = 10;
 constexpr int KeepIntervalS = 2;
 constexpr int KeepProbes = 3;
 
-qint64 nowMs()
+// What the socket's own wait may take to take up a connect the system has
+// completed already; it returns at once, this only bounds it.
+constexpr int ConnectTakeUpMs = 100;
+
+using Progress = Recovery::Progress;
+
+Recovery::Outcome progress(Progress p, const QString &reason = QString())
 {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    Recovery::Outcome o;
+    o.progress = p;
+    o.reason = reason;
+    return o;
+}
+
+// The system has completed a connect (or failed it) that the socket has not
+// heard of yet: its event loop has not run since.
+bool connectCompleted(qintptr fd)
+{
+    if (fd < 0)
+        return false;
+    pollfd p = {static_cast<int>(fd), POLLOUT, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&p, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
 }
 
 } // namespace
@@ -56,63 +83,171 @@ void CmdQuorvex::dropTransport()
     }
 }
 
-int CmdQuorvex::reopenTransport()
+// An attempt that failed or was called off: what it opened goes, and what
+// it waits for is given up. It was never a connection: no disconnect notice.
+void CmdQuorvex::dropReopen()
 {
-    int rc = -3;
-    if (recovery.aimedAt() == Recovery::Target::Serial) {
-        const Recovery::SerialPort p = recovery.serialPort();
-        rc = serialConnectDrive(p.name, p.baud, p.dataBits, p.stopBits, p.parity);
-    } else if (tcpSocket != nullptr) {
-        ++generation; // as EthConnectDrive counts its own
-        rc = connectTcp(Recovery::ConnectWaitMs);
-    }
-    const qint64 after = nowMs();
-    if (rc == 0 && transportUp()) {
-        recovery.reopened(after);
-        return 0;
-    }
-    // Opened but not usable: the session or the connection was refused or
-    // went unanswered.
-    const QString reason =
-        transportUp() ? QStringLiteral("transport up, but no session or connection (%1)").arg(rc)
-                      : transportError();
+    connection.abandonOpen();
+    registration.clear();
+    const QSignalBlocker quiet(tcpSocket);
     dropTransport();
-    recovery.attemptFailed(reason, after);
-    return -3;
+}
+
+Recovery::Outcome CmdQuorvex::reopenStep(Recovery::Phase phase, bool first, bool expired)
+{
+    const bool serial = recovery.aimedAt() == Recovery::Target::Serial;
+    switch (phase) {
+    case Recovery::Phase::Transport:
+        if (!serial)
+            return first ? startConnect() : connectProgress();
+        if (serialPort == nullptr)
+            return progress(Progress::Failed, QStringLiteral("no serial port"));
+        {
+            // One open attempt: a device that is not there fails at once.
+            const Recovery::SerialPort p = recovery.serialPort();
+            ++generation; // as serialConnectDrive counts its own
+            if (!openSerial(p.name, p.baud, p.dataBits, p.stopBits, p.parity))
+                return progress(Progress::Failed, serialPort->errorString());
+        }
+        return progress(Progress::Done);
+    case Recovery::Phase::Session:
+        if (serial)
+            return progress(Progress::Done);
+        return first ? postRegistration() : takeRegistration(expired);
+    case Recovery::Phase::Connection:
+        if (first) {
+            connection.newTransport();
+            reads.newConnection();
+            return opening(connection.startOpen());
+        }
+        if (!transportUp())
+            return progress(Progress::Failed, transportError());
+        return opening(connection.stepOpen(expired));
+    }
+    return progress(Progress::Failed);
+}
+
+Recovery::Outcome CmdQuorvex::startConnect()
+{
+    if (tcpSocket == nullptr)
+        return progress(Progress::Failed, QStringLiteral("no socket"));
+    ++generation; // as EthConnectDrive counts its own
+    connection.forget();
+    {
+        const QSignalBlocker quiet(tcpSocket);
+        tcpSocket->abort();
+    }
+    linePart.clear();
+    channel.giveUpAll(); // nothing owed on the old socket comes on the new one
+    tcpSocket->connectToHost(hostAddress, static_cast<quint16>(tcpPort & 0xFFFF),
+                             QIODevice::ReadWrite);
+    const Recovery::Outcome o = connectProgress();
+    return o.progress == Progress::Waiting ? progress(Progress::Sent) : o;
+}
+
+// Qt's asynchronous connect: completed in the thread's event loop, which
+// calls Ethconnected or reports the error. A host that calls the driver
+// without running it between calls still sees it complete: a connect the
+// system has finished is taken up here.
+Recovery::Outcome CmdQuorvex::connectProgress()
+{
+    if (tcpSocket->state() == QAbstractSocket::ConnectingState &&
+        connectCompleted(tcpSocket->socketDescriptor()))
+        tcpSocket->waitForConnected(ConnectTakeUpMs);
+    switch (tcpSocket->state()) {
+    case QAbstractSocket::ConnectedState:
+        socketConnected();
+        return progress(Progress::Done);
+    case QAbstractSocket::UnconnectedState:
+        return progress(Progress::Failed, tcpSocket->errorString());
+    default:
+        return progress(Progress::Waiting);
+    }
+}
+
+Recovery::Outcome CmdQuorvex::postRegistration()
+{
+    registration = encap::registerSessionRequest();
+    channel.stamp(registration);
+    if (traceEnabled)
+        linklog::debug(
+            linklog::at("lib[Quorvex]读命令 %1:%2 msg : %3", where, linklog::hex(registration)));
+    if (channel.post(registration) != 0)
+        return progress(Progress::Failed, transportError());
+    return progress(Progress::Sent);
+}
+
+Recovery::Outcome CmdQuorvex::takeRegistration(bool expired)
+{
+    QByteArray reply;
+    if (channel.poll(registration, reply) != 0) {
+        if (!transportUp())
+            return progress(Progress::Failed, transportError());
+        if (!expired)
+            return progress(Progress::Waiting);
+        channel.giveUp(registration);
+    }
+    registration.clear();
+    if (traceEnabled)
+        linklog::debug(linklog::at("lib[Quorvex]响应 %1:%2 msg : %3", where, linklog::hex(reply)));
+    if (reply.isEmpty())
+        return progress(Progress::Failed, QStringLiteral("no reply to the session registration"));
+    if (acceptRegistration(reply) != 0)
+        return progress(Progress::Failed, QStringLiteral("session registration refused"));
+    return progress(Progress::Done);
+}
+
+Recovery::Outcome CmdQuorvex::opening(CipConnection::Opening o)
+{
+    switch (o.state) {
+    case CipConnection::Opening::Sent:
+        return progress(Progress::Sent);
+    case CipConnection::Opening::Waiting:
+        return progress(Progress::Waiting);
+    case CipConnection::Opening::Done:
+        break;
+    }
+    switch (o.rc) {
+    case 0:
+        return progress(Progress::Done);
+    case -2:
+        return progress(Progress::Failed, QStringLiteral("no reply to the Forward Open"));
+    case -3:
+        return progress(Progress::Failed, QStringLiteral("Forward Open refused"));
+    default:
+        return progress(Progress::Failed, QStringLiteral("Forward Open reply not understood"));
+    }
 }
 
 int CmdQuorvex::ensureTransport()
 {
     if (!recovery.active())
         return Connection_status() == 0 ? 0 : -3;
-    if (transportUp())
-        return 0;
-    const qint64 now = nowMs();
-    // The first attempt after a loss the peer caused comes at once.
-    if (!recovery.down())
-        recovery.lost(transportError(), now);
-    if (!recovery.attemptDue(now))
-        return -3;
-    return reopenTransport();
+    if (!recovery.down()) {
+        if (transportUp())
+            return 0;
+        recovery.lost(transportError());
+    }
+    recovery.advance();
+    return recovery.down() ? -3 : 0;
 }
 
-bool CmdQuorvex::reopenedAfterLoss(int &rc)
+// A transport lost while a read waited: the read is not connected, and
+// the reopen starts beside the calls that follow.
+void CmdQuorvex::lostWhileWaiting(int &rc)
 {
     if (!recovery.active() || rc != -2 || transportUp())
-        return false;
-    if (ensureTransport() == 0)
-        return true;
+        return;
+    recovery.lost(transportError());
     rc = -3;
-    return false;
 }
 
 void CmdQuorvex::noteResult(int rc)
 {
     if (!recovery.silentTooLong(rc, transportUp()))
         return;
-    const qint64 now = nowMs();
     dropTransport();
-    recovery.lost(Recovery::silenceReason(), now, Recovery::FirstStepMs);
+    recovery.lost(Recovery::silenceReason(), Recovery::FirstStepMs);
 }
 
 void CmdQuorvex::setKeepAlive()

@@ -20,6 +20,11 @@ int CmdQuorvex::send_reg()
         linklog::debug(linklog::at("lib[Quorvex]响应 %1:%2 msg : %3", where, linklog::hex(reply)));
     if (rc != 0)
         return rc;
+    return acceptRegistration(reply);
+}
+
+int CmdQuorvex::acceptRegistration(const QByteArray &reply)
+{
     // An error reply (say, unsupported protocol version) carries no usable
     // handle; taking its bytes 4..7 would send every later request with a
     // session the controller never granted, so the old handle stays.

@@ -192,7 +192,8 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
         }
         return Attempt{o.rc, connectionGone(o)};
     };
-    o.rc = onceMore(read, true).rc;
+    o.rc = onceMore(read).rc;
+    lostWhileWaiting(o.rc);
     connection.closeLateOpens();
     noteResult(o.rc);
     warnOutcome(where, o, count, tag, maxValueBytes, minValueBytes);

@@ -120,6 +120,18 @@ void Line::collect()
         drain(f.tcpSocket);
 }
 
+void Line::takeReady()
+{
+    if (standIn || status() != 0)
+        return;
+    if (useSocket()) {
+        waitOnSocket(0);
+        return;
+    }
+    f.serialPort->waitForReadyRead(0);
+    flushSerial();
+}
+
 void Line::flushSerial()
 {
     if (!useSerial() || !f.serialPort->isOpen())

@@ -56,6 +56,9 @@ public:
     void takeSerialBytes(); // the serial line went quiet for a frame gap
     // Bytes the transport holds already, taken in before a request goes out.
     void collect();
+    // Everything that has come by now, also what has not been announced
+    // yet through the event loop; nothing is waited for.
+    void takeReady();
     // Serial bytes still waiting for their quiet gap, taken at the end of
     // a wait: they came all the same.
     void flushSerial();

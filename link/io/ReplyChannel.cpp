@@ -302,11 +302,11 @@ int ReplyChannel::exchange(const QByteArray &request, QByteArray &reply, int wai
     return 0;
 }
 
-int ReplyChannel::post(const QByteArray &request)
+int ReplyChannel::post(const QByteArray &request, bool watchLate)
 {
     sweep();
     dropStrayPartial();
-    const int e = enter(request, false);
+    const int e = enter(request, watchLate);
     if (e < 0)
         return -1;
     if (line.send(request) != 0) {
@@ -346,6 +346,12 @@ int ReplyChannel::receive(const QVector<QByteArray> &requests, int waitMs, QByte
             return -1;
         line.wait(now, left);
     }
+}
+
+int ReplyChannel::poll(const QByteArray &request, QByteArray &reply)
+{
+    line.takeReady();
+    return receive(QVector<QByteArray>{request}, 0, reply) == 0 ? 0 : -1;
 }
 
 void ReplyChannel::sweep()

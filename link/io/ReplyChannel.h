@@ -59,8 +59,12 @@ public:
     // at most `waitMs` and gives the index in `requests` of the one whose
     // reply it appended to `reply` (one that came while another exchange
     // waited is handed over first), -1 when none came in time.
-    int post(const QByteArray &request);
+    int post(const QByteArray &request, bool watchLate = false);
     int receive(const QVector<QByteArray> &requests, int waitMs, QByteArray &reply);
+    // The reply to one request posted, if it has come: what the transport
+    // holds is taken first, nothing is waited for. 0 appended to `reply`,
+    // -1 not (yet).
+    int poll(const QByteArray &request, QByteArray &reply);
 
     // Takes what has come meanwhile off the line: replies kept for their
     // requests, replies to requests given up counted (and kept when

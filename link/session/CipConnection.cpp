@@ -69,62 +69,91 @@ int CipConnection::exchange(const QByteArray &frame, QByteArray &reply, bool wat
     return rc;
 }
 
-CipConnection::Outcome CipConnection::tryForwardOpen(bool large)
+void CipConnection::ask(Asking &a)
 {
-    int size = large ? connmgr::LargeConnectionSize : connmgr::SmallConnectionSize;
+    connmgr::OpenRequest request;
+    request.large = a.large;
+    request.toConnectionId = newConnectionId();
+    request.serial = a.serial = nextSerial++;
+    request.connectionSize = a.size;
+    request.route = options.route;
+    a.frame = messaging::sendRRData(session, connmgr::forwardOpenRequest(request));
+    channel.stamp(a.frame);
+}
+
+CipConnection::Outcome CipConnection::judgeOpen(const QByteArray &reply, Asking &a)
+{
+    if (reply.isEmpty())
+        return Outcome::NoReply;
+    const messaging::Unwrapped u = messaging::unwrapUnconnected(reply);
+    connmgr::OpenReply o;
+    if (u.verdict == messaging::Verdict::Ok)
+        o = connmgr::parseForwardOpenReply(u.mr, a.large);
+    // A reply that names another connection is no answer to this one.
+    const bool echoed = answers(o, a.serial);
+    if (u.verdict == messaging::Verdict::Ok && o.verdict == messaging::Verdict::Ok && echoed) {
+        state.open = true;
+        state.otId = o.otConnectionId;
+        state.toId = o.toConnectionId;
+        state.serial = a.serial;
+        state.size = a.size;
+        channel.setConnection(state.otId, state.toId);
+        return Outcome::Open;
+    }
     // A controller that answers a size error with its largest size is asked
     // once more, with that size.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        connmgr::OpenRequest request;
-        request.large = large;
-        request.toConnectionId = newConnectionId();
-        request.serial = nextSerial++;
-        request.connectionSize = size;
-        request.route = options.route;
-        QByteArray frame = messaging::sendRRData(session, connmgr::forwardOpenRequest(request));
-        channel.stamp(frame);
+    const int maxSize = a.large ? int(cip::NetSizeMask32) : int(cip::NetSizeMask16);
+    if (echoed && a.attempt == 0 && o.acceptedSize > 0 && o.acceptedSize < a.size &&
+        o.acceptedSize <= maxSize) {
+        a.size = o.acceptedSize;
+        ++a.attempt;
+        return Outcome::Again;
+    }
+    const bool refusal =
+        u.verdict == messaging::Verdict::Ok && o.verdict == messaging::Verdict::Refused && echoed;
+    const QString service =
+        linklog::hexNumber(a.large ? cip::LargeForwardOpen : cip::ForwardOpen, 2);
+    const QString status =
+        u.verdict == messaging::Verdict::Ok && o.verdict != messaging::Verdict::Length && echoed
+            ? linklog::hexNumber(o.generalStatus, 2)
+            : QStringLiteral("none");
+    linklog::warn(linklog::at(
+        "lib[Quorvex]打开连接失败 %1:%2 service = %3 status = %4 ext = %5 msg : %6", where, service,
+        status, linklog::extText(echoed ? o.ext : QVector<quint16>()), linklog::hex(reply)));
+    return refusal ? Outcome::Refused : Outcome::Garbled;
+}
+
+CipConnection::Outcome CipConnection::tryForwardOpen(bool large)
+{
+    Asking a;
+    a.large = large;
+    a.size = large ? connmgr::LargeConnectionSize : connmgr::SmallConnectionSize;
+    for (;;) {
+        ask(a);
         QByteArray reply;
         // A success that comes after the request was given up opened a
         // connection all the same: it is closed again (closeLateOpens).
-        exchange(frame, reply, true);
-        if (reply.isEmpty())
-            return Outcome::NoReply;
-        const messaging::Unwrapped u = messaging::unwrapUnconnected(reply);
-        connmgr::OpenReply o;
-        if (u.verdict == messaging::Verdict::Ok)
-            o = connmgr::parseForwardOpenReply(u.mr, large);
-        // A reply that names another connection is no answer to this one.
-        const bool echoed = answers(o, request.serial);
-        if (u.verdict == messaging::Verdict::Ok && o.verdict == messaging::Verdict::Ok && echoed) {
-            state.open = true;
-            state.otId = o.otConnectionId;
-            state.toId = o.toConnectionId;
-            state.serial = request.serial;
-            state.size = size;
-            channel.setConnection(state.otId, state.toId);
-            return Outcome::Open;
-        }
-        const int maxSize = large ? int(cip::NetSizeMask32) : int(cip::NetSizeMask16);
-        if (echoed && attempt == 0 && o.acceptedSize > 0 && o.acceptedSize < size &&
-            o.acceptedSize <= maxSize) {
-            size = o.acceptedSize;
-            continue;
-        }
-        const bool refusal = u.verdict == messaging::Verdict::Ok &&
-                             o.verdict == messaging::Verdict::Refused && echoed;
-        const QString service =
-            linklog::hexNumber(large ? cip::LargeForwardOpen : cip::ForwardOpen, 2);
-        const QString status =
-            u.verdict == messaging::Verdict::Ok && o.verdict != messaging::Verdict::Length && echoed
-                ? linklog::hexNumber(o.generalStatus, 2)
-                : QStringLiteral("none");
-        linklog::warn(linklog::at(
-            "lib[Quorvex]打开连接失败 %1:%2 service = %3 status = %4 ext = %5 msg : %6", where,
-            service, status, linklog::extText(echoed ? o.ext : QVector<quint16>()),
-            linklog::hex(reply)));
-        return refusal ? Outcome::Refused : Outcome::Garbled;
+        exchange(a.frame, reply, true);
+        const Outcome o = judgeOpen(reply, a);
+        if (o != Outcome::Again)
+            return o;
     }
-    return Outcome::Refused;
+}
+
+int CipConnection::resultOf(Outcome o)
+{
+    switch (o) {
+    case Outcome::Open:
+        return 0;
+    case Outcome::NoReply:
+        return -2;
+    case Outcome::Garbled:
+        return -1;
+    case Outcome::Refused:
+    case Outcome::Again:
+        break;
+    }
+    return -3;
 }
 
 int CipConnection::open()
@@ -132,19 +161,6 @@ int CipConnection::open()
     closeLateOpens();
     state = State();
     channel.setConnection(0, 0);
-    const auto result = [](Outcome o) {
-        switch (o) {
-        case Outcome::Open:
-            return 0;
-        case Outcome::NoReply:
-            return -2;
-        case Outcome::Garbled:
-            return -1;
-        case Outcome::Refused:
-            break;
-        }
-        return -3;
-    };
     switch (options.connected) {
     case ConnectedMode::Off:
         return 0;
@@ -152,7 +168,7 @@ int CipConnection::open()
     case ConnectedMode::Small: {
         const Outcome o = tryForwardOpen(options.connected == ConnectedMode::Large);
         refused = o == Outcome::Refused;
-        return result(o);
+        return resultOf(o);
     }
     case ConnectedMode::Auto:
         // Whatever keeps a kind from opening, the next kind is tried, and
@@ -171,6 +187,106 @@ int CipConnection::open()
         return 0;
     }
     return 0;
+}
+
+// Late Forward Open replies are not looked for here: a stepped open runs
+// on a transport opened anew, where none can have come.
+CipConnection::Opening CipConnection::startOpen()
+{
+    abandonOpen();
+    state = State();
+    channel.setConnection(0, 0);
+    switch (options.connected) {
+    case ConnectedMode::Off:
+        break;
+    case ConnectedMode::Large:
+    case ConnectedMode::Small:
+        return askStepped(options.connected == ConnectedMode::Large);
+    case ConnectedMode::Auto:
+        if (!largeRefused)
+            return askStepped(true);
+        if (!smallRefused)
+            return askStepped(false);
+        break;
+    }
+    return Opening{Opening::Done, 0};
+}
+
+CipConnection::Opening CipConnection::askStepped(bool large)
+{
+    stepped = Asking();
+    stepped.large = large;
+    stepped.size = large ? connmgr::LargeConnectionSize : connmgr::SmallConnectionSize;
+    ask(stepped);
+    return postStepped() ? Opening{Opening::Sent, 0} : afterKind(Outcome::NoReply);
+}
+
+bool CipConnection::postStepped()
+{
+    if (where.trace)
+        linklog::debug(
+            linklog::at("lib[Quorvex]连接命令 %1:%2 msg : %3", where, linklog::hex(stepped.frame)));
+    if (channel.post(stepped.frame, true) == 0) {
+        steppedWaiting = true;
+        return true;
+    }
+    if (where.trace)
+        linklog::debug(linklog::at("lib[Quorvex]连接响应 %1:%2 msg : %3", where, QString()));
+    return false;
+}
+
+CipConnection::Opening CipConnection::stepOpen(bool expired)
+{
+    if (!steppedWaiting)
+        return Opening{Opening::Done, isOpen() ? 0 : -2};
+    QByteArray reply;
+    if (channel.poll(stepped.frame, reply) != 0) {
+        if (!expired)
+            return Opening{Opening::Waiting, 0};
+        channel.giveUp(stepped.frame);
+        reply.clear();
+    }
+    steppedWaiting = false;
+    if (where.trace)
+        linklog::debug(
+            linklog::at("lib[Quorvex]连接响应 %1:%2 msg : %3", where, linklog::hex(reply)));
+    const Outcome o = judgeOpen(reply, stepped);
+    if (o != Outcome::Again)
+        return afterKind(o);
+    ask(stepped);
+    return postStepped() ? Opening{Opening::Sent, 0} : afterKind(Outcome::NoReply);
+}
+
+// As open() goes from one kind to the next.
+CipConnection::Opening CipConnection::afterKind(Outcome o)
+{
+    switch (options.connected) {
+    case ConnectedMode::Off:
+        break;
+    case ConnectedMode::Large:
+    case ConnectedMode::Small:
+        refused = o == Outcome::Refused;
+        return Opening{Opening::Done, resultOf(o)};
+    case ConnectedMode::Auto:
+        if (o == Outcome::Open)
+            break;
+        if (stepped.large) {
+            largeRefused = true;
+            if (!smallRefused)
+                return askStepped(false);
+        } else {
+            smallRefused = true;
+        }
+        break;
+    }
+    return Opening{Opening::Done, 0};
+}
+
+void CipConnection::abandonOpen()
+{
+    if (steppedWaiting)
+        channel.giveUp(stepped.frame);
+    steppedWaiting = false;
 }
 
 int CipConnection::ensure()

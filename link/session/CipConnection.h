@@ -35,6 +35,20 @@ public:
     // first); otherwise open()'s result, at once while a refusal is
     // remembered.
     int ensure();
+    // open() without waiting, for a reopen that goes on beside the host's
+    // calls: startOpen() sends the first Forward Open the options ask for,
+    // stepOpen() takes its reply once it has come (or gives it up when
+    // `expired`) and sends the next one the outcome calls for. The kinds
+    // are tried and refusals remembered as open() does; a success that
+    // comes after its request was given up is closed as there.
+    struct Opening {
+        enum State { Sent, Waiting, Done } state = Done;
+        int rc = 0; // open()'s result, when done
+    };
+    Opening startOpen();
+    Opening stepOpen(bool expired);
+    // The reopen was dropped: its Forward Open is no longer waited for.
+    void abandonOpen();
     // The controller no longer knows the connection: forgotten and opened
     // once more, with one Forward Open.
     int reopen();
@@ -66,8 +80,24 @@ public:
     messaging::MessageLimits limits(int routeBytes) const;
 
 private:
-    enum class Outcome { Open, Refused, NoReply, Garbled };
+    enum class Outcome { Open, Refused, NoReply, Garbled, Again };
+    // One Forward Open of a kind, and what its reply came to. A size error
+    // that names a size we can take asks once more (Again), with that size.
+    struct Asking {
+        bool large = false;
+        int size = 0;
+        int attempt = 0;
+        quint16 serial = 0;
+        QByteArray frame;
+    };
     Outcome tryForwardOpen(bool large);
+    void ask(Asking &a);
+    Outcome judgeOpen(const QByteArray &reply, Asking &a);
+    static int resultOf(Outcome o);
+    // The stepped open: what the outcome of a kind leads to.
+    Opening afterKind(Outcome o);
+    Opening askStepped(bool large);
+    bool postStepped();
     int exchange(const QByteArray &frame, QByteArray &reply, bool watchLate);
     void sendClose(quint16 serial);
 
@@ -91,6 +121,9 @@ private:
     bool refused = false;
     quint16 nextSerial = 0;
     quint16 lastSequence = 0; // of the last request sent
+    // The Forward Open of a stepped open that waits for its reply.
+    Asking stepped;
+    bool steppedWaiting = false;
 };
 
 #endif
