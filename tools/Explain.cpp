@@ -385,10 +385,19 @@ QString explainDriverLine(const QString &line)
     if (line.contains(QStringLiteral("连接中断")))
         return QStringLiteral("the connection was lost: %1")
             .arg(line.section(QStringLiteral(" reason = "), 1));
-    if (line.contains(QStringLiteral("重新连接失败")))
-        return QStringLiteral("reopening failed (attempt %1), next attempt in %2 ms: %3")
+    if (line.contains(QStringLiteral("重新连接失败"))) {
+        // An attempt that ran into its deadline is followed at once.
+        const QString in =
+            QRegularExpression(QStringLiteral("retry in (\\d+) ms")).match(line).captured(1);
+        return QStringLiteral("reopening failed (attempt %1), next attempt %2: %3")
             .arg(field(line, "attempt"),
-                 QRegularExpression(QStringLiteral("retry in (\\d+) ms")).match(line).captured(1),
+                 in == QLatin1String("0") ? QStringLiteral("at once")
+                                          : QStringLiteral("in %1 ms").arg(in),
+                 line.section(QStringLiteral(" reason = "), 1));
+    }
+    if (line.contains(QStringLiteral("仍在重新连接")))
+        return QStringLiteral("still reopening after %1 ms, %2 attempts so far: %3")
+            .arg(field(line, "down"), field(line, "attempts"),
                  line.section(QStringLiteral(" reason = "), 1));
     if (line.contains(QStringLiteral("重新连接成功")))
         return QStringLiteral("reopened after %1 ms, %2 attempts")

@@ -31,6 +31,7 @@ struct Row {
     // An outage: from the first failed read to the next good one.
     QElapsedTimer downSince;
     bool down = false;
+    bool reopening = false; // down, and the driver reopens the connection by itself
     qint64 lastDownMs = -1; // the last outage's length, once it is over
     bool backNow = false;   // this round ended an outage
 };
@@ -59,15 +60,19 @@ QString secondsText(qint64 ms)
 QString downCell(const Row &r)
 {
     if (r.down)
-        return secondsText(r.downSince.elapsed());
+        return (r.reopening ? QStringLiteral("reopening ") : QString()) +
+               secondsText(r.downSince.elapsed());
     if (r.lastDownMs >= 0)
         return QStringLiteral("was ") + secondsText(r.lastDownMs);
     return QString();
 }
 
-void noteOutage(Row &r)
+// With ;reconnect a read that is not connected means that the driver is
+// reopening the connection in the background.
+void noteOutage(Row &r, bool reconnects)
 {
     r.backNow = false;
+    r.reopening = reconnects && r.value.status == LR_NotConnected;
     if (r.value.status != 0 && !r.down) {
         r.down = true;
         r.downSince.start();
@@ -124,9 +129,10 @@ void printChanges(const QVector<Row> &rows)
                                                                : QDateTime::currentDateTime()),
                          r.request.tag, r.values, statusCell(r.value.status),
                          latencyText(r.latencyMs),
-                         r.backNow ? QStringLiteral(" back after ") + secondsText(r.lastDownMs)
-                         : r.down  ? QStringLiteral(" down")
-                                   : QString()));
+                         r.backNow     ? QStringLiteral(" back after ") + secondsText(r.lastDownMs)
+                         : r.reopening ? QStringLiteral(" reopening")
+                         : r.down      ? QStringLiteral(" down")
+                                       : QString()));
     std::fflush(stdout);
 }
 
@@ -142,7 +148,9 @@ int runWatch(const QStringList &args)
             "Stops after --times rounds, or on Ctrl-C. Exit status 1 when a read failed.\n"
             "A TAG without TYPE, and every tag --tags-from-controller matches, is polled with\n"
             "the type the controller's tag list gives (a structure member by member).\n"
-            "Without ;reconnect a controller that drops stays down; watch says so once.\n\n") +
+            "Without ;reconnect a controller that drops stays down; watch says so once.\n"
+            "With ;reconnect the driver reopens it in the background (shown as reopening),\n"
+            "also when the first connect fails, and watch polls on.\n\n") +
         connectOptionsHelp());
     addHostOptions(p, true);
     p.addOption({QStringLiteral("interval"), QStringLiteral("Polling period (default 1000)."),
@@ -187,8 +195,15 @@ int runWatch(const QStringList &args)
     DriverHost host("watch");
     if (!host.load(o))
         return ExitFailure;
-    if (const int rc = host.connect(o.connect))
-        return rc;
+    const ConnectionString parsed = parseConnectionString(o.connect);
+    const bool reconnects = parsed.optionsValid && parsed.options.reconnect;
+    if (const int rc = host.connect(o.connect)) {
+        // With ;reconnect the driver goes on trying: so does watch.
+        if (!reconnects || rc == ExitUsage || !parsed.usable())
+            return rc;
+        std::fprintf(stderr, "quorvex watch: the driver keeps trying in the background "
+                             "(;reconnect); polling on\n");
+    }
     // Browsed after the driver connected, so that a failing connection is
     // reported in the driver's words.
     QString browseError;
@@ -201,7 +216,6 @@ int runWatch(const QStringList &args)
             return ExitFailure;
         std::fprintf(stderr, "quorvex watch: tags without a TYPE are read as int32\n");
     }
-    const bool reconnects = parseConnectionString(o.connect).options.reconnect;
     QString lostNotice; // said once, when the controller drops without ;reconnect
     bool noticeDue = false;
     QVector<Row> rows;
@@ -238,7 +252,7 @@ int runWatch(const QStringList &args)
             const Outcome outcome = host.read(r.request.tag, r.request.type, r.request.count);
             r.value = outcome.value;
             r.latencyMs = t.nsecsElapsed() / 1e6;
-            noteOutage(r);
+            noteOutage(r, reconnects);
             everUp = everUp || r.value.status == 0;
             const bool dropped =
                 r.value.status == LR_NotConnected ||

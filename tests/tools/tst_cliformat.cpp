@@ -399,6 +399,14 @@ void TstCliFormat::driverLineInWords_data()
         << at + "重新连接失败 127.0.0.1:44818 attempt = 2 retry in 200 ms reason = Connection "
                 "refused"
         << "reopening failed (attempt 2), next attempt in 200 ms: Connection refused";
+    QTest::newRow("reopening failed, next at once")
+        << at + "重新连接失败 127.0.0.1:44818 attempt = 3 retry in 0 ms reason = no answer in 1000 "
+                "ms"
+        << "reopening failed (attempt 3), next attempt at once: no answer in 1000 ms";
+    QTest::newRow("still reopening")
+        << at + "仍在重新连接 127.0.0.1:44818 down = 30012 ms attempts = 31 reason = no answer in "
+                "1000 ms"
+        << "still reopening after 30012 ms, 31 attempts so far: no answer in 1000 ms";
     // The Identity object's refusal carries a CIP status as a read's does.
     QTest::newRow("identity refused on a wrong route")
         << at + "Identity 响应错误 127.0.0.1:44818  Identity len = 1 msg : d2000101120301"
