@@ -39,6 +39,7 @@ public:
     std::atomic<int> liveConnections{0};
     std::atomic<int> restarts{0};   // finished: listening again
     std::atomic<int> blackholes{0}; // begun
+    std::atomic<int> pulls{0};      // over: plugged in again
     std::atomic<int> duplicates{0}; // copies sent
     std::atomic<int> lateReplies{0};
     std::atomic<int> stalls{0}; // begun

@@ -210,6 +210,11 @@ int SimRunner::blackholesDone() const
     return d->faults.blackholes.load();
 }
 
+int SimRunner::pullsDone() const
+{
+    return d->faults.pulls.load();
+}
+
 int SimRunner::duplicatesSent() const
 {
     return d->faults.duplicates.load();

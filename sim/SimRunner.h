@@ -96,6 +96,8 @@ struct SimFaults {
     int restartGapMs = 500;  //      for this long, and listen again on the same port
     int blackholeAfter = -1; // > 0: then answer nothing, closing nothing,
     int blackholeMs = 2000;  //      for this long
+    int pullAfter = -1;      // > 0: then a pulled cable: answer nothing, closing nothing,
+    int pullMs = 3000;       //      and leave connection attempts unanswered, for this long
 
     // Replies that come twice, late, in a burst or cut off. The n-th counts
     // the tag requests (reads and writes) of each connection since it was
@@ -176,6 +178,7 @@ public:
     int liveConnections() const; // CIP connections open now
     int restartsDone() const;    // restarts whose gap is over (listening again)
     int blackholesDone() const;  // outages begun
+    int pullsDone() const;       // pulled cables plugged in again
     // How often the reply faults above were done, all connections.
     int duplicatesSent() const;
     int lateRepliesSent() const;

@@ -6,6 +6,12 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace qsim
 {
 
@@ -13,6 +19,43 @@ namespace
 {
 
 constexpr int SweepIntervalMs = 20;
+
+// The listening socket's backlog as QTcpServer sets it, and the one that
+// keeps its accept queue full with a connection of our own.
+constexpr int ListenBacklog = 50;
+constexpr int PulledBacklog = 0;
+// On the loopback a connect that finds room is answered at once; one that
+// does not within this long met a full queue.
+constexpr int FillerWaitMs = 100;
+constexpr int MaxFillers = 8;
+
+// A connection of ours to the listening socket: -1 when it found the queue
+// full (and is closed), else its descriptor.
+int fillerConnection(const QHostAddress &address, quint16 port, bool *full)
+{
+    *full = false;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(address.toIPv4Address());
+    const int rc = ::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+    if (rc != 0 && errno != EINPROGRESS) {
+        ::close(fd);
+        return -1;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (rc == 0 || (::poll(&p, 1, FillerWaitMs) > 0 &&
+                    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0))
+        return fd;
+    ::close(fd);
+    *full = true;
+    return -1;
+}
 
 } // namespace
 
@@ -25,6 +68,8 @@ SimServer::SimServer(TagDatabase &db, FaultControl &faults, QObject *parent)
 
 SimServer::~SimServer()
 {
+    for (int f : qAsConst(fillers))
+        ::close(f);
     // The channels use `shared`, which goes before QObject deletes children.
     qDeleteAll(findChildren<SimChannel *>(QString(), Qt::FindDirectChildrenOnly));
     line = nullptr;
@@ -100,7 +145,55 @@ void SimServer::countTag()
         tagsSinceOutage = 0;
         shared.mutedUntilMs = shared.nowMs() + f.blackholeMs;
         ++faults.blackholes;
+    } else if (f.pullAfter > 0 && tagsSinceOutage >= f.pullAfter) {
+        tagsSinceOutage = 0;
+        pull(f.pullMs);
     }
+}
+
+// A cable pulled between the clients and the controller: nothing is
+// answered, nothing closed, and a connection attempt goes unanswered, as
+// to a host that is gone: the accept queue is kept full by connections of
+// our own, so the system drops the attempts' SYNs and the clients keep
+// retrying. (A serial line only falls silent.)
+void SimServer::pull(int ms)
+{
+    if (pulled)
+        return;
+    pulled = true;
+    shared.mutedUntilMs = shared.nowMs() + ms;
+    if (server && server->isListening()) {
+        server->pauseAccepting();
+        const int fd = static_cast<int>(server->socketDescriptor());
+        ::listen(fd, PulledBacklog);
+        bool full = false;
+        for (int i = 0; i < MaxFillers && !full; ++i) {
+            const int filler = fillerConnection(listenAddress, listenPort, &full);
+            if (filler < 0)
+                break;
+            fillers.append(filler);
+        }
+    }
+    QTimer::singleShot(qMax(0, ms), this, &SimServer::plugIn);
+}
+
+void SimServer::plugIn()
+{
+    if (server && server->isListening()) {
+        // What sits in the queue is ours, or an attempt that got in before
+        // the pull: neither is a client to serve now.
+        const int fd = static_cast<int>(server->socketDescriptor());
+        for (int c = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC); c >= 0;
+             c = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC))
+            ::close(c);
+        ::listen(fd, ListenBacklog);
+        server->resumeAccepting();
+    }
+    for (int f : qAsConst(fillers))
+        ::close(f);
+    fillers.clear();
+    pulled = false;
+    ++faults.pulls;
 }
 
 // A controller that goes down and comes back: the clients' connections end,

@@ -9,6 +9,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QTimer>
+#include <QVector>
 
 class QTcpServer;
 
@@ -37,6 +38,8 @@ private:
     void countTag();
     void restart(int gapMs);
     void listenAgain();
+    void pull(int ms);
+    void plugIn();
 
     TagDatabase &db;
     FaultControl &faults;
@@ -49,6 +52,8 @@ private:
     quint16 listenPort = 0;
     quint64 generation = ~quint64(0); // of the faults the tag count belongs to
     int tagsSinceOutage = 0;
+    bool pulled = false;
+    QVector<int> fillers; // our own connections that keep the accept queue full
 };
 
 } // namespace qsim

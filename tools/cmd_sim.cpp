@@ -159,6 +159,12 @@ int runSim(const QStringList &args)
          QStringLiteral("n")},
         {QStringLiteral("blackhole-ms"),
          QStringLiteral("How long such an outage lasts (default 2000)."), QStringLiteral("ms")},
+        {QStringLiteral("pull-after"),
+         QStringLiteral("After every n tag requests act as a pulled cable for --pull-ms: answer "
+                        "nothing, close nothing, leave connection attempts unanswered."),
+         QStringLiteral("n")},
+        {QStringLiteral("pull-ms"),
+         QStringLiteral("How long the cable stays pulled (default 3000)."), QStringLiteral("ms")},
         {QStringLiteral("duplicate-every"),
          QStringLiteral("Send every n-th tag reply of a connection twice (1: every reply)."),
          QStringLiteral("n")},
@@ -242,6 +248,8 @@ int runSim(const QStringList &args)
         !intOption(p, "restart-gap-ms", 0, big, &o.restartGapMs) ||
         !intOption(p, "blackhole-after", 1, 1 << 30, &o.blackholeAfter) ||
         !intOption(p, "blackhole-ms", 0, big, &o.blackholeMs) ||
+        !intOption(p, "pull-after", 1, 1 << 30, &o.pullAfter) ||
+        !intOption(p, "pull-ms", 0, big, &o.pullMs) ||
         !intOption(p, "duplicate-every", 1, 1 << 30, &o.duplicateEvery) ||
         !intOption(p, "duplicate-nth", 1, 1 << 30, &o.duplicateNth) ||
         !intOption(p, "duplicate-gap-ms", 0, big, &o.duplicateGapMs) ||

@@ -536,22 +536,30 @@ void TestSimRunner::connectedMessaging()
 
 void TestSimRunner::outages_data()
 {
-    QTest::addColumn<bool>("restart"); // else a black hole
+    QTest::addColumn<QString>("outage"); // restart, black hole, pull
 
-    QTest::newRow("restart after every 2 tag requests") << true;
-    QTest::newRow("black hole after every 2 tag requests") << false;
+    QTest::newRow("restart after every 2 tag requests") << "restart";
+    QTest::newRow("black hole after every 2 tag requests") << "black hole";
+    QTest::newRow("cable pulled after every 2 tag requests") << "pull";
 }
 
 // Twice in one run: two reads are answered, then the outage, then service
 // again. A restart ends the connection and its CIP connection; it comes
-// back on the same port with new sessions. A black hole closes nothing.
+// back on the same port with new sessions. A black hole closes nothing; a
+// pulled cable closes nothing either, and leaves new connection attempts
+// unanswered (not refused) until it is plugged in again.
 void TestSimRunner::outages()
 {
-    QFETCH(bool, restart);
+    QFETCH(QString, outage);
+    const bool restart = outage == "restart";
+    const bool pull = outage == "pull";
     qsim::SimOptions o;
     if (restart) {
         o.restartAfter = 2;
         o.restartGapMs = 1000;
+    } else if (pull) {
+        o.pullAfter = 2;
+        o.pullMs = 1000;
     } else {
         o.blackholeAfter = 2;
         o.blackholeMs = 500;
@@ -587,7 +595,16 @@ void TestSimRunner::outages()
             // The same serial again: the old connection is gone.
             QVERIFY(openedId(cipOf(client->exchange(sendRR(session, open)))) != 0);
         } else {
-            QTRY_COMPARE_WITH_TIMEOUT(sim.blackholesDone(), round, WaitMs);
+            const int accepted = sim.connectionsAccepted();
+            if (pull) {
+                QTcpSocket attempt;
+                attempt.connectToHost(QHostAddress::LocalHost, port);
+                QVERIFY(!attempt.waitForConnected(300));
+                QCOMPARE(attempt.error(), QAbstractSocket::SocketTimeoutError);
+                QCOMPARE(sim.pullsDone(), round - 1);
+            } else {
+                QTRY_COMPARE_WITH_TIMEOUT(sim.blackholesDone(), round, WaitMs);
+            }
             QVERIFY(client->read(session, sym("DintTag"), 100).isEmpty());
             // Requests during the outage are dropped; after it they are answered.
             QByteArray reply;
@@ -596,11 +613,20 @@ void TestSimRunner::outages()
             QCOMPARE(reply.toHex(), DintTagReply.toHex());
             QCOMPARE(client->socket.state(), QAbstractSocket::ConnectedState);
             QCOMPARE(sim.liveConnections(), 1);
+            if (pull) {
+                QTRY_COMPARE_WITH_TIMEOUT(sim.pullsDone(), round, WaitMs);
+                Client after;
+                QVERIFY(after.connectTo(port));
+                QVERIFY(after.registerSession() != 0);
+                // Our own fillers, and the attempt above, served nobody.
+                QCOMPARE(sim.connectionsAccepted(), accepted + 1);
+            }
             readsBeforeOutage = 1; // that read was the first of the next two
         }
     }
     QCOMPARE(sim.restartsDone(), restart ? 2 : 0);
-    QCOMPARE(sim.blackholesDone(), restart ? 0 : 2);
+    QCOMPARE(sim.blackholesDone(), restart || pull ? 0 : 2);
+    QCOMPARE(sim.pullsDone(), pull ? 2 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestSimRunner)
