@@ -3,6 +3,7 @@
 #include "ConnectionString.h"
 #include "DriverHost.h"
 #include "SignalWatcher.h"
+#include "StatusText.h"
 #include "Table.h"
 #include "TagRequest.h"
 #include "ValueText.h"
@@ -271,8 +272,15 @@ int runWatch(const QStringList &args)
             const QString key = r.request.tag + QLatin1Char(' ') + QString::number(r.value.status);
             if (r.value.status != 0 && !failureKeys.contains(key)) {
                 failureKeys << key;
-                failures << QStringLiteral("quorvex watch: %1: %2")
-                                .arg(r.request.tag, failureText(outcome));
+                // A read refused while the driver reopens logs nothing of its own.
+                const QString why =
+                    r.reopening && outcome.warnings.isEmpty()
+                        ? QStringLiteral("status %1 (%2): the driver is reopening the connection "
+                                         "in the background (;reconnect)")
+                              .arg(r.value.status)
+                              .arg(statusMeaning(r.value.status))
+                        : failureText(outcome);
+                failures << QStringLiteral("quorvex watch: %1: %2").arg(r.request.tag, why);
             }
         }
         if (terminal)

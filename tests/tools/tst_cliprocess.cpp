@@ -601,7 +601,9 @@ void TstCliProcess::watchShowsAnOutage()
     } else {
         QVERIFY2(r.err.contains("cannot connect to " + at) &&
                      r.err.contains("the driver keeps trying in the background (;reconnect); "
-                                    "polling on"),
+                                    "polling on") &&
+                     r.err.contains("DintTag: status 9 (not connected): the driver is reopening "
+                                    "the connection in the background (;reconnect)"),
                  qPrintable(r.err));
     }
     QVERIFY2(lines.size() >= (reconnect ? 2 : 1), qPrintable(r.out));
