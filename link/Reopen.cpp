@@ -96,12 +96,13 @@ void CmdQuorvex::dropReopen()
 Recovery::Outcome CmdQuorvex::reopenStep(Recovery::Phase phase, bool first, bool expired)
 {
     const bool serial = recovery.aimedAt() == Recovery::Target::Serial;
+    // Released under the attempt (deletetcpSocket, deleteSerialPort).
+    if (serial ? serialPort == nullptr : tcpSocket == nullptr)
+        return progress(Progress::Failed, QStringLiteral("no transport"));
     switch (phase) {
     case Recovery::Phase::Transport:
         if (!serial)
             return first ? startConnect() : connectProgress();
-        if (serialPort == nullptr)
-            return progress(Progress::Failed, QStringLiteral("no serial port"));
         {
             // One open attempt: a device that is not there fails at once.
             const Recovery::SerialPort p = recovery.serialPort();
@@ -129,8 +130,6 @@ Recovery::Outcome CmdQuorvex::reopenStep(Recovery::Phase phase, bool first, bool
 
 Recovery::Outcome CmdQuorvex::startConnect()
 {
-    if (tcpSocket == nullptr)
-        return progress(Progress::Failed, QStringLiteral("no socket"));
     ++generation; // as EthConnectDrive counts its own
     connection.forget();
     {

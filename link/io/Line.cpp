@@ -128,7 +128,9 @@ void Line::takeReady()
         waitOnSocket(0);
         return;
     }
-    f.serialPort->waitForReadyRead(0);
+    // A wait that finds nothing records a time-out: it is no error of the line.
+    if (!f.serialPort->waitForReadyRead(0) && f.serialPort->error() == QSerialPort::TimeoutError)
+        f.serialPort->clearError();
     flushSerial();
 }
 

@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QTemporaryFile>
 #include <QtTest>
 
@@ -91,57 +92,62 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("forwardOpens"); // accepted by the simulator
         QTest::addColumn<bool>("connectedReads");
+        // With reconnect, the controller restarts after the read: the link is
+        // reopened in the background, Forward Open included, and the read
+        // is good again.
+        QTest::addColumn<bool>("restart");
 
-        QTest::newRow("processor in slot 3") << "slot=3"
-                                             << "slot=3" << 0 << "DintTag" << 1 << 0 << 0 << false;
+        QTest::newRow("processor in slot 3")
+            << "slot=3"
+            << "slot=3" << 0 << "DintTag" << 1 << 0 << 0 << false << false;
         QTest::newRow("slot 3 missed by the default route")
             << "slot=3"
-            << "" << 0 << "DintTag" << 1 << 7 << 0 << false;
+            << "" << 0 << "DintTag" << 1 << 7 << 0 << false << false;
         QTest::newRow("through a bridge")
             << "bridge=10.0.0.7"
-            << "path=1,2,2,10.0.0.7,1,0" << 0 << "DintTag" << 1 << 0 << 0 << false;
+            << "path=1,2,2,10.0.0.7,1,0" << 0 << "DintTag" << 1 << 0 << 0 << false << false;
         QTest::newRow("controller addressed directly")
             << "direct"
-            << "path=none" << 0 << "BigArray" << 300 << 0 << 0 << false;
+            << "path=none" << 0 << "BigArray" << 300 << 0 << 0 << false << false;
         QTest::newRow("direct controller refuses a route")
             << "direct"
-            << "" << 0 << "DintTag" << 1 << 7 << 0 << false;
+            << "" << 0 << "DintTag" << 1 << 7 << 0 << false << false;
         QTest::newRow("large connection, 10000 DINTs")
             << ""
-            << "connected=large" << 0 << "BigArray" << 10000 << 0 << 1 << true;
+            << "connected=large" << 0 << "BigArray" << 10000 << 0 << 1 << true << true;
         QTest::newRow("large connection, 65535 DINTs")
             << "huge"
-            << "connected=large" << 0 << "Huge" << 65535 << 0 << 1 << true;
+            << "connected=large" << 0 << "Huge" << 65535 << 0 << 1 << true << false;
         QTest::newRow("small connection")
             << ""
-            << "connected=small" << 0 << "BigArray" << 1000 << 0 << 1 << true;
+            << "connected=small" << 0 << "BigArray" << 1000 << 0 << 1 << true << true;
         QTest::newRow("auto without Large Forward Open")
             << "nolarge"
-            << "connected=auto" << 0 << "BigArray" << 1000 << 0 << 1 << true;
+            << "connected=auto" << 0 << "BigArray" << 1000 << 0 << 1 << true << true;
         QTest::newRow("auto without any Forward Open")
             << "noforward"
-            << "connected=auto" << 0 << "BigArray" << 1000 << 0 << 0 << false;
+            << "connected=auto" << 0 << "BigArray" << 1000 << 0 << 0 << false << true;
         QTest::newRow("large refused")
             << "nolarge"
-            << "connected=large" << -3 << "DintTag" << 1 << 0 << 0 << false;
+            << "connected=large" << -3 << "DintTag" << 1 << 0 << 0 << false << false;
         QTest::newRow("size refused, asked again with the largest")
             << "maxsize=300"
-            << "connected=large" << 0 << "BigArray" << 1000 << 0 << 1 << true;
+            << "connected=large" << 0 << "BigArray" << 1000 << 0 << 1 << true << true;
         QTest::newRow("connected through slot 3")
             << "slot=3"
-            << "slot=3;connected=auto" << 0 << "BigArray" << 2000 << 0 << 1 << true;
+            << "slot=3;connected=auto" << 0 << "BigArray" << 2000 << 0 << 1 << true << false;
         QTest::newRow("direct and connected")
             << "direct"
-            << "path=none;connected=large" << 0 << "BigArray" << 2000 << 0 << 1 << true;
+            << "path=none;connected=large" << 0 << "BigArray" << 2000 << 0 << 1 << true << true;
         QTest::newRow("slow controller, default wait")
             << "delay=700"
-            << "" << 0 << "DintTag" << 1 << 8 << 0 << false;
+            << "" << 0 << "DintTag" << 1 << 8 << 0 << false << false;
         QTest::newRow("slow controller, timeout=2000")
             << "delay=700"
-            << "timeout=2000" << 0 << "DintTag" << 1 << 0 << 0 << false;
+            << "timeout=2000" << 0 << "DintTag" << 1 << 0 << 0 << false << false;
         QTest::newRow("serial line, large connection")
             << "serial"
-            << "connected=large" << 0 << "BigArray" << 5000 << 0 << 1 << true;
+            << "connected=large" << 0 << "BigArray" << 5000 << 0 << 1 << true << false;
     }
 
     void reads()
@@ -154,6 +160,9 @@ private slots:
         QFETCH(int, status);
         QFETCH(int, forwardOpens);
         QFETCH(bool, connectedReads);
+        QFETCH(bool, restart);
+        if (restart)
+            options += QStringLiteral(";reconnect");
         const qsim::SimOptions simOpts = simOptions(sim, hugePath);
         // The delay is for the reads, not for the session registration.
         qsim::SimOptions startOpts = simOpts;
@@ -188,6 +197,30 @@ private slots:
         }
         QCOMPARE(runner.forwardOpensAccepted(), forwardOpens);
         QCOMPARE(runner.connectedRequestsServed() > 0, connectedReads);
+        if (restart) {
+            qsim::SimFaults f = simOpts;
+            f.restartAfter = 1;
+            f.restartGapMs = 200;
+            runner.setFaults(f);
+            CLabelVariable again;
+            QElapsedTimer clock;
+            clock.start();
+            for (int i = 0; again.status != LR_Success && clock.elapsed() < 10000; ++i) {
+                if (i == 1)
+                    runner.setFaults(simOpts); // one restart
+                again = d->ReadVariable(tag, DT_Int32, count);
+                QVERIFY2(again.status == LR_Success || again.status == LR_NotConnected ||
+                             again.status == LR_NoReply,
+                         qPrintable(QString::number(again.status)));
+                QTest::qWait(20);
+            }
+            QCOMPARE(runner.restartsDone(), 1);
+            QCOMPARE(again.values.value<QList<int>>(), v.values.value<QList<int>>());
+            // The first connection went with the controller: only the new
+            // one is closed.
+            QCOMPARE(runner.forwardOpensAccepted(), 2 * forwardOpens);
+            QCOMPARE(capture.lines(QtWarningMsg).filter("重新连接成功").size(), 1);
+        }
         QCOMPARE(d->DisConnectDrive(), 0);
         QTRY_COMPARE(runner.forwardClosesAccepted(), forwardOpens);
     }
