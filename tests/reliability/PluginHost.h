@@ -37,6 +37,13 @@ public:
 
     static LibQuorvex *facade(CDriveBaseClass *d) { return static_cast<LibQuorvex *>(d); }
 
+    // Deleted as a host may, through its QObject side without DestroyFree.
+    void destroy(CDriveBaseClass *d)
+    {
+        drivers.removeOne(d);
+        delete static_cast<QObject *>(facade(d));
+    }
+
     void releaseAll()
     {
         for (CDriveBaseClass *d : drivers) {
