@@ -177,8 +177,8 @@ const OptionRow Rows[] = {
     {"write", "write", "[on|off]", "writes reach the controller (otherwise they are echoed)",
      parseWrite, writeWrite},
     {"reconnect", "reconnect", "[on|off]",
-     "reopen a lost connection by itself, with back-off; give up a controller that stopped "
-     "answering",
+     "reopen a lost connection by itself, in the background (reads meanwhile: not "
+     "connected); give up a controller that stopped answering",
      parseReconnect, writeReconnect},
     {"window", "window", "N (1..8)",
      "fragmented reads keep up to N part requests outstanding at once; 1: one at a time",
