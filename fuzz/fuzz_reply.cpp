@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     FUZZ_CHECK(o.failure == tagread::Failure::None);
-    FUZZ_CHECK(o.judged.verdict == tagread::Verdict::Accepted);
+    FUZZ_CHECK(o.judged.verdict == tagread::Verdict::Ok);
     // The bound stops fragment following; one reply is bounded by its frame.
     const int handleSize = o.judged.hasHandle ? 2 : 0;
     if (o.parts > 1)

@@ -138,7 +138,7 @@ void driverSide(fuzz::Input &in, DataType type)
     FUZZ_CHECK(o.parts <= replies.size() + 1);
     if (o.rc == 0) {
         FUZZ_CHECK(o.failure == tagwrite::Failure::None && o.written == e.data.size());
-        FUZZ_CHECK(o.judged.verdict == tagwrite::Verdict::Accepted);
+        FUZZ_CHECK(o.judged.verdict == tagwrite::Verdict::Ok);
     } else {
         FUZZ_CHECK(o.failure != tagwrite::Failure::None);
     }

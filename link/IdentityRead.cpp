@@ -1,16 +1,15 @@
 #include "CmdQuorvex.h"
 #include "Identity.h"
-#include "WriteLines.h"
+#include "LinkLog.h"
+#include "Waits.h"
 
 #include <QDebug>
 
-using writelines::hex;
-using writelines::line;
+using linklog::hex;
 
 namespace
 {
 
-constexpr int IdentityWaitMs = 50;
 const QString IdentityLabel = QStringLiteral("Identity");
 
 int judged(identity::Verdict v)
@@ -31,12 +30,13 @@ int CmdQuorvex::listIdentity(identity::ListedIdentity *out)
 {
     if (Connection_status() == -3)
         return -3;
-    const QByteArray request = identity::listIdentityRequest(sessionHandle);
+    QByteArray request = identity::listIdentityRequest(sessionHandle);
+    channel.stamp(request);
     QByteArray reply;
-    const int rc = SendData(request, reply, IdentityWaitMs);
+    const int rc = SendData(request, reply, waits::ReplyWaitMs);
     if (traceEnabled)
-        qDebug().noquote() << line("lib[Quorvex]ListIdentity %1:%2  %3 len = %4 msg : %5", *this,
-                                   IdentityLabel, 1, hex(reply));
+        linklog::debug(linklog::line("lib[Quorvex]ListIdentity %1:%2  %3 len = %4 msg : %5", where,
+                                     IdentityLabel, 1, hex(reply)));
     if (rc != 0 && reply.isEmpty())
         return -2;
     identity::ListedIdentity l;
@@ -44,9 +44,8 @@ int CmdQuorvex::listIdentity(identity::ListedIdentity *out)
     if (result == 0)
         *out = l;
     else
-        qWarning().noquote() << line(
-            "lib[Quorvex]ListIdentity 响应错误 %1:%2  %3 len = %4 msg : %5", *this, IdentityLabel,
-            1, hex(reply));
+        linklog::warn(linklog::line("lib[Quorvex]ListIdentity 响应错误 %1:%2  %3 len = %4 msg : %5",
+                                    where, IdentityLabel, 1, hex(reply)));
     return result;
 }
 
@@ -61,7 +60,7 @@ int CmdQuorvex::readIdentity(identity::DeviceIdentity *out)
     if (result == 0)
         *out = d;
     else
-        qWarning().noquote() << line("lib[Quorvex]Identity 响应错误 %1:%2  %3 len = %4 msg : %5",
-                                     *this, IdentityLabel, 1, hex(mr));
+        linklog::warn(linklog::line("lib[Quorvex]Identity 响应错误 %1:%2  %3 len = %4 msg : %5",
+                                    where, IdentityLabel, 1, hex(mr)));
     return result;
 }

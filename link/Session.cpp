@@ -1,25 +1,23 @@
 #include "CmdQuorvex.h"
 #include "EncapFrame.h"
-
-#include <QDebug>
+#include "LinkLog.h"
+#include "Waits.h"
 
 int CmdQuorvex::send_reg()
 {
-    const QByteArray request = encap::registerSessionRequest();
+    // Its context comes from the link's one counter, as every request's: the
+    // first request of a link carries 1, as a registration always did.
+    QByteArray request = encap::registerSessionRequest();
+    channel.stamp(request);
     if (Connection_status() == -3)
         return -3;
     if (traceEnabled)
-        qDebug().noquote() << QString("lib[Quorvex]读命令 %1:%2 msg : %3")
-                                  .arg(hostAddress.toString())
-                                  .arg(tcpPort)
-                                  .arg(QString::fromLatin1(request.toHex()));
+        linklog::debug(
+            linklog::at("lib[Quorvex]读命令 %1:%2 msg : %3", where, linklog::hex(request)));
     QByteArray reply;
-    const int rc = SendData(request, reply, 50);
+    const int rc = SendData(request, reply, waits::ReplyWaitMs);
     if (traceEnabled)
-        qDebug().noquote() << QString("lib[Quorvex]响应 %1:%2 msg : %3")
-                                  .arg(hostAddress.toString())
-                                  .arg(tcpPort)
-                                  .arg(QString::fromLatin1(reply.toHex()));
+        linklog::debug(linklog::at("lib[Quorvex]响应 %1:%2 msg : %3", where, linklog::hex(reply)));
     if (rc != 0)
         return rc;
     // An error reply (say, unsupported protocol version) carries no usable
@@ -27,11 +25,8 @@ int CmdQuorvex::send_reg()
     // session the controller never granted, so the old handle stays.
     const encap::RegisterReply judged = encap::judgeRegisterReply(reply);
     if (!judged.ok) {
-        qWarning().noquote() << QString("lib[Quorvex]注册会话失败 %1:%2 status = 0x%3 msg : %4")
-                                    .arg(hostAddress.toString())
-                                    .arg(tcpPort)
-                                    .arg(judged.status, 0, 16)
-                                    .arg(QString::fromLatin1(reply.toHex()));
+        linklog::warn(linklog::at("lib[Quorvex]注册会话失败 %1:%2 status = 0x%3 msg : %4", where,
+                                  QString::number(judged.status, 16), linklog::hex(reply)));
         return -1;
     }
     sessionHandle = judged.handle;

@@ -1,81 +1,55 @@
 #include "CmdQuorvex.h"
 #include "EipProtocol.h"
-#include "EncapFrame.h"
 #include "FragmentWindow.h"
+#include "LinkLog.h"
 #include "ReadFrames.h"
-
-#include <QElapsedTimer>
-#include <memory>
-
-#include <QDebug>
-#include <QStringList>
+#include "Waits.h"
 
 namespace
 {
 
-QString hex(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex());
-}
+using linklog::hex;
+using linklog::hexNumber;
 
-QString hexNumber(quint32 v, int digits)
-{
-    return QStringLiteral("0x%1").arg(v, digits, 16, QLatin1Char('0'));
-}
-
-// All read lines share "%1:%2  %3 len = %4" (host, port, tag, count). The
-// arguments go in in one pass, so a "%" in a tag text stays as it is; each
-// line gets exactly as many arguments as it has placeholders.
-template <typename... Rest>
-QString readLine(const char *format, const CmdQuorvex &link, const QString &tag, int count,
-                 const Rest &...rest)
-{
-    return QString::fromUtf8(format).arg(link.hostAddress.toString(), QString::number(link.tcpPort),
-                                         tag, QString::number(count), rest...);
-}
-
-void warnRejected(const CmdQuorvex &link, const tagread::ReadReply &judged, const QByteArray &reply,
-                  int count, const QString &tag)
+void warnRejected(const linklog::Where &link, const tagread::ReadReply &judged,
+                  const QByteArray &reply, int count, const QString &tag)
 {
     using tagread::Verdict;
     switch (judged.verdict) {
-    case Verdict::Accepted:
+    case Verdict::Ok:
         break;
     case Verdict::Empty:
-        qWarning().noquote() << readLine(
-            "lib[Quorvex]返回的报文长度为0 %1:%2  %3 len = %4 msg : %5", link, tag, count,
-            hex(reply));
+        linklog::warn(linklog::line("lib[Quorvex]返回的报文长度为0 %1:%2  %3 len = %4 msg : %5",
+                                    link, tag, count, hex(reply)));
         break;
     case Verdict::Length:
-        qWarning().noquote() << readLine("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5",
-                                         link, tag, count, hex(reply));
+    case Verdict::Stale: // judged as a read, a frame is whole or too short
+    case Verdict::Lost:
+        linklog::warn(linklog::line("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5",
+                                    link, tag, count, hex(reply)));
         break;
     case Verdict::Encapsulation:
-        qWarning().noquote() << readLine("lib[Quorvex]报文封装错误 %1:%2  %3 len = %4 command = "
-                                         "%5 status = %6 msg : %7",
-                                         link, tag, count, hexNumber(judged.command, 4),
-                                         hexNumber(judged.encapStatus, 8), hex(reply));
+        linklog::warn(linklog::line("lib[Quorvex]报文封装错误 %1:%2  %3 len = %4 command = "
+                                    "%5 status = %6 msg : %7",
+                                    link, tag, count, hexNumber(judged.command, 4),
+                                    hexNumber(judged.encapStatus, 8), hex(reply)));
         break;
     case Verdict::Service:
-        qWarning().noquote() << readLine(
-            "lib[Quorvex]报文返回标志位错误 %1:%2  %3 len = %4 msg : %5", link, tag, count,
-            hex(reply));
+        linklog::warn(linklog::line("lib[Quorvex]报文返回标志位错误 %1:%2  %3 len = %4 msg : %5",
+                                    link, tag, count, hex(reply)));
         break;
     case Verdict::Partial: // only a read that continues takes a partial reply
-    case Verdict::Status: {
-        QStringList ext;
-        for (const quint16 w : judged.extStatus)
-            ext << hexNumber(w, 4);
-        qWarning().noquote() << readLine(
+    case Verdict::Refused: {
+        linklog::warn(linklog::line(
             "lib[Quorvex]报文返回状态错误 %1:%2  %3 len = %4 status = %5 ext = %6 msg : %7", link,
-            tag, count, hexNumber(judged.generalStatus, 2),
-            ext.isEmpty() ? QStringLiteral("none") : ext.join(QLatin1Char(',')), hex(reply));
+            tag, count, hexNumber(judged.generalStatus, 2), linklog::extText(judged.extStatus),
+            hex(reply)));
         break;
     }
     }
 }
 
-void warnOutcome(const CmdQuorvex &link, const tagread::ReadOutcome &o, int count,
+void warnOutcome(const linklog::Where &link, const tagread::ReadOutcome &o, int count,
                  const QString &tag, int maxValueBytes, int minValueBytes)
 {
     using tagread::Failure;
@@ -88,82 +62,78 @@ void warnOutcome(const CmdQuorvex &link, const tagread::ReadOutcome &o, int coun
         break;
     case Failure::EmptyPart:
     case Failure::PartChanged:
-        qWarning().noquote() << readLine(
-            "lib[Quorvex]分段读取错误 %1:%2  %3 len = %4 offset = %5 msg : %6", link, tag, count,
-            QString::number(o.offset), hex(o.reply));
+        linklog::warn(
+            linklog::line("lib[Quorvex]分段读取错误 %1:%2  %3 len = %4 offset = %5 msg : %6", link,
+                          tag, count, QString::number(o.offset), hex(o.reply)));
         break;
     case Failure::TooLarge:
-        qWarning().noquote() << readLine(
-            "lib[Quorvex]读取数据超出上限 %1:%2  %3 len = %4 limit = %5 msg : %6", link, tag, count,
-            QString::number(maxValueBytes), hex(o.reply));
+        linklog::warn(
+            linklog::line("lib[Quorvex]读取数据超出上限 %1:%2  %3 len = %4 limit = %5 msg : %6",
+                          link, tag, count, QString::number(maxValueBytes), hex(o.reply)));
         break;
     case Failure::TooShort:
-        qWarning().noquote() << readLine(
-            "lib[Quorvex]报文数据长度不足 %1:%2  %3 len = %4 need = %5 msg : %6", link, tag, count,
-            QString::number(minValueBytes), hex(o.reply));
+        linklog::warn(
+            linklog::line("lib[Quorvex]报文数据长度不足 %1:%2  %3 len = %4 need = %5 msg : %6",
+                          link, tag, count, QString::number(minValueBytes), hex(o.reply)));
         break;
     }
 }
 
-} // namespace
+// One read's requests and replies, with the traffic lines while tracing.
+struct ReadTraffic {
+    const linklog::Where &where;
+    ReplyChannel &channel;
+    const QString &tag;
+    int count;
+    int waitMs; // the whole wait a reply gets, from its send
 
-// The wait a read reply gets beyond the first-reply wait.
-constexpr int ReadWaitMs = 50;
+    void sent(const QByteArray &request) const
+    {
+        if (where.trace)
+            linklog::debug(linklog::line("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", where,
+                                         tag, count, hex(request)));
+    }
+    void came(const QByteArray &reply) const
+    {
+        if (where.trace)
+            linklog::debug(linklog::line("lib[Quorvex]读响应 %1:%2  %3 len = %4 msg : %5", where,
+                                         tag, count, hex(reply)));
+    }
+    int exchange(const QByteArray &request, QByteArray &reply) const
+    {
+        sent(request);
+        const int rc = channel.exchange(request, reply, waitMs);
+        came(reply);
+        return rc;
+    }
+};
 
-// One request and its reply, with the traffic lines while tracing.
-static int tracedExchange(CmdQuorvex &link, QByteArray request, QByteArray &reply, int count,
-                          const QString &tag)
-{
-    // While an earlier reply is owed, this request gets a context of its own
-    // so that only its own reply is taken (normally it stays all zeros).
-    if (!link.lateContexts.isEmpty())
-        encap::stampContext(request, ++link.contextSerial);
-    if (link.traceEnabled)
-        qDebug().noquote() << readLine("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", link, tag,
-                                       count, hex(request));
-    const int rc = link.SendData(request, reply, ReadWaitMs);
-    if (link.traceEnabled)
-        qDebug().noquote() << readLine("lib[Quorvex]读响应 %1:%2  %3 len = %4 msg : %5", link, tag,
-                                       count, hex(reply));
-    return rc;
-}
-
-// Parts kept in flight together: each request with a context of its own,
-// each with the traffic lines while tracing.
-static fragwindow::WindowIo windowIo(CmdQuorvex &link, int count, const QString &tag)
+// Parts kept in flight together go through the same channel: each is
+// entered under its own key, and a reply given up on is dropped. Every
+// function captures one reference, so none of them allocates.
+fragwindow::WindowIo windowIo(const ReadTraffic &t)
 {
     fragwindow::WindowIo io;
-    io.send = [&link, count, tag](QByteArray &request) {
-        encap::stampContext(request, ++link.contextSerial);
-        if (link.traceEnabled)
-            qDebug().noquote() << readLine("lib[Quorvex]读命令 %1:%2  %3 len = %4 msg : %5", link,
-                                           tag, count, hex(request));
-        return link.sendOwned(request);
+    io.send = [&t](QByteArray &request) {
+        t.sent(request);
+        return t.channel.post(request);
     };
-    io.receive = [&link, count, tag](const QVector<QByteArray> &requests, int waitMs,
-                                     QByteArray &reply) {
-        const int which = link.receiveOwned(requests, waitMs, reply);
-        if (link.traceEnabled)
-            qDebug().noquote() << readLine("lib[Quorvex]读响应 %1:%2  %3 len = %4 msg : %5", link,
-                                           tag, count, hex(reply));
+    io.receive = [&t](const QVector<QByteArray> &requests, int waitMs, QByteArray &reply) {
+        const int which = t.channel.receive(requests, waitMs, reply);
+        t.came(reply);
         return which;
     };
-    io.abandon = [&link](const QByteArray &request) { link.abandonRequest(request); };
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    io.nowMs = [clock] { return clock->elapsed(); };
-    io.partWaitMs = link.replyWaitMs(ReadWaitMs);
+    io.abandon = [&t](const QByteArray &request) { t.channel.giveUp(request); };
+    io.nowMs = [&t] { return t.channel.nowMs(); };
+    io.partWaitMs = t.waitMs;
     return io;
 }
-
-namespace
-{
 
 // The controller no longer knows the connection (it dropped it, or it
 // timed out idle).
 bool connectionGone(const tagread::ReadOutcome &o)
 {
-    if (o.failure != tagread::Failure::Rejected || o.judged.verdict != tagread::Verdict::Status)
+    if (o.failure != tagread::Failure::Rejected || o.judged.verdict != tagread::Verdict::Refused)
         return false;
     messaging::MrReply m;
     m.verdict = messaging::Verdict::Ok;
@@ -184,66 +154,48 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
 {
     if (ensureTransport() != 0)
         return -3;
-    // A connection the controller dropped is opened again before the read.
-    if (options.connected != ConnectedMode::Off && !cipConnection.open && openConnection() != 0)
-        return -1;
+    // A connection the controller dropped is opened again before the read;
+    // one it refused is not asked for again until the link reconnects.
+    const int ready = connection.ensure();
+    if (ready != 0)
+        return ready;
     // Requests that cannot be written as one well-formed frame are refused
     // before anything is sent: a count that does not fit its 16-bit field,
     // or a path that would not fit one message of the messaging in use.
     const int maxArea = messageLimits().request - ReadRequestOverhead - SymbolHeader;
     if (count < 1 || count > 0xFFFF || area.isEmpty() || area.size() % 2 || area.size() > maxArea ||
         area.size() > 0xFF * 2 - SymbolHeader) {
-        qWarning().noquote() << readLine("lib[Quorvex]读请求无效 %1:%2  %3 len = %4 msg : %5",
-                                         *this, tag, count, hex(area.toLatin1()));
+        linklog::warn(linklog::line("lib[Quorvex]读请求无效 %1:%2  %3 len = %4 msg : %5", where,
+                                    tag, count, hex(area.toLatin1())));
         return -1;
     }
-    const QByteArray path = readPath(area, tag);
-    QByteArray gathered;
-    // One reference captured: the exchange fits inside its function object,
-    // which is then made without an allocation.
-    const struct {
-        CmdQuorvex *link;
-        const QString *tag;
-        int count;
-    } traced{this, &tag, count};
-    const auto exchange = [&traced](const QByteArray &request, QByteArray &reply) {
-        return tracedExchange(*traced.link, request, reply, traced.count, *traced.tag);
+    const QByteArray path = reads.path(area, tag);
+    const ReadTraffic traffic{where, channel, tag, count, replyWaitMs(waits::ReplyWaitMs)};
+    const auto exchange = [&traffic](const QByteArray &request, QByteArray &reply) {
+        return traffic.exchange(request, reply);
     };
+    QByteArray gathered;
+    tagread::ReadOutcome o;
     const auto read = [&] {
+        gathered.clear();
         // Parts are kept in flight only for several elements and a window
         // above one; otherwise the read goes one request at a time and the
         // window's callbacks are not built at all.
-        if (count < 2 || options.window <= 1 || windowShrunk)
-            return tagread::readTag(envelope(), path, static_cast<quint16>(count), maxValueBytes,
-                                    exchange, &gathered, minValueBytes);
-        const fragwindow::WindowIo io = windowIo(*this, count, tag);
-        fragwindow::WindowState state;
-        state.window = options.window;
-        state.shrunk = windowShrunk;
-        state.learnedPartBytes = windowPartBytes;
-        const tagread::ReadOutcome r =
-            fragwindow::readTag(envelope(), path, static_cast<quint16>(count), maxValueBytes,
-                                exchange, io, state, &gathered, minValueBytes);
-        windowShrunk = state.shrunk;
-        windowPartBytes = state.learnedPartBytes;
-        return r;
-    };
-    tagread::ReadOutcome o = read();
-    if (reopenedAfterLoss(o.rc)) {
-        gathered.clear();
-        o = read();
-    }
-    // Once, transparently: the connection is opened anew and the read
-    // retried; a second failure is the read's.
-    if (cipConnection.open && connectionGone(o)) {
-        cipConnection = CipConnection();
-        if (openConnection() == 0) {
-            gathered.clear();
-            o = read();
+        if (count < 2 || reads.oneAtATime(options.window)) {
+            o = tagread::readTag(envelope(), path, static_cast<quint16>(count), maxValueBytes,
+                                 exchange, &gathered, minValueBytes);
+        } else {
+            fragwindow::WindowState state = reads.window(options.window);
+            o = fragwindow::readTag(envelope(), path, static_cast<quint16>(count), maxValueBytes,
+                                    exchange, windowIo(traffic), state, &gathered, minValueBytes);
+            reads.learn(state);
         }
-    }
+        return Attempt{o.rc, connectionGone(o)};
+    };
+    o.rc = onceMore(read, true).rc;
+    connection.closeLateOpens();
     noteResult(o.rc);
-    warnOutcome(*this, o, count, tag, maxValueBytes, minValueBytes);
+    warnOutcome(where, o, count, tag, maxValueBytes, minValueBytes);
     if (o.rc == 0 && out)
         out->append(gathered);
     if (o.rc == 0 && replyType)
@@ -251,21 +203,14 @@ int CmdQuorvex::Read_area(QString area, int count, QByteArray *out, QString tag,
     return o.rc;
 }
 
-const QByteArray &CmdQuorvex::readPath(const QString &area, const QString &tag)
-{
-    if (lastPath.firstName < 0 || area != lastPath.area || tag != lastPath.tag) {
-        lastPath.firstName = tagread::firstNameLength(tag, area);
-        lastPath.bytes = tagread::requestPath(area, lastPath.firstName);
-        lastPath.area = area;
-        lastPath.tag = tag;
-    }
-    return lastPath.bytes;
-}
-
 int CmdQuorvex::Message_parsing(QByteArray request, QByteArray *out, int count, QString tag)
 {
+    // Every request gets a context of its own, so that only its own reply
+    // is taken.
+    channel.stamp(request);
+    const ReadTraffic traffic{where, channel, tag, count, replyWaitMs(waits::ReplyWaitMs)};
     QByteArray reply;
-    const int rc = tracedExchange(*this, request, reply, count, tag);
+    const int rc = traffic.exchange(request, reply);
     const quint8 service = request.size() > tagread::OffEmbeddedService
                                ? static_cast<quint8>(request.at(tagread::OffEmbeddedService))
                                : quint8(cip::ReadTag);
@@ -274,8 +219,8 @@ int CmdQuorvex::Message_parsing(QByteArray request, QByteArray *out, int count, 
         judged.verdict = tagread::Verdict::Length;
     // A lone exchange has no follow-up request, so a partial transfer is as
     // incomplete as any other error status.
-    if (judged.verdict != tagread::Verdict::Accepted) {
-        warnRejected(*this, judged, reply, count, tag);
+    if (judged.verdict != tagread::Verdict::Ok) {
+        warnRejected(where, judged, reply, count, tag);
         return reply.isEmpty() ? -2 : -1;
     }
     if (out) {

@@ -1,14 +1,13 @@
 #include "CmdQuorvex.h"
+#include "LinkLog.h"
 #include "ReadFrames.h"
 #include "WriteFrames.h"
-#include "WriteLines.h"
 
 #include <QDebug>
 #include <QStringList>
 
-using writelines::hex;
-using writelines::hexNumber;
-using writelines::line;
+using linklog::hex;
+using linklog::hexNumber;
 
 namespace
 {
@@ -20,15 +19,12 @@ QString statusText(const tagwrite::WriteReply &judged, bool judgedAtAll)
 
 QString extText(const tagwrite::WriteReply &judged)
 {
-    QStringList ext;
-    for (const quint16 w : judged.extStatus)
-        ext << hexNumber(w, 4);
-    return ext.isEmpty() ? QStringLiteral("none") : ext.join(QLatin1Char(','));
+    return linklog::extText(judged.extStatus);
 }
 
 // `frame` is the last reply as it came, envelope and all, as the read
 // warnings show it.
-void warnOutcome(const CmdQuorvex &link, const tagwrite::WriteOutcome &o, const QString &tag,
+void warnOutcome(const linklog::Where &link, const tagwrite::WriteOutcome &o, const QString &tag,
                  int count, int dataSize, const QString &area, const QByteArray &frame)
 {
     using tagwrite::Failure;
@@ -38,35 +34,39 @@ void warnOutcome(const CmdQuorvex &link, const tagwrite::WriteOutcome &o, const 
     case Failure::Link: // the exchange has said why
         break;
     case Failure::TooLarge:
-        qWarning().noquote() << line("lib[Quorvex]写请求无效 %1:%2  %3 len = %4 msg : %5", link,
-                                     tag, count, hex(area.toLatin1()));
+        linklog::warn(linklog::line("lib[Quorvex]写请求无效 %1:%2  %3 len = %4 msg : %5", link, tag,
+                                    count, hex(area.toLatin1())));
         break;
     case Failure::Incomplete:
-        qWarning().noquote() << line(
+        linklog::warn(linklog::line(
             "lib[Quorvex]分段写入失败 %1:%2  %3 len = %4 written = %5 of %6 status = %7 ext = "
             "%8 msg : %9",
             link, tag, count, QString::number(o.written), QString::number(dataSize),
             statusText(o.judged, o.linkRc == 0),
-            o.linkRc == 0 ? extText(o.judged) : QStringLiteral("none"), hex(frame));
+            o.linkRc == 0 ? extText(o.judged) : QStringLiteral("none"), hex(frame)));
         break;
     case Failure::Refused:
         switch (o.judged.verdict) {
-        case Verdict::Accepted:
+        case Verdict::Ok:
             break;
         case Verdict::Empty:
         case Verdict::Length:
-            qWarning().noquote() << line("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5",
-                                         link, tag, count, hex(frame));
+        case Verdict::Partial: // not a write's
+        case Verdict::Encapsulation:
+        case Verdict::Stale:
+        case Verdict::Lost:
+            linklog::warn(linklog::line("lib[Quorvex]报文返回长度错误 %1:%2  %3 len = %4 msg : %5",
+                                        link, tag, count, hex(frame)));
             break;
         case Verdict::Service:
-            qWarning().noquote() << line(
-                "lib[Quorvex]报文返回标志位错误 %1:%2  %3 len = %4 msg : %5", link, tag, count,
-                hex(frame));
+            linklog::warn(
+                linklog::line("lib[Quorvex]报文返回标志位错误 %1:%2  %3 len = %4 msg : %5", link,
+                              tag, count, hex(frame)));
             break;
-        case Verdict::Status:
-            qWarning().noquote() << line(
+        case Verdict::Refused:
+            linklog::warn(linklog::line(
                 "lib[Quorvex]写入被拒绝 %1:%2  %3 len = %4 status = %5 ext = %6 msg : %7", link,
-                tag, count, statusText(o.judged, true), extText(o.judged), hex(frame));
+                tag, count, statusText(o.judged, true), extText(o.judged), hex(frame)));
             break;
         }
         break;
@@ -84,8 +84,8 @@ int CmdQuorvex::Write_area(QString area, QString tag, QByteArray typeBytes, int 
     // path that can be written as one well-formed segment chain.
     if (count < 1 || count > 0xFFFF || area.isEmpty() || area.size() % 2 ||
         area.size() > tagread::MaxAreaBytes) {
-        qWarning().noquote() << line("lib[Quorvex]写请求无效 %1:%2  %3 len = %4 msg : %5", *this,
-                                     tag, count, hex(area.toLatin1()));
+        linklog::warn(linklog::line("lib[Quorvex]写请求无效 %1:%2  %3 len = %4 msg : %5", where,
+                                    tag, count, hex(area.toLatin1())));
         return -1;
     }
     // 0: as large as the messaging in use carries (unconnected, or the
@@ -101,6 +101,6 @@ int CmdQuorvex::Write_area(QString area, QString tag, QByteArray typeBytes, int 
                            });
     // A write lost while it waited is not sent again: it may have been done.
     noteResult(o.rc);
-    warnOutcome(*this, o, tag, count, data.size(), area, frame);
+    warnOutcome(where, o, tag, count, data.size(), area, frame);
     return o.rc;
 }

@@ -334,9 +334,9 @@ int LibQuorvex::modifyBits(const QString &area, quint16 typeCode, quint64 setBit
             return rc;
         const tagwrite::WriteReply judged =
             tagwrite::judgeWriteReply(mrReply, cip::ReadModifyWrite);
-        if (judged.verdict == tagwrite::Verdict::Accepted)
+        if (judged.verdict == tagwrite::Verdict::Ok)
             return 0;
-        const bool unsupported = judged.verdict == tagwrite::Verdict::Status &&
+        const bool unsupported = judged.verdict == tagwrite::Verdict::Refused &&
                                  judged.generalStatus == cip::ServiceNotSupported;
         if (unsupported)
             knowledge.rmwRefused = true;

@@ -1,8 +1,6 @@
 #include "FragmentWindow.h"
 
 #include "EipProtocol.h"
-#include "EncapFrame.h"
-#include "UnitData.h"
 
 #include <QMap>
 
@@ -38,22 +36,6 @@ int elementSize(quint16 dataType)
     default:
         return 0;
     }
-}
-
-int answeredRequest(const QVector<QByteArray> &requests, const QByteArray &reply,
-                    quint32 toConnectionId)
-{
-    const QByteArray context = encap::senderContext(reply);
-    const quint64 command = le::getPadded(reply, eip::OffCommand, 2);
-    for (int i = 0; i < requests.size(); ++i) {
-        const QByteArray &request = requests.at(i);
-        if (le::getPadded(request, eip::OffCommand, 2) != command)
-            continue;
-        if (command == eip::SendUnitData ? unitdata::answersRequest(request, reply, toConnectionId)
-                                         : encap::senderContext(request) == context)
-            return i;
-    }
-    return -1;
 }
 
 namespace
@@ -189,7 +171,7 @@ ReadOutcome readTag(const tagread::Envelope &envelope, const QByteArray &pathByt
         return failFirst(-2, Failure::NoReply);
     if (rc != 0)
         o.judged.verdict = Verdict::Length;
-    if (o.judged.verdict != Verdict::Accepted && o.judged.verdict != Verdict::Partial)
+    if (o.judged.verdict != Verdict::Ok && o.judged.verdict != Verdict::Partial)
         return failFirst(-1, Failure::Rejected);
     const quint16 type = o.judged.dataType;
     const bool hasHandle = o.judged.hasHandle;
@@ -197,7 +179,7 @@ ReadOutcome readTag(const tagread::Envelope &envelope, const QByteArray &pathByt
     const int partBytes = o.judged.value.size();
     Assembly assembly;
     assembly.add(0, o.judged.value);
-    if (o.judged.verdict == Verdict::Accepted) {
+    if (o.judged.verdict == Verdict::Ok) {
         assembly.finalSeen = true;
         assembly.finalEnd = quint32(partBytes);
     } else if (partBytes == 0) {
@@ -319,16 +301,16 @@ ReadOutcome readTag(const tagread::Envelope &envelope, const QByteArray &pathByt
         o.offset = part.offset;
         o.judged = tagread::judgeUnwrapped(unwrap(part.request, reply), cip::ReadTagFragmented);
         const ReadReply &j = o.judged;
-        const bool good = j.verdict == Verdict::Accepted || j.verdict == Verdict::Partial;
-        if (j.verdict == Verdict::Status && j.generalStatus == cip::ResourceUnavailable)
+        const bool good = j.verdict == Verdict::Ok || j.verdict == Verdict::Partial;
+        if (j.verdict == Verdict::Refused && j.generalStatus == cip::ResourceUnavailable)
             state.shrunk = true;
         if (good && (j.dataType != type || j.handle != handle)) {
             abandonAll();
             return fail(o, -1, Failure::PartChanged);
         }
-        if (good && (j.verdict == Verdict::Accepted || !j.value.isEmpty())) {
+        if (good && (j.verdict == Verdict::Ok || !j.value.isEmpty())) {
             assembly.add(part.offset, j.value);
-            if (j.verdict == Verdict::Accepted && !assembly.finalSeen) {
+            if (j.verdict == Verdict::Ok && !assembly.finalSeen) {
                 assembly.finalSeen = true;
                 assembly.finalEnd = part.offset + quint32(j.value.size());
             }

@@ -20,17 +20,10 @@ namespace fragwindow
 // the other.
 int elementSize(quint16 dataType);
 
-// Which of `requests` (frames in flight) `reply` answers, or -1: on a
-// connection by connection id and sequence count, otherwise by sender
-// context.
-int answeredRequest(const QVector<QByteArray> &requests, const QByteArray &reply,
-                    quint32 toConnectionId);
-
 // The transport as a window needs it.
 struct WindowIo {
     // 0 when the request went out; nothing is waited for. The transport
-    // may mark the request as its own (a sender context): `request` is then
-    // what went out.
+    // may mark the request as its own: `request` is then what went out.
     std::function<int(QByteArray &request)> send;
     // Waits at most waitMs for a whole frame answering one of `requests`:
     // its index (the frame appended to reply), -1 when the wait ran out.

@@ -5,6 +5,15 @@
 namespace tagread
 {
 
+namespace
+{
+
+// A reservation never larger than this, whatever bound the caller gives: a
+// larger value grows as it comes.
+constexpr int GatherReserveBytes = 64 * 1024;
+
+} // namespace
+
 int firstNameLength(const QString &tag, const QString &area)
 {
     // Taken from the text rather than by scanning the area for marker codes:
@@ -107,7 +116,7 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
     }
     r.extStatus = head.ext;
     if (r.generalStatus != cip::Success && r.generalStatus != cip::PartialTransfer) {
-        r.verdict = tagread::Verdict::Status;
+        r.verdict = tagread::Verdict::Refused;
         return r;
     }
     r.dataType = body.u16();
@@ -118,8 +127,7 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
     if (!body.ok())
         return r;
     r.value = body.bytes(body.remaining());
-    r.verdict =
-        r.generalStatus == cip::Success ? tagread::Verdict::Accepted : tagread::Verdict::Partial;
+    r.verdict = r.generalStatus == cip::Success ? tagread::Verdict::Ok : tagread::Verdict::Partial;
     return r;
 }
 
@@ -138,6 +146,10 @@ ReadOutcome readTag(const Envelope &envelope, const QByteArray &pathBytes, quint
     // element that does not fit one reply continues the same way.
     bool fragmented = count >= 2;
     QByteArray gathered;
+    // Parts are gathered into one block of about the size the caller
+    // expects, not one grown and copied part by part.
+    if (fragmented)
+        gathered.reserve(qMin(maxValueBytes, GatherReserveBytes));
     qint64 valueBytes = 0;
     quint16 firstType = 0;
     quint16 firstHandle = 0;
@@ -157,7 +169,7 @@ ReadOutcome readTag(const Envelope &envelope, const QByteArray &pathBytes, quint
         if (rc != 0) {
             o.judged.verdict = Verdict::Length;
         }
-        if (o.judged.verdict != Verdict::Accepted && o.judged.verdict != Verdict::Partial) {
+        if (o.judged.verdict != Verdict::Ok && o.judged.verdict != Verdict::Partial) {
             o.rc = -1;
             o.failure = Failure::Rejected;
             return o;
@@ -182,7 +194,7 @@ ReadOutcome readTag(const Envelope &envelope, const QByteArray &pathBytes, quint
             return o;
         }
         gathered.append(j.value);
-        if (j.verdict == Verdict::Accepted) {
+        if (j.verdict == Verdict::Ok) {
             // Missing elements would otherwise be decoded as zeros and
             // reported as read.
             if (valueBytes < minValueBytes) {

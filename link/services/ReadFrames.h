@@ -65,15 +65,10 @@ QByteArray readRequest(const QByteArray &pathBytes, quint16 count, bool fragment
 QByteArray buildReadFrame(const QByteArray &session4, const QByteArray &pathBytes, quint16 count,
                           bool fragmented, quint32 offset);
 
-enum class Verdict {
-    Accepted,      // general status 0: the value bytes are complete
-    Partial,       // general status 0x06: more follows at a larger offset
-    Empty,         // no byte came
-    Length,        // too short for what it announces, or lengths that disagree
-    Encapsulation, // not a SendRRData reply, or an encapsulation status
-    Service,       // the reply service does not answer the request
-    Status         // the controller reported an error
-};
+// Ok: general status 0, the value bytes are complete; Partial: 0x06, more
+// follows; Empty, Length, Encapsulation, Service; Refused: the controller
+// reported an error.
+using Verdict = messaging::Verdict;
 
 struct ReadReply {
     Verdict verdict = Verdict::Empty;

@@ -36,7 +36,7 @@ bool exchangeOne(WriteOutcome &o, const QByteArray &request, quint8 service,
         return false;
     }
     o.judged = judgeWriteReply(o.reply, service);
-    if (o.judged.verdict != Verdict::Accepted) {
+    if (o.judged.verdict != Verdict::Ok) {
         o.failure = Failure::Refused;
         o.rc = -1;
         return false;
@@ -137,7 +137,7 @@ WriteReply judgeWriteReply(const QByteArray &mrReply, quint8 requestService)
         w.extStatus.clear();
         return w;
     }
-    w.verdict = w.generalStatus == cip::Success ? Verdict::Accepted : Verdict::Status;
+    w.verdict = w.generalStatus == cip::Success ? Verdict::Ok : Verdict::Refused;
     return w;
 }
 
@@ -182,7 +182,7 @@ WriteOutcome writeAs(const QByteArray &pathBytes, const QByteArray &typeBytes, q
 
 bool refusedForType(const WriteOutcome &o)
 {
-    return o.failure == Failure::Refused && o.judged.verdict == Verdict::Status &&
+    return o.failure == Failure::Refused && o.judged.verdict == Verdict::Refused &&
            o.judged.generalStatus == cip::GeneralError && !o.judged.extStatus.isEmpty() &&
            o.judged.extStatus.first() == cip::ExtTypeMismatch;
 }

@@ -6,6 +6,8 @@
 #include <QtGlobal>
 #include <functional>
 
+#include "Messaging.h"
+
 // Tag write requests and replies at the Message Router level, as plain
 // functions over byte arrays: whatever envelope carries them (today the
 // Unconnected Send of the reads) is added and removed elsewhere.
@@ -47,13 +49,10 @@ struct Fragment {
 QVector<Fragment> splitData(int dataSize, int elementSize, int pathSize, int typeSize,
                             int maxRequestBytes);
 
-enum class Verdict {
-    Accepted, // general status 0
-    Empty,    // no byte
-    Length,   // shorter than its header or the additional status it announces
-    Service,  // the reply service does not answer the request
-    Status    // the controller refused the write (or the route to it)
-};
+// Ok: general status 0; Empty; Length: shorter than its header or the
+// additional status it announces; Service; Refused: the controller refused
+// the write (or the route to it).
+using Verdict = messaging::Verdict;
 
 struct WriteReply {
     Verdict verdict = Verdict::Empty;

@@ -2,6 +2,7 @@
 #define QUORVEX_BYTEORDER_H
 
 #include <QByteArray>
+#include <QtEndian>
 #include <QtGlobal>
 #include <cstring>
 
@@ -64,6 +65,16 @@ inline quint64 getPadded(const QByteArray &in, qsizetype offset, int width)
             v |= static_cast<quint64>(static_cast<quint8>(in.at(at))) << (8 * i);
     }
     return v;
+}
+
+// The little-endian value of the sizeof(U) bytes at `p`, which the caller
+// has checked are there: for arrays of values, where a check per byte costs
+// more than the rest of their decoding.
+template <typename U> inline U getUnchecked(const char *p)
+{
+    U v;
+    std::memcpy(&v, p, sizeof v);
+    return qFromLittleEndian(v);
 }
 
 // Big-endian value of `width` bytes at `offset`, padded like getPadded:

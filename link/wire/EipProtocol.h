@@ -52,6 +52,11 @@ constexpr int OffCipMessage = 40;
 // connected data item a sequence count before the message.
 constexpr int ConnectionIdSize = 4;
 constexpr int SequenceCountSize = 2;
+// Where a SendUnitData frame carries them: after the header, the interface
+// handle, time-out, item count and the address item's type and length; the
+// sequence count after the data item's type and length.
+constexpr int OffConnectionId = 36;
+constexpr int OffSequence = 44;
 constexpr quint16 ProtocolVersion = 1;
 constexpr int ContextSize = 8;
 constexpr int SessionHandleSize = 4;

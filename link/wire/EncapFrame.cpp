@@ -44,22 +44,18 @@ RegisterReply judgeRegisterReply(const QByteArray &reply)
     return r;
 }
 
-QByteArray senderContext(const QByteArray &frame)
+quint64 contextOf(const QByteArray &frame)
 {
-    QByteArray ctx = frame.mid(eip::OffContext, eip::ContextSize);
-    ctx.append(QByteArray(eip::ContextSize - ctx.size(), '\0'));
-    return ctx;
+    return le::getPadded(frame, eip::OffContext, eip::ContextSize);
 }
 
-void stampContext(QByteArray &frame, quint64 serial)
+void setContext(QByteArray &frame, quint64 context)
 {
     if (frame.size() < eip::HeaderSize)
         return;
-    // "QV" in the top bytes keeps it apart from zero and from 01 00 ...
-    constexpr quint64 Marker = 0x5156000000000000ULL;
-    QByteArray ctx;
-    le::put64(ctx, Marker | (serial & 0x0000FFFFFFFFFFFFULL));
-    frame.replace(eip::OffContext, eip::ContextSize, ctx);
+    le::Writer w(frame.data() + eip::OffContext, eip::ContextSize);
+    w.put32(static_cast<quint32>(context & 0xFFFFFFFFu));
+    w.put32(static_cast<quint32>(context >> 32));
 }
 
 void putHeader(le::Writer &w, quint16 command, quint16 length, const QByteArray &session)

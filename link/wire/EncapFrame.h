@@ -32,12 +32,13 @@ RegisterReply judgeRegisterReply(const QByteArray &reply);
 // while fewer than four bytes are stored.
 QByteArray sessionBytes(const QByteArray &stored);
 
-// The eight sender-context bytes of a frame (zeros where the frame is short).
-QByteArray senderContext(const QByteArray &frame);
+// The sender context of a frame as one little-endian number (bytes past the
+// end of a short frame count as zero): a target echoes it in its reply.
+quint64 contextOf(const QByteArray &frame);
 
-// Writes a context unique to `serial` (never all zeros, never the
-// registration's) into a frame of at least a header's length.
-void stampContext(QByteArray &frame, quint64 serial);
+// Writes `context` into the header of a frame of at least a header's
+// length, in place.
+void setContext(QByteArray &frame, quint64 context);
 
 // The 24-byte header of a request frame: command, length, the session
 // (all zeros until a registration was answered), status 0, a zero context

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "Messaging.h"
+
 // Who the controller says it is: the ListIdentity reply and the Identity
 // object's Get Attributes All reply, built and read over plain byte arrays.
 namespace identity
@@ -31,13 +33,9 @@ struct ListedIdentity {
     quint8 state = 0;
 };
 
-enum class Verdict {
-    Ok,
-    Empty,         // no byte came
-    Length,        // shorter or longer than its lengths say
-    Encapsulation, // another command, an encapsulation status, another item
-    Refused        // the Identity object answered with an error status
-};
+// Ok, Empty, Length, Encapsulation (another command, an encapsulation
+// status, another item), Refused (the Identity object answered an error).
+using Verdict = messaging::Verdict;
 
 // The header-only ListIdentity request; `session` may be empty (zeros).
 QByteArray listIdentityRequest(const QByteArray &session);

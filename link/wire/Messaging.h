@@ -13,13 +13,16 @@
 namespace messaging
 {
 
+// What a reply is found to be, by whichever parser judged it: the frame,
+// the Message Router reply, a read, a write or an identity reply.
 enum class Verdict {
     Ok,
+    Partial,       // a read's general status 0x06: more follows at a larger offset
     Empty,         // no byte came
     Length,        // shorter or longer than its lengths say
     Encapsulation, // another command, an encapsulation status, other items
     Service,       // the reply service does not answer the request
-    Refused,       // a well-formed reply with a non-zero general status
+    Refused,       // a well-formed reply with an error status
     Stale,         // another connection id or sequence count: drop it
     Lost           // the target no longer knows the connection
 };

@@ -86,50 +86,17 @@ Unwrapped unwrap(const QByteArray &frame, const Expect &expect)
     return u;
 }
 
-namespace
+Address addressOf(const QByteArray &frame)
 {
-
-struct Addressed {
-    bool ok = false;
-    quint32 connectionId = 0;
-    quint16 sequence = 0;
-};
-
-// The connection id and sequence count of a SendUnitData frame, request or
-// reply, as far as it holds them.
-Addressed addressed(const QByteArray &frame)
-{
-    Addressed a;
+    Address a;
     le::Reader r(frame);
     const quint16 command = r.u16();
-    r.skip(2 + eip::SessionHandleSize + 4 + eip::ContextSize + 4 + 4 + 2 + 2 + 2 + 2);
+    r.skip(eip::OffConnectionId - eip::OffLength);
     a.connectionId = r.u32();
-    r.skip(2 + 2);
+    r.skip(eip::OffSequence - eip::OffConnectionId - eip::ConnectionIdSize);
     a.sequence = r.u16();
     a.ok = r.ok() && command == eip::SendUnitData;
     return a;
-}
-
-} // namespace
-
-bool answersAnother(const QByteArray &request, const QByteArray &reply, quint32 toConnectionId)
-{
-    const Addressed req = addressed(request);
-    const Addressed rep = addressed(reply);
-    return req.ok && rep.ok && rep.connectionId == toConnectionId && rep.sequence != req.sequence;
-}
-
-bool answersRequest(const QByteArray &request, const QByteArray &reply, quint32 toConnectionId)
-{
-    const Addressed req = addressed(request);
-    const Addressed rep = addressed(reply);
-    return req.ok && rep.ok && rep.connectionId == toConnectionId && rep.sequence == req.sequence;
-}
-
-quint16 sequenceOf(const QByteArray &frame)
-{
-    const Addressed a = addressed(frame);
-    return a.ok ? a.sequence : 0;
 }
 
 } // namespace unitdata

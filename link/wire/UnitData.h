@@ -32,16 +32,16 @@ struct Unwrapped {
 // connection it does not know.
 Unwrapped unwrap(const QByteArray &frame, const Expect &expect);
 
-// Whether `reply`, a whole frame, is a reply on the connection whose
-// replies carry `toConnectionId` to another request than `request`: owed to
-// a request that timed out, or a duplicate. Such a reply is dropped unread.
-bool answersAnother(const QByteArray &request, const QByteArray &reply, quint32 toConnectionId);
+// What tells the requests on a connection and their replies apart: the
+// connection id of the address item (ours in a request, the target's in a
+// reply) and the sequence count, as far as a SendUnitData frame holds them.
+struct Address {
+    bool ok = false; // a SendUnitData frame long enough to hold both
+    quint32 connectionId = 0;
+    quint16 sequence = 0;
+};
 
-// Whether `reply` is the reply on that connection to `request` itself.
-bool answersRequest(const QByteArray &request, const QByteArray &reply, quint32 toConnectionId);
-
-// The sequence count a SendUnitData frame carries, 0 when it holds none.
-quint16 sequenceOf(const QByteArray &frame);
+Address addressOf(const QByteArray &frame);
 
 } // namespace unitdata
 

@@ -121,11 +121,11 @@ private:
             emit owner->requestReceived(index);
             if (!scripted)
                 step = responder ? responder(request) : PeerStep::silent();
-            run(s, step, index);
+            run(s, step, index, request);
         }
     }
 
-    void run(QTcpSocket *s, const PeerStep &step, int index)
+    void run(QTcpSocket *s, const PeerStep &step, int index, const QByteArray &request)
     {
         if (step.kind == PeerStep::Silent)
             return;
@@ -139,7 +139,7 @@ private:
         }
         // A copy without a gap travels in the same write as the (last part
         // of the) reply, so the receiver sees both copies at once.
-        const QByteArray wire = step.wireBytes();
+        const QByteArray wire = step.wireBytes(request);
         const bool cut = step.cutAt > 0 && step.cutAt < wire.size();
         const bool split = !cut && step.splitAt > 0 && step.splitAt < wire.size();
         const QByteArray first = cut     ? wire.left(step.cutAt)

@@ -18,12 +18,14 @@ struct PeerStep {
     bool duplicate = false; // send the reply twice: the copy in the same write
                             // as the reply's last part, or duplicateGapMs after it
     int duplicateGapMs = 0;
-    int cutAt = -1;      // > 0: write bytes[0, cutAt), then close the connection (a pty:
-                         // the rest never comes)
-    bool garble = false; // invert every byte from offset 4 on (command and
-                         // length stay, so the frame still looks whole)
-    int byteGapUs = 0;   // serial: > 0 writes one byte at a time, this far
-                         // apart (a line at its baud rate)
+    int cutAt = -1;          // > 0: write bytes[0, cutAt), then close the connection (a pty:
+                             // the rest never comes)
+    bool garble = false;     // invert every byte from offset 4 on (command and
+                             // length stay, so the frame still looks whole)
+    int byteGapUs = 0;       // serial: > 0 writes one byte at a time, this far
+                             // apart (a line at its baud rate)
+    bool echoContext = true; // the reply carries the request's sender context,
+                             // as a controller's does
 
     static PeerStep reply(const QByteArray &b, int delayMs = 0);
     static PeerStep split(const QByteArray &b, int at, int gapMs, int delayMs = 0);
@@ -36,8 +38,11 @@ struct PeerStep {
     // TCP: close the connection (after delayMs); on a pty the same as silent.
     static PeerStep close(int delayMs = 0);
 
-    // The reply as it goes on the wire (garbled if asked), one part per write.
-    QByteArray wireBytes() const;
+    // The reply to `request` as it goes on the wire: its sender context
+    // echoed (unless told not to), then garbled if asked.
+    QByteArray wireBytes(const QByteArray &request = QByteArray()) const;
+    // A frame (or the first of several) with the context of `request`.
+    static QByteArray echoed(const QByteArray &frame, const QByteArray &request);
 };
 
 // Asked, in the peer's own thread, for requests that find the script queue

@@ -229,7 +229,7 @@ void PtyPeer::loop()
                 step = responder(request);
             if (step.kind != PeerStep::Reply)
                 continue;
-            const QByteArray wire = step.wireBytes();
+            const QByteArray wire = step.wireBytes(request);
             pause(step.delayMs);
             const bool laterCopy = step.duplicate && step.duplicateGapMs > 0;
             const QByteArray copy = step.duplicate && !laterCopy ? wire : QByteArray();

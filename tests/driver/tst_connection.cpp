@@ -7,6 +7,7 @@
 
 #include "ConnectionString.h"
 #include "LibQuorvex.h"
+#include "LoopbackPeer.h"
 #include "MessageCapture.h"
 
 namespace
@@ -48,6 +49,19 @@ QString fieldsText(const ConnectionString &c)
 } // namespace
 
 Q_DECLARE_METATYPE(ConnectedMode)
+
+// A controller that grants every session: the registration comes back
+// with a handle, and nothing else is answered.
+static void grantSessions(LoopbackPeer &peer)
+{
+    peer.setResponder([](const QByteArray &request) {
+        if (request.size() < 8 || quint8(request.at(0)) != 0x65)
+            return PeerStep::silent();
+        QByteArray reply = request;
+        reply.replace(4, 4, QByteArray::fromHex("04030201"));
+        return PeerStep::reply(reply);
+    });
+}
 
 class TestConnection : public QObject
 {
@@ -339,7 +353,8 @@ private slots:
     void networkStringReachesTheLink()
     {
         // Nobody answers the registration on this listener, so the connect
-        // ends in -3, but the link was called with the parsed address/port.
+        // ends in -3 (and the socket is let go), but the link was called
+        // with the parsed address and port.
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         LibQuorvex d;
@@ -379,12 +394,12 @@ private slots:
 
     void disconnectClosesTheLastNamedTransport()
     {
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        LoopbackPeer server;
+        grantSessions(server);
         Pty pty;
         LibQuorvex d;
         QCOMPARE(d.DisConnectDrive(), 1);
-        d.ConnectDrive(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+        QCOMPARE(d.ConnectDrive(QStringLiteral("127.0.0.1:%1").arg(server.port())), 0);
         QVERIFY(d.link.tcpSocket);
         QCOMPARE(d.link.tcpSocket->state(), QAbstractSocket::ConnectedState);
         QCOMPARE(d.ConnectDrive(pty.path + QStringLiteral(",19200,8,1,E")), 0);
@@ -406,10 +421,10 @@ private slots:
     {
         QFETCH(QString, refused);
         QFETCH(int, rc);
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        LoopbackPeer server;
+        grantSessions(server);
         LibQuorvex d;
-        d.ConnectDrive(QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+        QCOMPARE(d.ConnectDrive(QStringLiteral("127.0.0.1:%1").arg(server.port())), 0);
         QCOMPARE(d.link.tcpSocket->state(), QAbstractSocket::ConnectedState);
         QCOMPARE(d.ConnectDrive(refused), rc);
         // the disconnect still closes the connection the usable string made

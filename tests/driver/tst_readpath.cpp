@@ -215,10 +215,10 @@ private slots:
         d.link.sessionHandle = QByteArray::fromHex("11223344");
         d.link.hostAddress = QHostAddress(QHostAddress::LocalHost);
         int asked = 0;
-        d.link.testLine = [&](const QByteArray &request) {
+        d.link.line().setStandIn([&](const QByteArray &request) {
             ++asked;
             return answerOf(request, data);
-        };
+        });
         MessageCapture capture;
         const CLabelVariable v = d.ReadVariable(QStringLiteral("T"), DataType(type), count);
         QCOMPARE(asked, 1);

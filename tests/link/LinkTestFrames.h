@@ -56,6 +56,16 @@ inline QByteArray rrFrame(const QByteArray &payload)
     return frame(eip::SendRRData, payload);
 }
 
+// A request as the link's own callers send one: with a sender context of
+// its own (from the link's counter), which a peer echoes as a controller
+// does.
+template <typename Link> QByteArray ask(Link &link, const QByteArray &payload)
+{
+    QByteArray f = rrFrame(payload);
+    link.replies().stamp(f);
+    return f;
+}
+
 // Waits for a condition without running the event loop, so that bytes
 // reaching the socket stay unread by Qt. Bounded.
 inline bool waitWithoutEvents(const std::function<bool()> &cond, int timeoutMs)

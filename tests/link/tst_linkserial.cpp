@@ -78,10 +78,10 @@ private slots:
             peer.enqueue(PeerStep::paced(answer, byteGapUs, 20));
         else
             peer.enqueue(PeerStep::split(answer, splitAt, gapMs, 20));
-        const QByteArray request = rrFrame("question");
+        const QByteArray request = ask(link, "question");
         QByteArray reply;
         QCOMPARE(link.SendData(request, reply, 50), rc);
-        QCOMPARE(reply.toHex(), taken.toHex());
+        QCOMPARE(reply.toHex(), PeerStep::echoed(taken, request).toHex());
         QCOMPARE(peer.requests(), QList<QByteArray>{request});
     }
 
@@ -102,13 +102,18 @@ private slots:
         peer.enqueue(late ? PeerStep::reply(stale, 700) : PeerStep::duplicated(stale));
         peer.enqueue(PeerStep::reply(rrFrame("second"), 20));
         QByteArray first;
-        QCOMPARE(link.SendData(rrFrame("one"), first, 50), late ? -1 : 0);
-        QCOMPARE(first, late ? QByteArray() : stale);
+        const QByteArray one = ask(link, "one");
+        QCOMPARE(link.SendData(one, first, 50), late ? -1 : 0);
+        QCOMPARE(first, late ? QByteArray() : PeerStep::echoed(stale, one));
         // the late bytes wait on the line, unread, when the next request goes
         QVERIFY(waitWithoutEvents([&] { return peer.repliesDone() == 1; }, 5000));
         QByteArray second;
-        QCOMPARE(link.SendData(rrFrame("two"), second, 50), 0);
-        QCOMPARE(second, rrFrame("second"));
+        const QByteArray two = ask(link, "two");
+        QCOMPARE(link.SendData(two, second, 50), 0);
+        QCOMPARE(second, PeerStep::echoed(rrFrame("second"), two));
+        // the copy or the late reply was dropped, and counted as what it was
+        const ReplyChannel::Counters n = link.replies().counters();
+        QCOMPARE(late ? n.lateDropped : n.unmatchedDropped, quint64(1));
     }
 
     void baudRateAndFrameGap_data()
@@ -215,7 +220,7 @@ private slots:
         QCOMPARE(link.Connection_status(), -3);
         QCOMPARE(link.DestroyFree(), 0);
         QVERIFY(link.serialPort == nullptr && link.frameTimer == nullptr);
-        QCOMPARE(link.activeTransport, CmdQuorvex::Transport::None);
+        QCOMPARE(link.line().active(), Line::Transport::None);
     }
 
     void lastConnectedTransportCarriesTraffic()
@@ -226,16 +231,17 @@ private slots:
         CmdQuorvex link;
         tcpPeer.enqueue(PeerStep::reply(registerReply(0x0A0B0C0D)));
         QCOMPARE(link.EthConnectDrive("127.0.0.1", tcpPeer.port()), 0);
-        QCOMPARE(link.activeTransport, CmdQuorvex::Transport::Tcp);
+        QCOMPARE(link.line().active(), Line::Transport::Tcp);
 
         // opened later: the serial line now carries the requests
         QVERIFY(openOn(link, pty));
-        QCOMPARE(link.activeTransport, CmdQuorvex::Transport::Serial);
+        QCOMPARE(link.line().active(), Line::Transport::Serial);
         serialPeer.enqueue(PeerStep::reply(rrFrame("by serial"), 10));
         QByteArray reply;
-        QCOMPARE(link.SendData(rrFrame("over serial"), reply, 50), 0);
-        QCOMPARE(reply, rrFrame("by serial"));
-        QCOMPARE(serialPeer.requests(), QList<QByteArray>{rrFrame("over serial")});
+        const QByteArray overSerial = ask(link, "over serial");
+        QCOMPARE(link.SendData(overSerial, reply, 50), 0);
+        QCOMPARE(reply, PeerStep::echoed(rrFrame("by serial"), overSerial));
+        QCOMPARE(serialPeer.requests(), QList<QByteArray>{overSerial});
         QCOMPARE(tcpPeer.requestCount(), 1); // the registration only
 
         // a closed serial port is what the status reports, not the socket
@@ -245,29 +251,31 @@ private slots:
         // releasing the serial objects hands the traffic back to the socket,
         // whose slots are still attached
         QCOMPARE(link.deleteSerialPort(), 0);
-        QCOMPARE(link.activeTransport, CmdQuorvex::Transport::None);
+        QCOMPARE(link.line().active(), Line::Transport::None);
         QCOMPARE(link.Connection_status(), 0);
         tcpPeer.enqueue(PeerStep::reply(rrFrame("by tcp")));
         reply.clear();
-        QCOMPARE(link.SendData(rrFrame("over tcp"), reply, 50), 0);
-        QCOMPARE(reply, rrFrame("by tcp"));
+        const QByteArray overTcp = ask(link, "over tcp");
+        QCOMPARE(link.SendData(overTcp, reply, 50), 0);
+        QCOMPARE(reply, PeerStep::echoed(rrFrame("by tcp"), overTcp));
 
         // and a TCP connect after a serial open takes the traffic back
         QVERIFY(openOn(link, pty));
         tcpPeer.enqueue(PeerStep::reply(registerReply(0x0A0B0C0E)));
         QCOMPARE(link.EthConnectDrive("127.0.0.1", tcpPeer.port()), 0);
-        QCOMPARE(link.activeTransport, CmdQuorvex::Transport::Tcp);
+        QCOMPARE(link.line().active(), Line::Transport::Tcp);
         QCOMPARE(serialPeer.requestCount(), 1);
 
         // a controller that refuses the session leaves the serial line in charge
         QVERIFY(openOn(link, pty));
         tcpPeer.enqueue(PeerStep::reply(registerReply(0, 0x69)));
         QCOMPARE(link.EthConnectDrive("127.0.0.1", tcpPeer.port()), -3);
-        QCOMPARE(link.activeTransport, CmdQuorvex::Transport::Serial);
+        QCOMPARE(link.line().active(), Line::Transport::Serial);
         serialPeer.enqueue(PeerStep::reply(rrFrame("still serial"), 10));
         reply.clear();
-        QCOMPARE(link.SendData(rrFrame("after refusal"), reply, 50), 0);
-        QCOMPARE(reply, rrFrame("still serial"));
+        const QByteArray afterRefusal = ask(link, "after refusal");
+        QCOMPARE(link.SendData(afterRefusal, reply, 50), 0);
+        QCOMPARE(reply, PeerStep::echoed(rrFrame("still serial"), afterRefusal));
 
         // a release lets go of both, the socket's connection included
         QCOMPARE(link.DestroyFree(), 0);

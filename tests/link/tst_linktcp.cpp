@@ -1,3 +1,4 @@
+#include "ByteOrder.h"
 #include "CmdQuorvex.h"
 #include "LinkTestFrames.h"
 #include "LoopbackPeer.h"
@@ -9,7 +10,50 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <atomic>
+
+#include "Messaging.h"
+#include "UnitData.h"
+
 using namespace linktest;
+
+namespace
+{
+
+constexpr int OffEmbeddedService = 50; // of an Unconnected Send
+constexpr int OffOpenTriplet = 56;     // connection serial, vendor, originator serial
+constexpr int OffCloseSerial = 48;
+constexpr int OffUnitService = 46; // the request on a connection
+constexpr quint32 ToId = 0x0C0FFEE0;
+
+quint8 serviceOf(const QByteArray &request)
+{
+    if (le::getPadded(request, 0, 2) == eip::SendUnitData)
+        return quint8(le::getPadded(request, OffUnitService, 1));
+    const quint8 outer = quint8(le::getPadded(request, 40, 1));
+    return outer == 0x52 ? quint8(le::getPadded(request, OffEmbeddedService, 1)) : outer;
+}
+
+// A read's reply with one DINT, unconnected.
+QByteArray dintReply(qint32 value)
+{
+    QByteArray mr = QByteArray::fromHex("cc000000c400");
+    le::put32(mr, quint32(value));
+    return messaging::sendRRData(QByteArray::fromHex("01020304"), mr);
+}
+
+// A Large Forward Open's success, naming the connection the request asked for.
+QByteArray openedReply(const QByteArray &request)
+{
+    QByteArray mr = QByteArray::fromHex("db000000");
+    le::put32(mr, 0x0BADCAFE); // O->T id
+    le::put32(mr, ToId);
+    mr += request.mid(OffOpenTriplet, 8);
+    mr += QByteArray::fromHex("80841e00 80841e00 00 00");
+    return messaging::sendRRData(QByteArray::fromHex("01020304"), mr);
+}
+
+} // namespace
 
 Q_DECLARE_METATYPE(PeerStep)
 
@@ -38,7 +82,7 @@ private slots:
         QCOMPARE(link.EthDisConnectDrive(), 1);
         QCOMPARE(link.serialDisConnectDrive(), 1);
         QCOMPARE(link.DestroyFree(), 1);
-        QCOMPARE(link.activeTransport, CmdQuorvex::Transport::None);
+        QCOMPARE(link.line().active(), Line::Transport::None);
     }
 
     void sendDataTimeout_data()
@@ -66,10 +110,11 @@ private slots:
         QByteArray reply;
         QElapsedTimer t;
         t.start();
-        QCOMPARE(link.SendData(rrFrame("question"), reply, timeoutMs), rc);
+        const QByteArray question = ask(link, "question");
+        QCOMPARE(link.SendData(question, reply, timeoutMs), rc);
         const qint64 took = t.elapsed();
-        QCOMPARE(reply, rc == 0 ? answer : QByteArray());
-        QCOMPARE(peer.requests().value(1), rrFrame("question"));
+        QCOMPARE(reply, rc == 0 ? PeerStep::echoed(answer, question) : QByteArray());
+        QCOMPARE(peer.requests().value(1), question);
         if (!answered) {
             // the 500 ms first wait plus the polling; loose, only must not hang
             QVERIFY2(took >= 540 && took < 5000, qPrintable(QString::number(took)));
@@ -97,8 +142,9 @@ private slots:
         const QByteArray answer = rrFrame(QByteArray::fromHex("cc000000c400e8030000"));
         peer.enqueue(PeerStep::split(answer, splitAt, gapMs, delayMs));
         QByteArray reply;
-        QCOMPARE(link.SendData(rrFrame("q"), reply, 50), 0);
-        QCOMPARE(reply.toHex(), answer.toHex());
+        const QByteArray q = ask(link, "q");
+        QCOMPARE(link.SendData(q, reply, 50), 0);
+        QCOMPARE(reply.toHex(), PeerStep::echoed(answer, q).toHex());
     }
 
     void leftoversNeverTakenByTheNextRequest_data()
@@ -128,16 +174,16 @@ private slots:
         if (afterDuplicate) {
             peer.enqueue(PeerStep::duplicated(rrFrame("a")));
             peer.enqueue(PeerStep::reply(rrFrame("b")));
-            for (const char *ask : {"one", "two"}) {
+            for (const char *q : {"one", "two"}) {
                 QByteArray r;
-                QCOMPARE(link.SendData(rrFrame(ask), r, 50), 0);
+                QCOMPARE(link.SendData(ask(link, q), r, 50), 0);
             }
             done = 3;
         }
         if (late) {
             peer.enqueue(PeerStep::reply(stale, 700));
             QByteArray first;
-            QCOMPARE(link.SendData(rrFrame("first"), first, 50), -1);
+            QCOMPARE(link.SendData(ask(link, "first"), first, 50), -1);
             QVERIFY(first.isEmpty());
             done = 2;
         } else {
@@ -149,8 +195,9 @@ private slots:
             QVERIFY(waitWithoutEvents([&] { return peer.repliesDone() == done; }, 5000));
         peer.enqueue(PeerStep::reply(fresh, 20));
         QByteArray second;
-        QCOMPARE(link.SendData(rrFrame("second"), second, 50), 0);
-        QCOMPARE(second, fresh);
+        const QByteArray q = ask(link, "second");
+        QCOMPARE(link.SendData(q, second, 50), 0);
+        QCOMPARE(second, PeerStep::echoed(fresh, q));
     }
 
     void duplicateReplyDoesNotLeak()
@@ -163,11 +210,14 @@ private slots:
         peer.enqueue(PeerStep::duplicated(a));
         peer.enqueue(PeerStep::reply(b, 30));
         QByteArray first;
-        QCOMPARE(link.SendData(rrFrame("one"), first, 50), 0);
-        QCOMPARE(first, a); // one frame, not both copies
+        const QByteArray one = ask(link, "one");
+        QCOMPARE(link.SendData(one, first, 50), 0);
+        QCOMPARE(first, PeerStep::echoed(a, one)); // one frame, not both copies
         QByteArray second;
-        QCOMPARE(link.SendData(rrFrame("two"), second, 50), 0);
-        QCOMPARE(second, b);
+        const QByteArray two = ask(link, "two");
+        QCOMPARE(link.SendData(two, second, 50), 0);
+        QCOMPARE(second, PeerStep::echoed(b, two));
+        QCOMPARE(link.replies().counters().unmatchedDropped, quint64(1)); // the copy
     }
 
     // A read that waits past the first-reply wait lets the host's own
@@ -191,7 +241,7 @@ private slots:
         bool dispatched = false;
         QTimer::singleShot(0, this, [&dispatched] { dispatched = true; });
         QByteArray reply;
-        QCOMPARE(link.SendData(rrFrame("q"), reply, 50), rc);
+        QCOMPARE(link.SendData(ask(link, "q"), reply, 50), rc);
         QVERIFY(dispatched);
     }
 
@@ -203,8 +253,9 @@ private slots:
         const QByteArray cut = rrFrame("whole reply").left(26);
         peer.enqueue(PeerStep::reply(cut));
         QByteArray reply;
-        QCOMPARE(link.SendData(rrFrame("q"), reply, 50), 0);
-        QCOMPARE(reply, cut);
+        const QByteArray q = ask(link, "q");
+        QCOMPARE(link.SendData(q, reply, 50), 0);
+        QCOMPARE(reply, PeerStep::echoed(cut, q));
     }
 
     // A peer that closes is told; a close the host asked for is not news,
@@ -244,7 +295,7 @@ private slots:
         } else {
             QCOMPARE(link.DestroyFree(), 0);
             QVERIFY(link.tcpSocket == nullptr);
-            QCOMPARE(link.activeTransport, CmdQuorvex::Transport::None);
+            QCOMPARE(link.line().active(), Line::Transport::None);
         }
         QCOMPARE(linkLines(cap, QtWarningMsg),
                  told ? QStringList(QString("lib[Quorvex]127.0.0.1:%1 Disconnected=%2")
@@ -300,7 +351,7 @@ private slots:
         CmdQuorvex link;
         QCOMPARE(link.EthConnectDrive(Local, port), -3);
         QCOMPARE(link.Connection_status(), -3);
-        QCOMPARE(link.activeTransport, CmdQuorvex::Transport::None);
+        QCOMPARE(link.line().active(), Line::Transport::None);
     }
 
     void connectAgainAbortsTheOld()
@@ -319,8 +370,108 @@ private slots:
         QCOMPARE(link.sessionHandle.toHex(), QByteArray("22222222"));
         second.enqueue(PeerStep::reply(rrFrame("from second")));
         QByteArray reply;
-        QCOMPARE(link.SendData(rrFrame("q"), reply, 50), 0);
-        QCOMPARE(reply, rrFrame("from second"));
+        const QByteArray q = ask(link, "q");
+        QCOMPARE(link.SendData(q, reply, 50), 0);
+        QCOMPARE(reply, PeerStep::echoed(rrFrame("from second"), q));
+    }
+
+    // A Forward Open answered only after the link gave it up opened a
+    // connection all the same: it is closed, and the one opened next is used.
+    void lateForwardOpenIsClosed()
+    {
+        LoopbackPeer peer;
+        std::atomic<int> opens{0};
+        peer.setResponder([&](const QByteArray &request) {
+            switch (serviceOf(request)) {
+            case 0x5B:
+                return PeerStep::reply(openedReply(request), opens++ == 0 ? 800 : 0);
+            case 0x4C: {
+                QByteArray mr = QByteArray::fromHex("cc000000c4002a000000");
+                return PeerStep::reply(unitdata::frame(QByteArray::fromHex("01020304"), ToId,
+                                                       quint16(le::getPadded(request, 44, 2)), mr));
+            }
+            case 0x4E:
+                return PeerStep::reply(
+                    messaging::sendRRData(QByteArray::fromHex("01020304"), "\xce\0\0\0"));
+            default:
+                return PeerStep::reply(registerReply(0x04030201));
+            }
+        });
+        CmdQuorvex link;
+        LinkOptions o;
+        o.connected = ConnectedMode::Large;
+        link.setOptions(o);
+        link.traceEnabled = qEnvironmentVariableIsSet("TRACE");
+        QCOMPARE(link.EthConnectDrive(Local, peer.port()), -3); // the first one timed out
+        QByteArray out;
+        QCOMPARE(link.Read_area(QStringLiteral("Ab"), 1, &out, QStringLiteral("Ab")), 0);
+        QCOMPARE(out.toHex(), QByteArray("2a000000"));
+        QTRY_COMPARE_WITH_TIMEOUT(peer.repliesDone(), 4, 5000); // the late one written
+        out.clear();
+        QCOMPARE(link.Read_area(QStringLiteral("Ab"), 1, &out, QStringLiteral("Ab")), 0);
+        QCOMPARE(out.toHex(), QByteArray("2a000000"));
+        QList<QByteArray> opened, closed;
+        for (const QByteArray &r : peer.requests()) {
+            if (serviceOf(r) == 0x5B)
+                opened << r.mid(OffOpenTriplet, 2);
+            else if (serviceOf(r) == 0x4E)
+                closed << r.mid(OffCloseSerial, 2);
+        }
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(closed, QList<QByteArray>{opened.first()});
+        QVERIFY(link.cipConnection().isOpen());
+        QCOMPARE(link.replies().counters().lateDropped, quint64(1));
+    }
+
+    // A connection lost while a reply was coming is a lost transport: the
+    // bytes that came are no reply. A read is sent again once the link
+    // reopened by itself (lost once more: not connected); a write, which may
+    // have been done, is not.
+    void lostInTheMiddleOfAReply_data()
+    {
+        QTest::addColumn<bool>("write");
+        QTest::addColumn<bool>("reconnect");
+        QTest::addColumn<int>("cuts"); // replies cut off by a close, one after the other
+        QTest::addColumn<int>("rc");
+        QTest::addColumn<int>("sent"); // reads or writes the peer saw
+        QTest::newRow("read") << false << false << 1 << -2 << 1;
+        QTest::newRow("read, reconnect") << false << true << 1 << 0 << 2;
+        QTest::newRow("read, reconnect, lost again") << false << true << 2 << -3 << 2;
+        QTest::newRow("write, reconnect") << true << true << 1 << -2 << 1;
+    }
+    void lostInTheMiddleOfAReply()
+    {
+        QFETCH(bool, write);
+        QFETCH(bool, reconnect);
+        QFETCH(int, cuts);
+        QFETCH(int, rc);
+        QFETCH(int, sent);
+        LoopbackPeer peer;
+        std::atomic<int> asked{0};
+        peer.setResponder([&](const QByteArray &request) {
+            const quint8 service = serviceOf(request);
+            if (service != 0x4C && service != 0x4D)
+                return PeerStep::reply(registerReply(0x04030201));
+            const QByteArray reply = service == 0x4D
+                                         ? messaging::sendRRData(QByteArray::fromHex("01020304"),
+                                                                 QByteArray::fromHex("cd000000"))
+                                         : dintReply(1000 + asked);
+            return asked++ < cuts ? PeerStep::cut(reply, 30) : PeerStep::reply(reply);
+        });
+        CmdQuorvex link;
+        LinkOptions o;
+        o.reconnect = reconnect;
+        o.write = write;
+        link.setOptions(o);
+        QCOMPARE(link.EthConnectDrive(Local, peer.port()), 0);
+        QByteArray out;
+        const int got =
+            write ? link.Write_area(QStringLiteral("Ab"), QStringLiteral("Ab"),
+                                    QByteArray::fromHex("c400"), 1, QByteArray(4, '\1'), 4)
+                  : link.Read_area(QStringLiteral("Ab"), 1, &out, QStringLiteral("Ab"));
+        QCOMPARE(got, rc);
+        QCOMPARE(out.toHex(), rc == 0 ? QByteArray("e9030000") : QByteArray()); // 1001
+        QCOMPARE(int(asked), sent);
     }
 };
 

@@ -3,7 +3,6 @@
 #include "ByteOrder.h"
 #include "EncapFrame.h"
 #include "ForwardOpen.h"
-#include "FragmentWindow.h"
 #include "Messaging.h"
 #include "UnitData.h"
 
@@ -40,8 +39,8 @@ route::Route routeOf(const char *text)
 
 const char *verdictName(Verdict v)
 {
-    static const char *const names[] = {"ok",      "empty",   "length", "encapsulation",
-                                        "service", "refused", "stale",  "lost"};
+    static const char *const names[] = {"ok",      "partial", "empty", "length", "encapsulation",
+                                        "service", "refused", "stale", "lost"};
     return names[int(v)];
 }
 
@@ -74,16 +73,13 @@ QByteArray unitReply(quint32 id, quint16 sequence, const char *mr, quint32 statu
 // Message Router reply, and what the parser of its kind made of it.
 QString describe(const QString &kind, const QByteArray &frame)
 {
-    // Three requests in flight: which one the frame answers.
-    if (kind == QLatin1String("window")) {
-        const QByteArray mr = hex("52 02 9102 4162 0300 00000000");
-        QVector<QByteArray> requests;
-        for (int i = 0; i < 3; ++i)
-            requests << unitdata::frame(hex("11223344"), OtId, quint16(Sequence - 1 + i), mr);
-        QByteArray stamped = messaging::sendRRData(hex("11223344"), mr);
-        encap::stampContext(stamped, 5);
-        requests << stamped << messaging::sendRRData(hex("11223344"), mr);
-        return QStringLiteral("answers=%1").arg(fragwindow::answeredRequest(requests, frame, ToId));
+    // What tells whose reply a frame is: the sender context, or on a
+    // connection the id and the sequence count.
+    if (kind == QLatin1String("key")) {
+        const unitdata::Address a = unitdata::addressOf(frame);
+        if (a.ok)
+            return QStringLiteral("id=%1 seq=%2").arg(a.connectionId, 0, 16).arg(a.sequence);
+        return QStringLiteral("context=%1").arg(encap::contextOf(frame), 0, 16);
     }
     Verdict v;
     QByteArray mr;
@@ -283,18 +279,20 @@ private slots:
             << "unit" << unitReply(ToId, Sequence, "cc000101 1203 01")
             << "ok ok cc status=1 ext=312 gone=0 data=01";
 
-        // Parts in flight together are told apart by sequence count on a
-        // connection, by sender context otherwise.
-        QTest::newRow("window: the middle part's sequence count")
-            << "window" << unitReply(ToId, Sequence, dint) << "answers=1";
-        QTest::newRow("window: the newest part answered first")
-            << "window" << unitReply(ToId, Sequence + 1, dint) << "answers=2";
-        QTest::newRow("window: another connection's reply")
-            << "window" << unitReply(0x0BADBEEF, Sequence, dint) << "answers=-1";
-        QTest::newRow("window: a sequence count none in flight carries")
-            << "window" << unitReply(ToId, Sequence + 5, dint) << "answers=-1";
-        QTest::newRow("window: unconnected, by context")
-            << "window" << rrReply(dint) << "answers=4";
+        // Replies are told apart by sequence count on a connection, by
+        // sender context otherwise.
+        QTest::newRow("key: a reply on the connection")
+            << "key" << unitReply(ToId, Sequence, dint) << "id=a1b2c3d4 seq=7";
+        QTest::newRow("key: another connection's reply")
+            << "key" << unitReply(0x0BADBEEF, Sequence + 5, dint) << "id=badbeef seq=12";
+        QTest::newRow("key: cut before the sequence count")
+            << "key" << unitReply(ToId, Sequence, dint).left(45) << "context=0";
+        QByteArray stamped = rrReply(dint);
+        encap::setContext(stamped, 0x5156000000000005ULL);
+        QTest::newRow("key: unconnected, by context")
+            << "key" << stamped << "context=5156000000000005";
+        QTest::newRow("key: a frame cut inside the context")
+            << "key" << stamped.left(15) << "context=5";
     }
 
     void replies()

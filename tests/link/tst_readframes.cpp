@@ -257,16 +257,16 @@ private slots:
         QTest::newRow("one DINT, 50 bytes")
             << QByteArray::fromHex("6f001a00112233440000000000000000000000000000000000000000"
                                    "0a000200000000 00b2000a00cc000000c4002a000000")
-            << 0x4C << Verdict::Accepted << 0 << none << dint;
+            << 0x4C << Verdict::Ok << 0 << none << dint;
         QTest::newRow("46 bytes: type code only")
-            << readReply(0xCC, 0, none, QByteArray::fromHex("c400")) << 0x4C << Verdict::Accepted
-            << 0 << none << QByteArray();
+            << readReply(0xCC, 0, none, QByteArray::fromHex("c400")) << 0x4C << Verdict::Ok << 0
+            << none << QByteArray();
         QTest::newRow("fragmented reply") << readReply(0xD2, 0, none, typed(0xC4, dint)) << 0x52
-                                          << Verdict::Accepted << 0 << none << dint;
+                                          << Verdict::Ok << 0 << none << dint;
         QTest::newRow("partial transfer") << readReply(0xD2, 0x06, none, typed(0xC4, dint)) << 0x52
                                           << Verdict::Partial << 6 << none << dint;
         QTest::newRow("structure: handle apart")
-            << readReply(0xCC, 0, none, structured(0x0FCE, dint)) << 0x4C << Verdict::Accepted << 0
+            << readReply(0xCC, 0, none, structured(0x0FCE, dint)) << 0x4C << Verdict::Ok << 0
             << none << dint;
         QTest::newRow("44 bytes") << readReply(0xCC, 0, none, QByteArray()) << 0x4C
                                   << Verdict::Length << 0 << none << QByteArray();
@@ -281,19 +281,19 @@ private slots:
             << readReply(0xD2, 0, none, typed(0xC4, dint)) << 0x4C << Verdict::Service << 0 << none
             << QByteArray();
         QTest::newRow("routing failure to a Read Tag")
-            << readReply(0xD2, 0x01, {0x0204}, QByteArray::fromHex("00")) << 0x4C << Verdict::Status
-            << 1 << QVector<quint16>{0x0204} << QByteArray();
+            << readReply(0xD2, 0x01, {0x0204}, QByteArray::fromHex("00")) << 0x4C
+            << Verdict::Refused << 1 << QVector<quint16>{0x0204} << QByteArray();
         QTest::newRow("fragmented answered by CC")
             << readReply(0xCC, 0, none, typed(0xC4, dint)) << 0x52 << Verdict::Service << 0 << none
             << QByteArray();
         QTest::newRow("no such tag") << readReply(0xCC, 0x05, none, QByteArray()) << 0x4C
-                                     << Verdict::Status << 5 << none << QByteArray();
+                                     << Verdict::Refused << 5 << none << QByteArray();
         QTest::newRow("path error, 46 bytes, one status word")
-            << readReply(0xCC, 0x04, {0x0000}, QByteArray()) << 0x4C << Verdict::Status << 4
+            << readReply(0xCC, 0x04, {0x0000}, QByteArray()) << 0x4C << Verdict::Refused << 4
             << QVector<quint16>{0} << QByteArray();
         QTest::newRow("error with extended status, bytes never value")
-            << readReply(0xCC, 0xFF, {0x2105}, typed(0xC4, dint)) << 0x4C << Verdict::Status << 0xFF
-            << QVector<quint16>{0x2105} << QByteArray();
+            << readReply(0xCC, 0xFF, {0x2105}, typed(0xC4, dint)) << 0x4C << Verdict::Refused
+            << 0xFF << QVector<quint16>{0x2105} << QByteArray();
         QTest::newRow("partial to a lone Read Tag is judged partial")
             << readReply(0xCC, 0x06, none, typed(0xC4, dint)) << 0x4C << Verdict::Partial << 6
             << none << dint;

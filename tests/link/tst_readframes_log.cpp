@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "CmdQuorvex.h"
+#include "EncapFrame.h"
 #include "LoopbackPeer.h"
 #include "MessageCapture.h"
 #include "ReadReplyBuilder.h"
@@ -84,12 +85,18 @@ private slots:
         QByteArray out("x");
         QCOMPARE(link->Read_area(areaFromHex("537065656400"), 1, &out, "Speed"), 0);
         QCOMPARE(out.toHex(), QByteArray("782a000000"));
-        QCOMPARE(peer->requests().value(1).toHex(), SpeedRequest.toHex());
+        // The worked example, but for its sender context: the link's
+        // second request (the registration was the first) carries 2.
+        const QByteArray sent = peer->requests().value(1);
+        QCOMPARE(encap::contextOf(sent), quint64(2));
+        QByteArray golden = SpeedRequest;
+        encap::setContext(golden, 2);
+        QCOMPARE(sent.toHex(), golden.toHex());
         QCOMPARE(linkLines(cap, QtDebugMsg),
-                 QStringList({"lib[Quorvex]读命令 " + prefix + "  Speed len = 1 msg : " +
-                                  QString::fromLatin1(SpeedRequest.toHex()),
-                              "lib[Quorvex]读响应 " + prefix +
-                                  "  Speed len = 1 msg : " + QString::fromLatin1(reply.toHex())}));
+                 QStringList({"lib[Quorvex]读命令 " + prefix +
+                                  "  Speed len = 1 msg : " + QString::fromLatin1(sent.toHex()),
+                              "lib[Quorvex]读响应 " + prefix + "  Speed len = 1 msg : " +
+                                  QString::fromLatin1(PeerStep::echoed(reply, sent).toHex())}));
         QVERIFY(linkLines(cap, QtWarningMsg).isEmpty());
     }
 
@@ -163,7 +170,9 @@ private slots:
             link->Read_area(areaFromHex("5400"), count, &out, "T", maxValueBytes, minValueBytes),
             rc);
         QCOMPARE(out, QByteArray("keep"));
-        line.replace("%P", prefix).replace("%R", QString::fromLatin1(reply.toHex()));
+        // the reply as it came: with the context of the last request
+        const QByteArray came = PeerStep::echoed(reply, peer->requests().last());
+        line.replace("%P", prefix).replace("%R", QString::fromLatin1(came.toHex()));
         QCOMPARE(linkLines(cap, QtWarningMsg), QStringList{line});
         QVERIFY(linkLines(cap, QtDebugMsg).isEmpty()); // tracing is off
     }

@@ -13,6 +13,15 @@ using namespace linktest;
 namespace
 {
 const QByteArray RegisterRequestHex = "65000400000000000000000001000000000000000000000001000000";
+
+// A registration as sent: the request above with the context the link's
+// counter gave it.
+QByteArray registration(quint64 context)
+{
+    QByteArray f = QByteArray::fromHex(RegisterRequestHex);
+    encap::setContext(f, context);
+    return f;
+}
 } // namespace
 
 class TstSession : public QObject
@@ -155,31 +164,37 @@ private slots:
         peer.enqueue(PeerStep::reply(registerReply(0x44332211)));
         QCOMPARE(link.EthConnectDrive(Local, peer.port()), 0);
         QCOMPARE(link.sessionHandle.toHex(), QByteArray("11223344"));
+        // the link's first request: context 1, the very bytes a
+        // registration always carried
         QCOMPARE(peer.requests().value(0).toHex(), RegisterRequestHex);
 
-        // registering again on the same connection
+        // registering again on the same connection: the next context
         peer.enqueue(PeerStep::reply(registerReply(0x01020304)));
         QCOMPARE(link.send_reg(), 0);
         QCOMPARE(link.sessionHandle.toHex(), QByteArray("04030201"));
+        QCOMPARE(peer.requests().value(1).toHex(), registration(2).toHex());
 
-        // a second controller's handle replaces the first
+        // a second controller's handle replaces the first; the counter goes on
         LoopbackPeer other;
         other.enqueue(PeerStep::reply(registerReply(0xDDCCBBAA)));
         QCOMPARE(link.EthConnectDrive(Local, other.port()), 0);
         QCOMPARE(link.sessionHandle.toHex(), QByteArray("aabbccdd"));
-        QCOMPARE(other.requests().value(0).toHex(), RegisterRequestHex);
+        QCOMPARE(other.requests().value(0).toHex(), registration(3).toHex());
     }
 
+    // A registration refused or unanswered leaves no socket half open: the
+    // link is plainly not connected, and the handle it had stays.
     void failedRegistrationKeepsHandle_data()
     {
         QTest::addColumn<int>("kind"); // 0 reply as given, 1 garbled, 2 none
         QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("status"); // of the warning; none without one
         QTest::newRow("status 0x69") << 0 << registerReply(0x99999999, 0x69) << "0x69";
         QTest::newRow("wrong command")
             << 0 << frame(eip::SendRRData, QByteArray::fromHex("01000000"), 0x44332211) << "0x0";
         QTest::newRow("short reply") << 0 << registerReply(0x99999999).left(20) << "0x0";
-        QTest::newRow("garbled reply") << 1 << registerReply(0x99999999) << "0xffffffff";
+        // its context garbled too: the answer to nothing, so no answer
+        QTest::newRow("garbled reply") << 1 << registerReply(0x99999999) << QString();
         QTest::newRow("no reply") << 2 << QByteArray() << QString();
     }
     void failedRegistrationKeepsHandle()
@@ -198,18 +213,20 @@ private slots:
         MessageCapture cap;
         QCOMPARE(link.EthConnectDrive(Local, peer.port()), -3);
         QCOMPARE(link.sessionHandle.toHex(), QByteArray("11223344"));
-        QCOMPARE(link.Connection_status(), 0); // the socket stays connected
+        QCOMPARE(link.Connection_status(), -3);
+        QCOMPARE(link.tcpSocket->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(peer.requestCount(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.openConnections(), 0, 5000);
 
         QStringList failures;
         for (const QString &l : linkLines(cap, QtWarningMsg)) {
             if (!l.contains("Disconnected="))
                 failures << l;
         }
-        if (kind == 2) {
+        if (status.isEmpty()) {
             QVERIFY(failures.isEmpty());
         } else {
-            const QByteArray wire = kind == 1 ? PeerStep::garbled(reply).wireBytes() : reply;
+            const QByteArray wire = PeerStep::echoed(reply, peer.requests().value(1));
             QCOMPARE(failures, QStringList(QString("lib[Quorvex]注册会话失败 127.0.0.1:%1 "
                                                    "status = %2 msg : %3")
                                                .arg(peer.port())
@@ -251,10 +268,12 @@ private slots:
         const QString where = QString("127.0.0.1:%1").arg(peer.port());
         QStringList expected;
         if (trace) {
+            const QByteArray request = registration(2);
             expected
-                << QString("lib[Quorvex]读命令 %1 msg : %2").arg(where, QString(RegisterRequestHex))
+                << QString("lib[Quorvex]读命令 %1 msg : %2").arg(where, QString(request.toHex()))
                 << QString("lib[Quorvex]响应 %1 msg : %2")
-                       .arg(where, answered ? QString(reply.toHex()) : QString());
+                       .arg(where, answered ? QString(PeerStep::echoed(reply, request).toHex())
+                                            : QString());
         }
         QCOMPARE(linkLines(cap, QtDebugMsg), expected);
         QVERIFY(linkLines(cap, QtWarningMsg).isEmpty());

@@ -343,8 +343,8 @@ class TestSoak : public QObject
                 ++t.wrongStatus;
                 t.note(QStringLiteral("connect with the session refused gave %1").arg(rc));
             }
-            // The socket stays up without a session: reads are sent and refused.
-            readAndCheck(d, rng.bounded(tags.size()), Fault::None, false, t, {LR_LinkFailed});
+            // No socket is kept without a session: reads are refused unsent.
+            readAndCheck(d, rng.bounded(tags.size()), Fault::None, false, t, {LR_NotConnected});
             sim->setFaults(qsim::SimFaults());
             ++t.rejectedRegistrations;
         }
