@@ -161,9 +161,9 @@ private:
 
     LinkOptions options;
     quint64 generation = 0;
-    linklog::Where where{hostAddress, tcpPort, traceEnabled};
     Line linePart{
         LineFields{recvBuffer, sessionHandle, tcpSocket, serialPort, frameTimer, frameGapMs}};
+    linklog::Where where{hostAddress, tcpPort, traceEnabled, linePart};
     ReplyChannel channel{linePart};
     CipConnection connection{channel, where, sessionHandle, options};
     Recovery recovery{where};
