@@ -43,6 +43,8 @@ public:
 
     // Read path (tagaccess/ReadPath.cpp).
     CLabelVariable Read_data(QString area, DataType type, int count, QString name);
+    // The status a link result stands for: 0, 7, 8 and 9 for 0, -1, -2, -3.
+    static int linkStatus(int rc);
     // The values of a reply that came, by what its data type allows; a
     // refusal sets status 7 and logs why.
     void decodeReply(CLabelVariable &t, const QByteArray &bytes, quint16 replyType, DataType type,

@@ -108,6 +108,10 @@ public:
     // controller or another program.
     quint64 connectionGeneration() const { return generation; }
 
+    // How the link's log lines name the controller (or the serial line), for
+    // the lines its callers write in the same form.
+    const linklog::Where &logPlace() const { return where; }
+
     // The parts, for what tests and diagnostics look at.
     Line &line() { return linePart; }
     ReplyChannel &replies() { return channel; }
