@@ -97,6 +97,8 @@ public:
     int learnType(const QString &area, const QString &name, TagKnowledge::Type *out);
     // What a reply taught: the type at `area`, a text structure's size.
     void noteReply(const QString &area, quint16 replyType, const QByteArray &bytes, int count);
+    // The bit of an integer an address ending in `.N` names.
+    static BitTarget integerBit(const tagaddress::Address &a);
     // The array of an indexed address, of which a BOOL array is one of words.
     BitTarget boolArrayBit(const tagaddress::Address &a) const;
     // One Read-Modify-Write (or, with bitwrite=readwrite where the controller

@@ -132,6 +132,16 @@ int bitsOf(DataType type, const QVariant &values, int count, QVector<bool> *bits
 
 } // namespace
 
+LibQuorvex::BitTarget LibQuorvex::integerBit(const tagaddress::Address &a)
+{
+    BitTarget t;
+    t.area = a.area;
+    t.arrayArea = a.arrayArea;
+    t.index = a.index;
+    t.firstBit = quint64(a.bit);
+    return t;
+}
+
 LibQuorvex::BitTarget LibQuorvex::boolArrayBit(const tagaddress::Address &a) const
 {
     BitTarget t;

@@ -84,14 +84,8 @@ CLabelVariable LibQuorvex::readAddress(const tagaddress::Address &a, DataType ty
     if (a.bit < 0 && !a.indexed)
         return Read_data(a.area, type, count, name);
     knowledge.follow(link.connectionGeneration());
-    if (a.bit >= 0) {
-        BitTarget bits;
-        bits.area = a.area;
-        bits.arrayArea = a.arrayArea;
-        bits.index = a.index;
-        bits.firstBit = quint64(a.bit);
-        return Read_bits(bits, type, count, name);
-    }
+    if (a.bit >= 0)
+        return Read_bits(integerBit(a), type, count, name);
     TagKnowledge::Type array;
     const int rc = learnType(a.arrayArea, name, &array);
     if (rc != 0) {

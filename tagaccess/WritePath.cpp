@@ -38,14 +38,8 @@ CLabelVariable LibQuorvex::writeAddress(const tagaddress::Address &a, DataType t
         (a.bit < 0 && !a.indexed && type != DT_String))
         return Write_data(a.area, type, value, count, name);
     knowledge.follow(link.connectionGeneration());
-    if (a.bit >= 0) {
-        BitTarget bits;
-        bits.area = a.area;
-        bits.arrayArea = a.arrayArea;
-        bits.index = a.index;
-        bits.firstBit = quint64(a.bit);
-        return Write_bits(bits, type, value, count, name);
-    }
+    if (a.bit >= 0)
+        return Write_bits(integerBit(a), type, value, count, name);
     TagKnowledge::Type element;
     if (a.indexed) {
         // A Read Tag of the array itself answers 0xD3 for a BOOL array.
