@@ -43,6 +43,8 @@ public:
 
     // Read path (tagaccess/ReadPath.cpp).
     CLabelVariable Read_data(QString area, DataType type, int count, QString name);
+    // The status a link result stands for: 0, 7, 8 and 9 for 0, -1, -2, -3.
+    static int linkStatus(int rc);
     // The values of a reply that came, by what its data type allows; a
     // refusal sets status 7 and logs why.
     void decodeReply(CLabelVariable &t, const QByteArray &bytes, quint16 replyType, DataType type,
@@ -95,6 +97,8 @@ public:
     int learnType(const QString &area, const QString &name, TagKnowledge::Type *out);
     // What a reply taught: the type at `area`, a text structure's size.
     void noteReply(const QString &area, quint16 replyType, const QByteArray &bytes, int count);
+    // The bit of an integer an address ending in `.N` names.
+    static BitTarget integerBit(const tagaddress::Address &a);
     // The array of an indexed address, of which a BOOL array is one of words.
     BitTarget boolArrayBit(const tagaddress::Address &a) const;
     // One Read-Modify-Write (or, with bitwrite=readwrite where the controller

@@ -109,6 +109,10 @@ public:
     // controller or another program.
     quint64 connectionGeneration() const { return generation; }
 
+    // How the link's log lines name the controller (or the serial line), for
+    // the lines its callers write in the same form.
+    const linklog::Where &logPlace() const { return where; }
+
     // The parts, for what tests and diagnostics look at.
     Line &line() { return linePart; }
     ReplyChannel &replies() { return channel; }
@@ -176,9 +180,9 @@ private:
     QString connectFailure;
     // The registration a reopen waits for.
     QByteArray registration;
-    linklog::Where where{hostAddress, tcpPort, traceEnabled};
     Line linePart{
         LineFields{recvBuffer, sessionHandle, tcpSocket, serialPort, frameTimer, frameGapMs}};
+    linklog::Where where{hostAddress, tcpPort, traceEnabled, linePart};
     ReplyChannel channel{linePart};
     CipConnection connection{channel, where, sessionHandle, options};
     Recovery recovery{where,

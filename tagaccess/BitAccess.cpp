@@ -24,22 +24,6 @@ constexpr int BoolArrayWordBits = BoolArrayWordBytes * BitsPerByte;
 // stop fragment following.
 constexpr int ReplyBoundSlack = 2 + 4;
 
-int linkStatus(int rc)
-{
-    switch (rc) {
-    case 0:
-        return LR_Success;
-    case -1:
-        return LR_LinkFailed;
-    case -2:
-        return LR_NoReply;
-    case -3:
-        return LR_NotConnected;
-    default:
-        return LR_Initial;
-    }
-}
-
 // Elements of `width` bytes that bits firstBit .. firstBit + count - 1 span.
 int elementsSpanned(quint64 firstBit, int count, int width)
 {
@@ -148,6 +132,16 @@ int bitsOf(DataType type, const QVariant &values, int count, QVector<bool> *bits
 
 } // namespace
 
+LibQuorvex::BitTarget LibQuorvex::integerBit(const tagaddress::Address &a)
+{
+    BitTarget t;
+    t.area = a.area;
+    t.arrayArea = a.arrayArea;
+    t.index = a.index;
+    t.firstBit = quint64(a.bit);
+    return t;
+}
+
 LibQuorvex::BitTarget LibQuorvex::boolArrayBit(const tagaddress::Address &a) const
 {
     BitTarget t;
@@ -192,7 +186,7 @@ CLabelVariable LibQuorvex::Read_bits(const BitTarget &target, DataType type, int
                             elements * cip::integerWidth(cip::TypeLint) + ReplyBoundSlack, elements,
                             &replyType);
     if (rc != 0)
-        return fail(linkStatus(rc));
+        return fail(LibQuorvex::linkStatus(rc));
     noteReply(target.area, replyType, bytes, elements);
     if (!cip::isInteger(replyType) || type == DT_String) {
         facadewarn::typeMismatch(link, name, count, replyType, type);
@@ -214,7 +208,7 @@ CLabelVariable LibQuorvex::Read_bits(const BitTarget &target, DataType type, int
         rc = link.Read_area(target.area, elements, &bytes, name, elements * width + ReplyBoundSlack,
                             elements * width, &replyType);
         if (rc != 0)
-            return fail(linkStatus(rc));
+            return fail(LibQuorvex::linkStatus(rc));
     }
     if (bytes.size() < qint64(elements) * width) {
         QByteArray data;
@@ -263,7 +257,7 @@ CLabelVariable LibQuorvex::Write_bits(const BitTarget &target, DataType type, CL
     if (known.code == 0) {
         const int rc = learnType(target.area, name, &known);
         if (rc != 0)
-            return finish(linkStatus(rc), false);
+            return finish(LibQuorvex::linkStatus(rc), false);
     }
     if (!cip::isInteger(known.code)) {
         facadewarn::typeMismatch(link, name, count, known.code, DT_Bool);
@@ -287,7 +281,7 @@ CLabelVariable LibQuorvex::Write_bits(const BitTarget &target, DataType type, CL
             link.Read_area(target.area, elements, &bytes, name, elements * width + ReplyBoundSlack,
                            elements * width, &replyType);
         if (rc != 0)
-            return finish(linkStatus(rc), false);
+            return finish(LibQuorvex::linkStatus(rc), false);
     }
     for (int e = 0; e < elements; ++e) {
         quint64 set = 0;
@@ -310,7 +304,7 @@ CLabelVariable LibQuorvex::Write_bits(const BitTarget &target, DataType type, CL
                          (target.arrayArea.isEmpty() ? 0 : target.index) + quint32(e));
         const int rc = modifyBits(area, known.code, set, keep, name, count);
         if (rc != 0)
-            return finish(linkStatus(rc), false);
+            return finish(LibQuorvex::linkStatus(rc), false);
     }
     return finish(LR_Success, true);
 }

@@ -1,10 +1,8 @@
 #include "FacadeWarnings.h"
 
 #include "ByteOrder.h"
+#include "LinkLog.h"
 #include "ReplyTypes.h"
-
-#include <QDebug>
-#include <QStringList>
 
 namespace facadewarn
 {
@@ -12,24 +10,14 @@ namespace facadewarn
 namespace
 {
 
-QString hex(const QByteArray &bytes)
-{
-    return QString::fromLatin1(bytes.toHex());
-}
+using linklog::hex;
+using linklog::hexNumber;
 
-QString hexNumber(quint32 v, int digits)
-{
-    return QStringLiteral("0x%1").arg(v, digits, 16, QLatin1Char('0'));
-}
-
-// The arguments go in in one pass, so a "%" in a tag text stays as it is.
 template <typename... Rest>
 void warn(const char *format, const CmdQuorvex &link, const QString &tag, int count,
           const Rest &...rest)
 {
-    qWarning().noquote() << QString::fromUtf8(format).arg(link.hostAddress.toString(),
-                                                          QString::number(link.tcpPort), tag,
-                                                          QString::number(count), rest...);
+    linklog::warn(linklog::line(format, link.logPlace(), tag, count, rest...));
 }
 
 } // namespace
@@ -83,12 +71,8 @@ void longText(const CmdQuorvex &link, const QString &tag, int count, int index, 
 void writeRefused(const CmdQuorvex &link, const QString &tag, int count, quint8 status,
                   const QVector<quint16> &ext, const QByteArray &frame)
 {
-    QStringList words;
-    for (const quint16 w : ext)
-        words << hexNumber(w, 4);
     warn("lib[Quorvex]写入被拒绝 %1:%2  %3 len = %4 status = %5 ext = %6 msg : %7", link, tag,
-         count, hexNumber(status, 2),
-         words.isEmpty() ? QStringLiteral("none") : words.join(QLatin1Char(',')), hex(frame));
+         count, hexNumber(status, 2), linklog::extText(ext), hex(frame));
 }
 
 } // namespace facadewarn

@@ -84,24 +84,34 @@ CLabelVariable LibQuorvex::readAddress(const tagaddress::Address &a, DataType ty
     if (a.bit < 0 && !a.indexed)
         return Read_data(a.area, type, count, name);
     knowledge.follow(link.connectionGeneration());
-    if (a.bit >= 0) {
-        BitTarget bits;
-        bits.area = a.area;
-        bits.arrayArea = a.arrayArea;
-        bits.index = a.index;
-        bits.firstBit = quint64(a.bit);
-        return Read_bits(bits, type, count, name);
-    }
+    if (a.bit >= 0)
+        return Read_bits(integerBit(a), type, count, name);
     TagKnowledge::Type array;
     const int rc = learnType(a.arrayArea, name, &array);
     if (rc != 0) {
         CLabelVariable failed;
-        failed.status = rc == -1 ? LR_LinkFailed : rc == -2 ? LR_NoReply : LR_NotConnected;
+        failed.status = linkStatus(rc);
         return failed;
     }
     if (array.code == cip::TypeDword)
         return Read_bits(boolArrayBit(a), type, count, name);
     return Read_data(a.area, type, count, name);
+}
+
+int LibQuorvex::linkStatus(int rc)
+{
+    switch (rc) {
+    case 0:
+        return LR_Success;
+    case -1:
+        return LR_LinkFailed;
+    case -2:
+        return LR_NoReply;
+    case -3:
+        return LR_NotConnected;
+    default:
+        return LR_Initial;
+    }
 }
 
 CLabelVariable LibQuorvex::Read_data(QString area, DataType type, int count, QString name)
@@ -122,16 +132,8 @@ CLabelVariable LibQuorvex::Read_data(QString area, DataType type, int count, QSt
         else
             decodeReply(t, bytes, replyType, type, count, name);
         break;
-    case -1:
-        t.status = LR_LinkFailed;
-        break;
-    case -2:
-        t.status = LR_NoReply;
-        break;
-    case -3:
-        t.status = LR_NotConnected;
-        break;
     default:
+        t.status = linkStatus(rc);
         break;
     }
     return t;

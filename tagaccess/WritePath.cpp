@@ -14,22 +14,6 @@ namespace
 // The element count travels as a 16-bit field.
 constexpr int MaxWriteCount = 0xFFFF;
 
-int linkStatus(int rc)
-{
-    switch (rc) {
-    case 0:
-        return LR_Success;
-    case -1:
-        return LR_LinkFailed;
-    case -2:
-        return LR_NoReply;
-    case -3:
-        return LR_NotConnected;
-    default:
-        return LR_Initial;
-    }
-}
-
 // A tag of a bit string type (DWORD, ...) takes no integer code: known from
 // this connection's replies, it gets its own code at once, as the second
 // try of a refused write would give it. Nothing else depends on what was
@@ -54,20 +38,14 @@ CLabelVariable LibQuorvex::writeAddress(const tagaddress::Address &a, DataType t
         (a.bit < 0 && !a.indexed && type != DT_String))
         return Write_data(a.area, type, value, count, name);
     knowledge.follow(link.connectionGeneration());
-    if (a.bit >= 0) {
-        BitTarget bits;
-        bits.area = a.area;
-        bits.arrayArea = a.arrayArea;
-        bits.index = a.index;
-        bits.firstBit = quint64(a.bit);
-        return Write_bits(bits, type, value, count, name);
-    }
+    if (a.bit >= 0)
+        return Write_bits(integerBit(a), type, value, count, name);
     TagKnowledge::Type element;
     if (a.indexed) {
         // A Read Tag of the array itself answers 0xD3 for a BOOL array.
         const int rc = learnType(a.arrayArea, name, &element);
         if (rc != 0) {
-            value.status = linkStatus(rc);
+            value.status = LibQuorvex::linkStatus(rc);
             value.timestamp = QDateTime();
             return value;
         }
@@ -109,7 +87,7 @@ CLabelVariable LibQuorvex::Write_data(QString area, DataType type, CLabelVariabl
     takeBitStringType(e, knowledge.typeAt(area));
 
     const int rc = link.Write_area(area, name, e.typeBytes, count, e.data, e.elementSize);
-    value.status = linkStatus(rc);
+    value.status = LibQuorvex::linkStatus(rc);
     value.timestamp = rc == 0 ? localclock::now() : QDateTime();
     return value;
 }
@@ -145,7 +123,7 @@ CLabelVariable LibQuorvex::Write_texts(const QString &area, TagKnowledge::Type k
     if (known.code == 0) {
         const int rc = learnType(area, name, &known);
         if (rc != 0) {
-            value.status = linkStatus(rc);
+            value.status = LibQuorvex::linkStatus(rc);
             value.timestamp = QDateTime();
             return value;
         }
@@ -159,7 +137,7 @@ CLabelVariable LibQuorvex::Write_texts(const QString &area, TagKnowledge::Type k
         if (knowledge.isText(known.handle) == 0) {
             const int rc = textMembers(area, name);
             if (rc == -2 || rc == -3) {
-                value.status = linkStatus(rc);
+                value.status = LibQuorvex::linkStatus(rc);
                 value.timestamp = QDateTime();
                 return value;
             }
@@ -185,7 +163,7 @@ CLabelVariable LibQuorvex::Write_texts(const QString &area, TagKnowledge::Type k
         return value;
     }
     const int rc = link.Write_area(area, name, e.typeBytes, count, e.data, e.elementSize);
-    value.status = linkStatus(rc);
+    value.status = LibQuorvex::linkStatus(rc);
     value.timestamp = rc == 0 ? localclock::now() : QDateTime();
     return value;
 }

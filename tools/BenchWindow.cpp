@@ -1,4 +1,5 @@
 #include "BenchWindow.h"
+#include "Commands.h"
 
 #include <QElapsedTimer>
 #include <algorithm>
@@ -59,7 +60,7 @@ bool compareWindows(DriverHost &host, const QString &connect, const QString &tag
                            .arg(connected ? QStringLiteral("connected=large;") : QString())
                            .arg(w);
             host.driver()->DisConnectDrive();
-            if (!host.connect(connect + QLatin1Char(';') + run.name))
+            if (host.connect(connect + QLatin1Char(';') + run.name) != ExitOk)
                 return false;
             if (!timeReads(host, tag, count, reads, &run)) {
                 std::fprintf(stderr, "quorvex bench: %s: a read of %s[%d] failed\n",

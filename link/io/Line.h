@@ -39,6 +39,8 @@ public:
     void setActive(Transport t) { activeTransport = t; }
     bool useSocket() const;
     bool useSerial() const;
+    // The serial port when it carries the traffic, else none.
+    const QSerialPort *serial() const { return useSerial() ? f.serialPort : nullptr; }
 
     // 0 when the transport in use is connected (open), -3 otherwise.
     int status() const;

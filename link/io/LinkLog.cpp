@@ -1,6 +1,7 @@
 #include "LinkLog.h"
 
 #include <QDebug>
+#include <QSerialPort>
 #include <QStringList>
 
 namespace linklog
@@ -14,6 +15,23 @@ QString extText(const QVector<quint16> &ext)
     for (const quint16 w : ext)
         words << hexNumber(w, 4);
     return words.join(QLatin1Char(','));
+}
+
+QString placeName(const Where &w)
+{
+    const QSerialPort *serial = w.line.serial();
+    if (serial == nullptr)
+        return w.host.toString();
+    // Qt keeps a device's name without its "/dev/"; the line names the
+    // device as it was given.
+    const QString name = serial->portName();
+    return name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name;
+}
+
+QString placeNumber(const Where &w)
+{
+    const QSerialPort *serial = w.line.serial();
+    return QString::number(serial != nullptr ? serial->baudRate() : w.port);
 }
 
 void debug(const QString &text)

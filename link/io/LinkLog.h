@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVector>
 
+#include "Line.h"
+
 // The link's traffic and warning lines. Every line names the controller by
 // the link's address and port; the lines of one request also name the tag
 // and the element count ("%1:%2  %3 len = %4 ..."). All arguments go in in
@@ -20,7 +22,14 @@ struct Where {
     const QHostAddress &host;
     const int &port;
     const bool &trace;
+    const Line &line;
 };
+
+// "%1:%2" of a line: the controller's address and port, or over a serial
+// line its port's name and baud rate (the address and port of a TCP link
+// say nothing there, and an empty ":0" names no line at all).
+QString placeName(const Where &w);
+QString placeNumber(const Where &w);
 
 inline QString hex(const QByteArray &bytes)
 {
@@ -39,14 +48,14 @@ QString extText(const QVector<quint16> &ext);
 template <typename... Rest>
 QString line(const char *format, const Where &w, const QString &tag, int count, const Rest &...rest)
 {
-    return QString::fromUtf8(format).arg(w.host.toString(), QString::number(w.port), tag,
-                                         QString::number(count), rest...);
+    return QString::fromUtf8(format).arg(placeName(w), placeNumber(w), tag, QString::number(count),
+                                         rest...);
 }
 
 // A line of the link itself: "%1:%2" and the rest.
 template <typename... Rest> QString at(const char *format, const Where &w, const Rest &...rest)
 {
-    return QString::fromUtf8(format).arg(w.host.toString(), QString::number(w.port), rest...);
+    return QString::fromUtf8(format).arg(placeName(w), placeNumber(w), rest...);
 }
 
 void debug(const QString &text);

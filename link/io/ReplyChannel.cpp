@@ -45,14 +45,13 @@ void ReplyChannel::setConnection(quint32 otConnectionId, quint32 toConnectionId)
 ReplyChannel::Key ReplyChannel::keyOf(const QByteArray &request) const
 {
     Key k;
-    k.command = commandOf(request);
-    if (k.command == eip::SendUnitData) {
+    if (commandOf(request) == eip::SendUnitData) {
         const unitdata::Address a = unitdata::addressOf(request);
         k.unit = true;
         k.otId = a.connectionId;
-        // Replies come on the id the target gave the connection our request
-        // is on; a request on another id than the open connection's has no
-        // reply to wait for but a "not found" on its own id.
+        // Replies come on the open connection's T->O id; a request on
+        // another id than that connection's can only be answered by a "not
+        // found" on its own id.
         k.toId = a.connectionId == otId ? toId : a.connectionId;
         k.sequence = a.sequence;
     } else {

@@ -90,7 +90,6 @@ public:
 private:
     struct Key {
         bool unit = false;
-        quint16 command = 0;
         quint64 context = 0; // unconnected
         quint32 otId = 0;    // unit data
         quint32 toId = 0;

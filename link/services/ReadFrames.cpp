@@ -127,8 +127,7 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
     if (!body.ok())
         return r;
     r.value = body.bytes(body.remaining());
-    r.verdict =
-        r.generalStatus == cip::Success ? tagread::Verdict::Ok : tagread::Verdict::Partial;
+    r.verdict = r.generalStatus == cip::Success ? tagread::Verdict::Ok : tagread::Verdict::Partial;
     return r;
 }
 

@@ -45,8 +45,6 @@ void Recovery::aim(const SerialPort &port)
 
 QString Recovery::whereText() const
 {
-    if (target == Target::Serial)
-        return serial.name;
     return linklog::at("%1:%2", where);
 }
 

@@ -132,10 +132,12 @@ class TestEndToEnd : public QObject
         // The simulator counts a reply just after writing it: the driver
         // may hold it first.
         QTRY_COMPARE_WITH_TIMEOUT(own.requestsServed() - served, requests + reads, 2000);
-        // Every request sent is traced, and a part left unanswered was sent.
-        const QString sent = QStringLiteral("lib[Quorvex]写命令 %1  %2 len = %3 msg : 6f00")
-                                 .arg(serialLine ? QStringLiteral(":0") : own.address(), tag)
-                                 .arg(count);
+        // Every request sent is traced, and a part left unanswered was sent;
+        // a serial line's lines name its port and rate.
+        const QString sent =
+            QStringLiteral("lib[Quorvex]写命令 %1  %2 len = %3 msg : 6f00")
+                .arg(serialLine ? own.serialPath() + QStringLiteral(":115200") : own.address(), tag)
+                .arg(count);
         QCOMPARE(trace.filter(sent).size(), requests + (silentAfter >= 0 ? 1 : 0));
         QCOMPARE(trace.filter(QStringLiteral("lib[Quorvex]写响应 ")).size(),
                  trace.filter(sent).size());

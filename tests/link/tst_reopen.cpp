@@ -1,3 +1,4 @@
+#include "Line.h"
 #include "MessageCapture.h"
 #include "Recovery.h"
 
@@ -68,6 +69,13 @@ private slots:
         const QHostAddress host(QStringLiteral("127.0.0.1"));
         const int port = 44818;
         const bool trace = false;
+        QByteArray received;
+        const QByteArray session;
+        QTcpSocket *socket = nullptr;
+        QSerialPort *serialPort = nullptr;
+        QTimer *timer = nullptr;
+        int gapMs = 0;
+        const Line line{LineFields{received, session, socket, serialPort, timer, gapMs}};
         qint64 now = 0;
         QList<int> started;
         int dropped = 0;
@@ -90,7 +98,7 @@ private slots:
             }
             return o;
         };
-        Recovery r(linklog::Where{host, port, trace}, step, [&] { ++dropped; });
+        Recovery r(linklog::Where{host, port, trace, line}, step, [&] { ++dropped; });
         r.setClock([&] { return now; });
         r.begin(true, 550);
         MessageCapture log;

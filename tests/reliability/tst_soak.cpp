@@ -66,8 +66,20 @@ QVector<SoakTag> soakTags()
     };
 }
 
-enum class Fault { None, ShortDelay, Split, Garbage, ErrorStatus, Silence, LateReply, Close };
-constexpr int FaultKinds = 8;
+enum class Fault {
+    None,
+    ShortDelay,
+    Split,
+    Garbage,
+    ErrorStatus,
+    Silence,
+    LateReply,
+    Close,
+    // not in the random schedule: a phase of their own
+    Duplicate,
+    OutOfOrder
+};
+constexpr int FaultKinds = 8; // the kinds of the random schedule
 
 const char *faultName(Fault f)
 {
@@ -88,6 +100,10 @@ const char *faultName(Fault f)
         return "reply after the time-out";
     case Fault::Close:
         return "connection closed";
+    case Fault::Duplicate:
+        return "reply twice";
+    case Fault::OutOfOrder:
+        return "reply late, out of order";
     }
     return "?";
 }
@@ -112,6 +128,8 @@ int faultsPer100k(Fault f)
     case Fault::Close:
         return 100;
     case Fault::None:
+    case Fault::Duplicate:
+    case Fault::OutOfOrder:
         break;
     }
     return 0;
@@ -158,6 +176,14 @@ qsim::SimFaults simFaults(Fault f, QRandomGenerator &rng)
     case Fault::Close:
         s.closeAfter = 0;
         break;
+    case Fault::Duplicate: // this read's first reply, the copy right behind or up to 0.7 s later
+        s.duplicateNth = 1;
+        s.duplicateGapMs = rng.bounded(701);
+        break;
+    case Fault::OutOfOrder: // late, mostly within the wait, now and then past it
+        s.lateNth = 1;
+        s.lateMs = rng.bounded(10) == 0 ? 650 + rng.bounded(251) : 50 + rng.bounded(251);
+        break;
     case Fault::None:
         break;
     }
@@ -183,6 +209,10 @@ QVector<int> expectedStatuses(Fault f)
     case Fault::Close:
         // The close may be seen while waiting (no reply) or before sending.
         return {LR_NoReply, LR_NotConnected};
+    case Fault::Duplicate:
+        return {LR_Success};
+    case Fault::OutOfOrder:
+        return {LR_Success, LR_NoReply}; // as it comes within the wait or not
     }
     return {};
 }
@@ -489,6 +519,49 @@ private slots:
         QCOMPARE(t.foreignElsewhere, 0);
         QCOMPARE(t.foreignAfterLate, 0);
         QCOMPARE(t.wrongStatus, 0);
+    }
+
+    // Replies sent twice and late ones, out of order, while the reads go on
+    // without pause: a copy or a late reply comes while another read waits,
+    // and is never taken for that read's reply. The read that got the copy
+    // or whose reply came late within the wait is good; one past the wait
+    // gets no reply.
+    void readsWithDuplicatedAndLateReplies()
+    {
+        QRandomGenerator rng(20261210u);
+        CDriveBaseClass *d = host.newDriver();
+        QCOMPARE(d->ConnectDrive(sim->address()), 0);
+        const QtMessageHandler previous = qInstallMessageHandler(countingHandler);
+        Tally t;
+        const int reads = sanitized() ? 400 : 1500;
+        const int copiesBefore = sim->duplicatesSent();
+        const int lateBefore = sim->lateRepliesSent();
+        bool faulty = false;
+        for (int i = 0; i < reads; ++i) {
+            const int dice = rng.bounded(100);
+            const Fault fault = dice < 6   ? Fault::Duplicate
+                                : dice < 8 ? Fault::OutOfOrder
+                                           : Fault::None;
+            ++t.ofFault[fault == Fault::None ? 0 : fault == Fault::Duplicate ? 1 : 2];
+            if (fault != Fault::None || faulty)
+                sim->setFaults(simFaults(fault, rng));
+            faulty = fault != Fault::None;
+            readAndCheck(d, rng.bounded(tags.size()), fault, false, t);
+        }
+        sim->setFaults(qsim::SimFaults());
+        qInstallMessageHandler(previous);
+        qInfo("%d reads: %d with a reply twice, %d with a late reply", t.reads, t.ofFault[1],
+              t.ofFault[2]);
+        for (const QString &e : qAsConst(t.examples))
+            qInfo("%s", qPrintable(e));
+        QCOMPARE(t.badLabel, 0);
+        QCOMPARE(t.corrupt, 0);
+        QCOMPARE(t.foreignElsewhere, 0);
+        QCOMPARE(t.wrongStatus, 0);
+        // The last copies may still be on their way; all of them were sent.
+        QTRY_VERIFY_WITH_TIMEOUT(sim->duplicatesSent() - copiesBefore >= t.ofFault[1] &&
+                                     sim->lateRepliesSent() - lateBefore >= t.ofFault[2],
+                                 2000);
     }
 
     // The controller restarts, or falls silent, every so many reads; with

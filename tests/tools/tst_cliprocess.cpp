@@ -638,8 +638,9 @@ void TstCliProcess::demoExitsZero()
 
 void TstCliProcess::benchReports()
 {
-    const Result r = run(
-        {"bench", "--connect", address, "--reads", "300", "--array-reads", "3", "--json"}, 120000);
+    const Result r = run({"bench", "--connect", address, "--reads", "300", "--array-reads", "3",
+                          "--window", "2", "--json"},
+                         120000);
     QVERIFY(r.finished);
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
     QJsonParseError e;
@@ -658,6 +659,11 @@ void TstCliProcess::benchReports()
     QVERIFY(connected["array_frames"].toObject()["raw"].toInt() <
             o["array_frames"].toObject()["raw"].toInt());
     QVERIFY(o["vmrss_kb"].toObject()["after"].toInt() > 0);
+    // window=1 and window=2, unconnected and connected.
+    const QJsonArray runs = o["window"].toObject()["runs"].toArray();
+    QCOMPARE(runs.size(), 4);
+    for (const QJsonValue &run : runs)
+        QVERIFY(run.toObject()["median_us"].toDouble() > 0);
 }
 
 QString TstCliProcess::writePcap()
