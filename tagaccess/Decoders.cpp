@@ -5,6 +5,7 @@
 #include "ByteOrder.h"
 #include "EipProtocol.h"
 #include "LibQuorvex.h"
+#include "ValueList.h"
 
 namespace
 {
@@ -39,21 +40,21 @@ template <typename T> T fromRaw(quint64 raw)
 
 // Element i is the sizeof(T) bytes at i * sizeof(T), least significant first;
 // bytes missing at the end of a short reply read as 0. The elements the
-// bytes hold whole are read without a check per byte: a large array spent
-// most of its decoding there.
+// bytes hold whole are read without a check per byte, and every element is
+// written into a list made at its full size: a large array spent most of
+// its decoding on the checks, then on appending.
 template <typename T> QVariant decodeNumbers(const QByteArray &bytes, int n)
 {
     using U = typename UnsignedOf<sizeof(T)>::type;
-    QList<T> list;
-    if (n > 0)
-        list.reserve(n);
+    QList<T> list = valuelist::ofSize<T>(n);
     const int whole = int(qMin<qsizetype>(qMax(n, 0), bytes.size() / qsizetype(sizeof(T))));
     const char *p = bytes.constData();
-    for (int i = 0; i < whole; ++i)
-        list.append(fromRaw<T>(le::getUnchecked<U>(p + qsizetype(i) * qsizetype(sizeof(T)))));
-    for (int i = whole; i < n; ++i)
-        list.append(
-            fromRaw<T>(le::getPadded(bytes, qsizetype(i) * qsizetype(sizeof(T)), int(sizeof(T)))));
+    auto out = list.begin();
+    for (int i = 0; i < whole; ++i, ++out)
+        *out = fromRaw<T>(le::getUnchecked<U>(p + qsizetype(i) * qsizetype(sizeof(T))));
+    for (int i = whole; i < n; ++i, ++out)
+        *out =
+            fromRaw<T>(le::getPadded(bytes, qsizetype(i) * qsizetype(sizeof(T)), int(sizeof(T))));
     return QVariant::fromValue(list);
 }
 

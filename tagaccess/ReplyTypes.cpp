@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "EipProtocol.h"
+#include "ValueList.h"
 
 #include <limits>
 #include <type_traits>
@@ -74,10 +75,10 @@ template <typename T>
 Converted convertTo(const QByteArray &bytes, quint16 replyType, int width, int count)
 {
     Converted c;
-    QList<T> list;
-    list.reserve(count);
+    QList<T> list = valuelist::ofSize<T>(count);
+    auto out = list.begin();
     const bool isSigned = isSignedInteger(replyType);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count; ++i, ++out) {
         quint64 raw = le::getPadded(bytes, qsizetype(i) * width, width);
         if (replyType == cip::TypeBool)
             raw = raw != 0;
@@ -96,7 +97,7 @@ Converted convertTo(const QByteArray &bytes, quint16 replyType, int width, int c
                                   : QString::number(magnitude);
             return c;
         }
-        list.append(narrowed<T>(negative, magnitude));
+        *out = narrowed<T>(negative, magnitude);
     }
     c.values = QVariant::fromValue(list);
     return c;

@@ -3,6 +3,8 @@
 #include "ByteOrder.h"
 #include "EipProtocol.h"
 
+#include <cstring>
+
 namespace framesync
 {
 
@@ -39,32 +41,32 @@ bool knownCommandLowByte(quint8 low)
 
 } // namespace
 
+// Asked of every frame that comes: each field is read as a whole once the
+// bytes it needs are known to be there.
 bool plausibleStart(const QByteArray &buf, int at, const QByteArray &session4)
 {
     const int have = buf.size() - at;
     if (at < 0 || have <= 0)
         return false;
+    const char *p = buf.constData() + at;
     if (have < 2)
-        return knownCommandLowByte(static_cast<quint8>(buf.at(at)));
-    const quint16 command = static_cast<quint16>(le::getPadded(buf, at + eip::OffCommand, 2));
+        return knownCommandLowByte(static_cast<quint8>(p[0]));
+    const quint16 command = le::getUnchecked<quint16>(p + eip::OffCommand);
     if (!knownCommand(command))
         return false;
     if (have < eip::OffLength + 2)
         return true;
-    if (le::getPadded(buf, at + eip::OffLength, 2) > quint64(MaxReplyDataLength))
+    if (le::getUnchecked<quint16>(p + eip::OffLength) > MaxReplyDataLength)
         return false;
     if (command == eip::RegisterSession)
         return true;
     // As far as the handle has arrived, it must match ours or be zero.
     const int handleBytes = qMin(have - eip::OffSession, eip::SessionHandleSize);
-    bool ours = true;
-    bool zero = true;
-    for (int i = 0; i < handleBytes; ++i) {
-        const char b = buf.at(at + eip::OffSession + i);
-        ours = ours && i < session4.size() && b == session4.at(i);
-        zero = zero && b == '\0';
-    }
-    return ours || zero;
+    static const char zeros[eip::SessionHandleSize] = {};
+    const char *handle = p + eip::OffSession;
+    const bool ours = handleBytes <= session4.size() &&
+                      std::memcmp(handle, session4.constData(), handleBytes) == 0;
+    return ours || std::memcmp(handle, zeros, handleBytes) == 0;
 }
 
 int junkPrefix(const QByteArray &buf, const QByteArray &session4)

@@ -6,7 +6,6 @@
 #include "SerialTiming.h"
 #include "Waits.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSerialPort>
 #include <QTcpSocket>
@@ -240,15 +239,10 @@ void Line::waitOnSocket(int ms)
             socket->waitForReadyRead(ms);
         return;
     }
+    // A wait cut short by a signal returns as one that timed out: the
+    // caller waits again for what is left of its own deadline.
     pollfd p = {static_cast<int>(fd), POLLIN, 0};
-    int ready = 0;
-    QElapsedTimer clock;
-    clock.start();
-    do {
-        const int left = static_cast<int>(qMax<qint64>(0, ms - clock.elapsed()));
-        ready = ::poll(&p, 1, left);
-    } while (ready < 0 && errno == EINTR && clock.elapsed() < ms);
-    if (ready <= 0)
+    if (::poll(&p, 1, ms) <= 0)
         return;
     if (p.revents != POLLIN) {
         socket->waitForReadyRead(0);

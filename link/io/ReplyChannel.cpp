@@ -12,8 +12,11 @@
 namespace
 {
 
+// Asked several times of every request and reply.
 quint16 commandOf(const QByteArray &frame)
 {
+    if (frame.size() >= eip::OffCommand + 2)
+        return le::getUnchecked<quint16>(frame.constData() + eip::OffCommand);
     return static_cast<quint16>(le::getPadded(frame, eip::OffCommand, 2));
 }
 

@@ -76,7 +76,7 @@ ReadReply judgeReadReply(const QByteArray &reply, quint8 requestService)
     return judgeUnwrapped(messaging::unwrapUnconnected(reply), requestService);
 }
 
-ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
+ReadReply judgeUnwrapped(messaging::Unwrapped u, quint8 requestService)
 {
     using messaging::Verdict;
     ReadReply r;
@@ -97,7 +97,6 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
         return r;
     }
     r.verdict = tagread::Verdict::Length;
-    // Read in place: only the value bytes are copied out.
     le::Reader body(u.mr);
     messaging::MrReply head;
     if (!messaging::readMrHeader(body, &head))
@@ -126,7 +125,11 @@ ReadReply judgeUnwrapped(const messaging::Unwrapped &u, quint8 requestService)
     }
     if (!body.ok())
         return r;
-    r.value = body.bytes(body.remaining());
+    // The value is the rest of the reply: taken over and moved to its front
+    // in place, not copied into a block of its own for every part.
+    const int valueAt = body.position();
+    r.value = std::move(u.mr);
+    r.value.remove(0, valueAt);
     r.verdict = r.generalStatus == cip::Success ? tagread::Verdict::Ok : tagread::Verdict::Partial;
     return r;
 }

@@ -85,8 +85,9 @@ struct ReadReply {
 
 // A reply frame to an unconnected read.
 ReadReply judgeReadReply(const QByteArray &reply, quint8 requestService);
-// What an envelope took out of a reply frame, judged as a read reply.
-ReadReply judgeUnwrapped(const messaging::Unwrapped &unwrapped, quint8 requestService);
+// What an envelope took out of a reply frame, judged as a read reply; the
+// value is taken from its Message Router reply.
+ReadReply judgeUnwrapped(messaging::Unwrapped unwrapped, quint8 requestService);
 
 // How requests travel: the frame around a Message Router request, and the
 // Message Router reply taken out of a reply frame.

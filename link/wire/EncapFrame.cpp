@@ -46,6 +46,10 @@ RegisterReply judgeRegisterReply(const QByteArray &reply)
 
 quint64 contextOf(const QByteArray &frame)
 {
+    // Asked several times of every request and reply: read as one field
+    // when the frame holds it whole.
+    if (frame.size() >= eip::OffContext + eip::ContextSize)
+        return le::getUnchecked<quint64>(frame.constData() + eip::OffContext);
     return le::getPadded(frame, eip::OffContext, eip::ContextSize);
 }
 

@@ -52,6 +52,16 @@ private slots:
         QTest::newRow("Int32 cut inside an element")
             << int(DT_Int32) << QByteArray::fromHex("2a0000000102") << 2
             << QVariantList{42, 0x0201};
+        // Lists are made at full size by doubling, with one more element
+        // where the count's binary digits ask for it: 11 is 1011.
+        QTest::newRow("Int32 eleven, each in its place")
+            << int(DT_Int32)
+            << QByteArray::fromHex("01000000feffffff03000000040000000500000006000000"
+                                   "070000000800000009000000ffffff7f0b000000")
+            << 11 << QVariantList{1, -2, 3, 4, 5, 6, 7, 8, 9, 0x7fffffff, 11};
+        QTest::newRow("UInt16 six, the last two missing")
+            << int(DT_UInt16) << QByteArray::fromHex("0100ffff03000400") << 6
+            << QVariantList{1, 65535, 3, 4, 0, 0};
         QTest::newRow("Int64 1") << int(DT_Int64) << QByteArray::fromHex("0100000000000000") << 1
                                  << QVariantList{1};
         QTest::newRow("Int64 min") << int(DT_Int64) << QByteArray::fromHex("0000000000000080") << 1
