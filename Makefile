@@ -42,7 +42,7 @@ fuzz: deps
 # was measured on: each target stops after 10 M, or at the seconds given
 # here, which are 10 M over the rate it kept over a long run (rates fall as
 # the corpus grows) plus a quarter or more for the load of the day
-# (README, "Fuzzing").
+# (docs/fuzzing.md).
 FUZZ_RUNS_LONG ?= 10000000
 FUZZ_LONG ?= fuzz_reply:800 fuzz_address:700 fuzz_decoders:1245 fuzz_connstring:140 \
              fuzz_simframe:330 fuzz_msgreply:510 fuzz_linkoptions:2085 fuzz_write:1560 \

@@ -14,7 +14,7 @@
 // (0x4C) and Read Tag Fragmented (0x52), bare or inside an Unconnected Send
 // (0x52 to class 6 instance 1; the routes taken follow `slot`, `bridge` and
 // `direct`), Forward Open / Large Forward Open / Forward Close, and
-// SendUnitData on the connections opened (README.md, simulator section).
+// SendUnitData on the connections opened (docs/simulator.md, "What the simulator answers").
 //
 // The runner owns its own thread: the driver blocks the calling thread while
 // it waits for a reply, so the simulator must never share that thread.
@@ -69,7 +69,7 @@
 //   DeepType   handle 0x8A04, 4 bytes: Code DINT @0
 //
 // Replies carry at most 480 value bytes (whole elements when one fits); larger
-// data comes in parts with general status 0x06 (see README.md, "Tag files").
+// data comes in parts with general status 0x06 (see docs/simulator.md, "Tag files").
 namespace qsim
 {
 

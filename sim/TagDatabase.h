@@ -139,7 +139,7 @@ private:
 // The built-in tag set listed in SimRunner.h.
 TagDatabase defaultTags();
 
-// Reads a JSON tag database (format in README.md, "Tag files").
+// Reads a JSON tag database (format in docs/simulator.md, "Tag files").
 bool loadTagFile(const QString &path, TagDatabase *db, QString *error);
 bool loadTagJson(const QByteArray &json, TagDatabase *db, QString *error);
 
