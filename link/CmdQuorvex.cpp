@@ -52,20 +52,27 @@ int CmdQuorvex::EthConnectDrive(QString host, int port)
     return rc;
 }
 
+// The socket starts anew towards hostAddress:tcpPort; the connect is left
+// to complete. The old socket ending was asked for, so it is no loss, and
+// nothing owed on it can come on the new one.
+void CmdQuorvex::startSocket()
+{
+    {
+        const QSignalBlocker asked(tcpSocket);
+        tcpSocket->abort();
+    }
+    linePart.clear();
+    channel.giveUpAll();
+    tcpSocket->connectToHost(hostAddress, static_cast<quint16>(tcpPort & 0xFFFF),
+                             QIODevice::ReadWrite);
+}
+
 // Opens the socket anew to hostAddress:tcpPort, registers a session and
 // opens the connection the options ask for.
 int CmdQuorvex::connectTcp(int waitMs)
 {
     closeConnection();
-    {
-        // The host asked for a new connection: the old one ending is no loss.
-        const QSignalBlocker asked(tcpSocket);
-        tcpSocket->abort();
-    }
-    linePart.clear();
-    channel.giveUpAll(); // nothing owed on the old socket comes on the new one
-    tcpSocket->connectToHost(hostAddress, static_cast<quint16>(tcpPort & 0xFFFF),
-                             QIODevice::ReadWrite);
+    startSocket();
     tcpSocket->waitForConnected(waitMs);
     const QAbstractSocket::SocketState state = tcpSocket->state();
     connectFailure = tcpSocket->errorString();

@@ -153,6 +153,7 @@ private:
     template <typename Run> Attempt onceMore(Run run);
 
     // Transport (link/CmdQuorvex.cpp).
+    void startSocket();
     int connectTcp(int waitMs);
     void socketConnected();
     bool openSerial(const QString &portName, int baudRate, int dataBits, int stopBits,

@@ -132,14 +132,7 @@ Recovery::Outcome CmdQuorvex::startConnect()
 {
     ++generation; // as EthConnectDrive counts its own
     connection.forget();
-    {
-        const QSignalBlocker quiet(tcpSocket);
-        tcpSocket->abort();
-    }
-    linePart.clear();
-    channel.giveUpAll(); // nothing owed on the old socket comes on the new one
-    tcpSocket->connectToHost(hostAddress, static_cast<quint16>(tcpPort & 0xFFFF),
-                             QIODevice::ReadWrite);
+    startSocket();
     const Recovery::Outcome o = connectProgress();
     return o.progress == Progress::Waiting ? progress(Progress::Sent) : o;
 }
