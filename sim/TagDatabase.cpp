@@ -314,14 +314,15 @@ bool TagDatabase::setValue(const QString &tag, const QJsonValue &value, QString 
     return writeValue(it->type, it->dims, it->data, 0, value, error);
 }
 
-bool TagDatabase::setToggle(const QString &spec, QString *error)
+bool TagDatabase::setToggle(const QString &bitAddress, QString *error)
 {
-    const int dot = spec.lastIndexOf(QLatin1Char('.'));
-    bool ok = dot > 0;
-    const int bit = spec.mid(dot + 1).toInt(&ok, 10);
-    const auto it = ok ? tags.constFind(spec.left(dot).toLower()) : tags.constEnd();
+    const int dot = bitAddress.lastIndexOf(QLatin1Char('.'));
+    bool ok = false;
+    const int bit = dot > 0 ? bitAddress.mid(dot + 1).toInt(&ok, 10) : -1;
+    const auto it = ok ? tags.constFind(bitAddress.left(dot).toLower()) : tags.constEnd();
     if (!ok || it == tags.constEnd() || bit < 0 || bit >= it->data.size() * 8) {
-        *error = QStringLiteral("toggle %1: needs TAG.N, a tag and a bit within it").arg(spec);
+        *error =
+            QStringLiteral("toggle %1: needs TAG.N, a tag and a bit within it").arg(bitAddress);
         return false;
     }
     toggled.key = it.key();

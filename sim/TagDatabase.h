@@ -86,7 +86,7 @@ public:
     // A structure of a DINT LEN and a SINT array DATA: a text type.
     bool isText(const TypeRef &t) const;
     // The bit of a tag that toggle() flips: "TAG.N", N within its data.
-    bool setToggle(const QString &spec, QString *error);
+    bool setToggle(const QString &bitAddress, QString *error);
     // Flips that bit (nothing without setToggle): another writer of the
     // controller at work between a client's requests.
     void toggle();
