@@ -13,31 +13,6 @@ namespace replytypes
 namespace
 {
 
-struct CipName {
-    quint16 code;
-    const char *name;
-};
-
-constexpr CipName CipNames[] = {
-    {cip::TypeBool, "BOOL"},
-    {cip::TypeSint, "SINT"},
-    {cip::TypeInt, "INT"},
-    {cip::TypeDint, "DINT"},
-    {cip::TypeLint, "LINT"},
-    {cip::TypeUsint, "USINT"},
-    {cip::TypeUint, "UINT"},
-    {cip::TypeUdint, "UDINT"},
-    {cip::TypeUlint, "ULINT"},
-    {cip::TypeReal, "REAL"},
-    {cip::TypeLreal, "LREAL"},
-    {cip::TypeByte, "BYTE"},
-    {cip::TypeWord, "WORD"},
-    {cip::TypeDword, "DWORD"},
-    {cip::TypeLword, "LWORD"},
-    {cip::TypeShortString, "SHORT_STRING"},
-    {cip::TypeStructure, "structure"},
-};
-
 const char *const DataTypeNames[] = {"DT_None",   "DT_Bool",   "DT_Int8",   "DT_UInt8", "DT_Int16",
                                      "DT_UInt16", "DT_Int32",  "DT_UInt32", "DT_Float", "DT_Int64",
                                      "DT_UInt64", "DT_Double", "DT_String"};
@@ -159,9 +134,10 @@ Fit judge(quint16 replyType, DataType asked)
 
 QString cipTypeName(quint16 replyType)
 {
-    for (const CipName &n : CipNames)
-        if (n.code == replyType)
-            return QLatin1String(n.name);
+    if (const char *name = cip::elementaryTypeName(replyType))
+        return QLatin1String(name);
+    if (replyType == cip::TypeStructure)
+        return QStringLiteral("structure");
     return QStringLiteral("0x%1").arg(replyType, 4, 16, QLatin1Char('0'));
 }
 

@@ -22,42 +22,9 @@ QString BrowsedTag::path() const
 
 QString atomicTypeName(quint16 code)
 {
-    switch (code) {
-    case cip::TypeBool:
-        return QStringLiteral("BOOL");
-    case cip::TypeSint:
-        return QStringLiteral("SINT");
-    case cip::TypeInt:
-        return QStringLiteral("INT");
-    case cip::TypeDint:
-        return QStringLiteral("DINT");
-    case cip::TypeLint:
-        return QStringLiteral("LINT");
-    case cip::TypeUsint:
-        return QStringLiteral("USINT");
-    case cip::TypeUint:
-        return QStringLiteral("UINT");
-    case cip::TypeUdint:
-        return QStringLiteral("UDINT");
-    case cip::TypeUlint:
-        return QStringLiteral("ULINT");
-    case cip::TypeReal:
-        return QStringLiteral("REAL");
-    case cip::TypeLreal:
-        return QStringLiteral("LREAL");
-    case cip::TypeByte:
-        return QStringLiteral("BYTE");
-    case cip::TypeWord:
-        return QStringLiteral("WORD");
-    case cip::TypeDword:
-        return QStringLiteral("DWORD");
-    case cip::TypeLword:
-        return QStringLiteral("LWORD");
-    case cip::TypeShortString:
-        return QStringLiteral("SHORT_STRING");
-    default:
-        return QStringLiteral("type 0x%1").arg(code, 2, 16, QLatin1Char('0'));
-    }
+    if (const char *name = cip::elementaryTypeName(code))
+        return QLatin1String(name);
+    return QStringLiteral("type 0x%1").arg(code, 2, 16, QLatin1Char('0'));
 }
 
 ControllerBrowse::~ControllerBrowse()

@@ -213,6 +213,48 @@ constexpr bool isInteger(quint16 type)
     return type != TypeBool && integerWidth(type) > 0;
 }
 
+// The name a controller's software gives an elementary type; nullptr for
+// codes that are none (a structure handle, an unknown code).
+constexpr const char *elementaryTypeName(quint16 type)
+{
+    switch (type) {
+    case TypeBool:
+        return "BOOL";
+    case TypeSint:
+        return "SINT";
+    case TypeInt:
+        return "INT";
+    case TypeDint:
+        return "DINT";
+    case TypeLint:
+        return "LINT";
+    case TypeUsint:
+        return "USINT";
+    case TypeUint:
+        return "UINT";
+    case TypeUdint:
+        return "UDINT";
+    case TypeUlint:
+        return "ULINT";
+    case TypeReal:
+        return "REAL";
+    case TypeLreal:
+        return "LREAL";
+    case TypeByte:
+        return "BYTE";
+    case TypeWord:
+        return "WORD";
+    case TypeDword:
+        return "DWORD";
+    case TypeLword:
+        return "LWORD";
+    case TypeShortString:
+        return "SHORT_STRING";
+    default:
+        return nullptr;
+    }
+}
+
 // The bit string of `width` bytes; 0 for widths that have none.
 constexpr quint16 bitStringOfWidth(int width)
 {
