@@ -43,32 +43,9 @@ template <typename T> QVariant listOfBits(const QVector<bool> &bits)
 // A bit as the host asked for it: a bool, or 0 / 1 of a number type.
 QVariant bitValues(DataType type, const QVector<bool> &bits)
 {
-    switch (type) {
-    case DT_Bool:
-        return listOfBits<bool>(bits);
-    case DT_Int8:
-        return listOfBits<char>(bits);
-    case DT_UInt8:
-        return listOfBits<unsigned char>(bits);
-    case DT_Int16:
-        return listOfBits<short>(bits);
-    case DT_UInt16:
-        return listOfBits<unsigned short>(bits);
-    case DT_Int32:
-        return listOfBits<int>(bits);
-    case DT_UInt32:
-        return listOfBits<unsigned int>(bits);
-    case DT_Float:
-        return listOfBits<float>(bits);
-    case DT_Int64:
-        return listOfBits<long long>(bits);
-    case DT_UInt64:
-        return listOfBits<unsigned long long>(bits);
-    case DT_Double:
-        return listOfBits<double>(bits);
-    default:
-        return QVariant();
-    }
+    QVariant values;
+    visitNumberType(type, [&](auto t) { values = listOfBits<decltype(t)>(bits); });
+    return values;
 }
 
 template <typename T> bool bitsOfList(const QVariant &values, int count, QVector<bool> *bits)
@@ -86,45 +63,10 @@ template <typename T> bool bitsOfList(const QVariant &values, int count, QVector
 int bitsOf(DataType type, const QVariant &values, int count, QVector<bool> *bits)
 {
     bool ok = false;
-    switch (type) {
-    case DT_Bool:
-        ok = bitsOfList<bool>(values, count, bits);
-        break;
-    case DT_Int8:
-        ok = bitsOfList<char>(values, count, bits);
-        break;
-    case DT_UInt8:
-        ok = bitsOfList<unsigned char>(values, count, bits);
-        break;
-    case DT_Int16:
-        ok = bitsOfList<short>(values, count, bits);
-        break;
-    case DT_UInt16:
-        ok = bitsOfList<unsigned short>(values, count, bits);
-        break;
-    case DT_Int32:
-        ok = bitsOfList<int>(values, count, bits);
-        break;
-    case DT_UInt32:
-        ok = bitsOfList<unsigned int>(values, count, bits);
-        break;
-    case DT_Float:
-        ok = bitsOfList<float>(values, count, bits);
-        break;
-    case DT_Int64:
-        ok = bitsOfList<long long>(values, count, bits);
-        break;
-    case DT_UInt64:
-        ok = bitsOfList<unsigned long long>(values, count, bits);
-        break;
-    case DT_Double:
-        ok = bitsOfList<double>(values, count, bits);
-        break;
-    case DT_String:
-        break;
-    default:
+    const bool number =
+        visitNumberType(type, [&](auto t) { ok = bitsOfList<decltype(t)>(values, count, bits); });
+    if (!number && type != DT_String)
         return LR_UnsupportedType;
-    }
     if (!ok)
         return LR_WrongElementType;
     return bits->size() < count ? LR_IndexOutOfRange : LR_Success;

@@ -101,33 +101,10 @@ Encoded encode(DataType type, const QVariant &values, int count)
         return e;
     }
     le::put16(e.typeBytes, code);
-    switch (type) {
-    case DT_Bool:
-        return encodeList<bool>(e, values, count);
-    case DT_Int8:
-        return encodeList<char>(e, values, count);
-    case DT_UInt8:
-        return encodeList<unsigned char>(e, values, count);
-    case DT_Int16:
-        return encodeList<short>(e, values, count);
-    case DT_UInt16:
-        return encodeList<unsigned short>(e, values, count);
-    case DT_Int32:
-        return encodeList<int>(e, values, count);
-    case DT_UInt32:
-        return encodeList<unsigned int>(e, values, count);
-    case DT_Float:
-        return encodeList<float>(e, values, count);
-    case DT_Int64:
-        return encodeList<long long>(e, values, count);
-    case DT_UInt64:
-        return encodeList<unsigned long long>(e, values, count);
-    case DT_Double:
-        return encodeList<double>(e, values, count);
-    default:
-        return textcodec::encodeStructures(values, count, cip::StringHandle,
-                                           {cip::StringSize, cip::StringDataSize});
-    }
+    if (visitNumberType(type, [&](auto t) { e = encodeList<decltype(t)>(e, values, count); }))
+        return e;
+    return textcodec::encodeStructures(values, count, cip::StringHandle,
+                                       {cip::StringSize, cip::StringDataSize});
 }
 
 } // namespace writeencoding
